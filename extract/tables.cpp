@@ -1,0 +1,102 @@
+// Canonical code tables: a direct lookup table for codes up to tableBits
+// long and a binary tree below it for the longer ones.
+//
+// Lengths come from the compressed stream and are untrusted. A list that
+// does not describe a complete code, a length above 16, a tree that would
+// need more nodes than the node arrays hold, or a walk longer than a 16-bit
+// code can be, raises XR_BAD_TABLE. Nothing is read or written outside a
+// table or the node arrays, whatever the lengths.
+#include <cstring>
+
+#include "extract_internal.h"
+
+// Format notes: codes are handed out in ascending order of length and,
+// within one length, of symbol. first[L] is the first code of length L,
+// left-aligned in 16 bits; a complete code makes first[17] wrap to 0. A table
+// entry or tree child holds a symbol (below count) or a node number (count
+// and up); node numbers start at count so that the distance code's nodes stay
+// below those of the literal/length code built before it in the same block.
+void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits,
+                      std::uint16_t *table) {
+  DecoderState &d = decoderState;
+  unsigned codes[arj::MaxCodeLength + 1] = {};
+  for (unsigned s = 0; s < count; s++) {
+    if (lengths[s] > arj::MaxCodeLength) RaiseExtractError(XR_BAD_TABLE);
+    codes[lengths[s]]++;
+  }
+
+  std::uint32_t first[arj::MaxCodeLength + 2];
+  first[1] = 0;
+  for (unsigned L = 1; L <= arj::MaxCodeLength; L++)
+    first[L + 1] = (first[L] + (codes[L] << (16 - L))) & 0xFFFF;
+  if (first[arj::MaxCodeLength + 1] != 0) RaiseExtractError(XR_BAD_TABLE);
+
+  const unsigned shift = 16 - tableBits;
+  const std::uint32_t tableSize = 1u << tableBits;
+  std::uint32_t span[arj::MaxCodeLength + 1];
+  for (unsigned L = 1; L <= arj::MaxCodeLength; L++) {
+    if (L <= tableBits) {
+      first[L] >>= shift;
+      span[L] = 1u << (tableBits - L);
+    } else {
+      span[L] = 1u << (16 - L);
+    }
+  }
+
+  std::uint32_t rootStart = first[tableBits + 1] >> shift;
+  if (rootStart != 0)
+    std::memset(table + rootStart, 0, (tableSize - rootStart) * sizeof table[0]);
+
+  unsigned nextNode = count;
+  const std::uint32_t treeBit = 1u << (15 - tableBits);
+  for (unsigned s = 0; s < count; s++) {
+    unsigned L = lengths[s];
+    if (L == 0) continue;
+    std::uint32_t k = first[L];
+    std::uint32_t end = k + span[L];
+    if (L <= tableBits) {
+      if (end > tableSize) RaiseExtractError(XR_BAD_TABLE);
+      for (std::uint32_t i = k; i < end; i++) table[i] = static_cast<std::uint16_t>(s);
+    } else {
+      std::uint16_t *slot = &table[k >> shift];
+      for (unsigned step = tableBits; step < L; step++) {
+        if (*slot == 0) {
+          if (nextNode >= NodeCount) RaiseExtractError(XR_BAD_TABLE);
+          d.leftChild[nextNode] = d.rightChild[nextNode] = 0;
+          *slot = static_cast<std::uint16_t>(nextNode++);
+        }
+        if (*slot >= NodeCount) RaiseExtractError(XR_BAD_TABLE);
+        slot = (k & treeBit) ? &d.rightChild[*slot] : &d.leftChild[*slot];
+        k <<= 1;
+      }
+      *slot = static_cast<std::uint16_t>(s);
+    }
+    first[L] = end & 0xFFFF;
+  }
+}
+
+unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsigned count,
+                    const std::uint8_t *lengths) {
+  const DecoderState &d = decoderState;
+  unsigned e = table[d.bitBuffer >> (16 - tableBits)];
+  unsigned bit = 1u << (15 - tableBits);
+  // A valid code reaches its symbol within 16 - tableBits steps; tables left
+  // over from earlier blocks can lead anywhere, so the walk is bounded.
+  for (unsigned steps = 0; e >= count; steps++) {
+    if (steps == 16 - tableBits || e >= NodeCount) RaiseExtractError(XR_BAD_TABLE);
+    e = (d.bitBuffer & bit) ? d.rightChild[e] : d.leftChild[e];
+    bit >>= 1;
+  }
+  ConsumeBits(lengths[e]);
+  return e;
+}
+
+void ClearDecodeTables() {
+  DecoderState &d = decoderState;
+  std::memset(d.literalTable, 0, sizeof d.literalTable);
+  std::memset(d.literalLengths, 0, sizeof d.literalLengths);
+  std::memset(d.auxTable, 0, sizeof d.auxTable);
+  std::memset(d.auxLengths, 0, sizeof d.auxLengths);
+  std::memset(d.leftChild, 0, sizeof d.leftChild);
+  std::memset(d.rightChild, 0, sizeof d.rightChild);
+}
