@@ -1,0 +1,256 @@
+// Block writing: each block's three codes, its header and its symbols; and
+// the splitter that decides where one block ends and the next begins.
+//
+// Format notes: a block is the 16-bit symbol count, the pre-code's short
+// length list (5-bit count, 3-bit lengths with a unary tail from 7 on, a
+// 2-bit zero run after the third length), the literal/length lengths as
+// pre-code items under a 9-bit count, the distance code's short list, then
+// the symbols. A code with one symbol goes in the single-value form (count
+// 0, then the symbol) and costs no bits per use; a reader builds tables only
+// from complete codes, so every code of two or more symbols must be one.
+#include <cstring>
+
+#include "encoder_internal.h"
+
+namespace {
+
+constexpr unsigned SplitChunkSymbols = 2048;
+
+// One item of the literal/length length list, in pre-code symbols.
+struct LengthItem {
+  std::uint8_t symbol;           // 0: one zero; 1, 2: a run of zeros; 3..18: length symbol - 2
+  std::uint8_t extraBits;        // 4 after symbol 1, 9 after symbol 2
+  std::uint16_t extra;
+};
+
+struct BlockPlan {
+  std::uint8_t literalLengths[arj::LiteralCount];
+  unsigned literalUsed, literalSingle;
+  std::uint8_t distanceLengths[arj::DistanceCount];
+  unsigned distanceUsed, distanceSingle;
+  std::uint8_t preLengths[arj::PreCodeCount];
+  unsigned preUsed, preSingle;
+  LengthItem items[arj::LiteralCount];
+  unsigned itemCount;
+};
+
+struct BitCounter {
+  std::uint64_t bits;
+};
+
+inline void PutBits(BitCounter &bc, std::uint32_t, unsigned count) { bc.bits += count; }
+
+unsigned FirstUsed(const std::uint32_t *freq, unsigned count) {
+  for (unsigned s = 0; s < count; s++)
+    if (freq[s]) return s;
+  return 0;
+}
+
+unsigned ListLength(const std::uint8_t *lengths, unsigned count) {
+  while (count && !lengths[count - 1]) count--;
+  return count;
+}
+
+void AddZeroRun(BlockPlan &p, unsigned run) {
+  while (run) {
+    if (run <= 2) {
+      p.items[p.itemCount++] = {0, 0, 0};
+      run--;
+    } else if (run <= 18) {
+      p.items[p.itemCount++] = {1, 4, static_cast<std::uint16_t>(run - 3)};
+      run = 0;
+    } else if (run == 19) {
+      p.items[p.itemCount++] = {0, 0, 0};
+      run--;
+    } else {
+      unsigned take = run < 531 ? run : 531;
+      p.items[p.itemCount++] = {2, 9, static_cast<std::uint16_t>(take - 20)};
+      run -= take;
+    }
+  }
+}
+
+void PlanBlock(const BlockHistogram &h, BlockPlan &p) {
+  p.literalUsed = BuildCodeLengths(h.literal, arj::LiteralCount, arj::MaxCodeLength, p.literalLengths);
+  p.literalSingle = FirstUsed(h.literal, arj::LiteralCount);
+  p.distanceUsed = BuildCodeLengths(h.distance, arj::DistanceCount, arj::MaxCodeLength, p.distanceLengths);
+  p.distanceSingle = FirstUsed(h.distance, arj::DistanceCount);
+
+  p.itemCount = 0;
+  std::uint32_t preFreq[arj::PreCodeCount] = {};
+  if (p.literalUsed >= 2) {
+    unsigned n = ListLength(p.literalLengths, arj::LiteralCount);
+    for (unsigned i = 0; i < n;) {
+      if (p.literalLengths[i]) {
+        p.items[p.itemCount++] = {static_cast<std::uint8_t>(p.literalLengths[i] + 2), 0, 0};
+        i++;
+        continue;
+      }
+      unsigned run = 0;
+      while (i + run < n && !p.literalLengths[i + run]) run++;
+      AddZeroRun(p, run);
+      i += run;
+    }
+    for (unsigned k = 0; k < p.itemCount; k++) preFreq[p.items[k].symbol]++;
+  }
+  p.preUsed = BuildCodeLengths(preFreq, arj::PreCodeCount, arj::MaxCodeLength, p.preLengths);
+  p.preSingle = FirstUsed(preFreq, arj::PreCodeCount);
+}
+
+template <class Sink>
+void EmitLength(Sink &sink, unsigned length) {
+  if (length < 7)
+    PutBits(sink, length, 3);
+  else
+    PutBits(sink, (1u << (length - 3)) - 2, length - 3); // 111, then length - 7 ones, then 0
+}
+
+template <class Sink>
+void EmitShortList(Sink &sink, const std::uint8_t *lengths, unsigned count, unsigned used, unsigned single,
+                   bool zeroRun) {
+  if (used < 2) {
+    PutBits(sink, 0, 5);
+    PutBits(sink, single, 5);
+    return;
+  }
+  unsigned n = ListLength(lengths, count);
+  PutBits(sink, n, 5);
+  for (unsigned i = 0; i < n;) {
+    EmitLength(sink, lengths[i++]);
+    if (zeroRun && i == arj::PreCodeZeroRunAfter) {
+      unsigned z = 0;
+      while (z < 3 && i + z < n && !lengths[i + z]) z++;
+      PutBits(sink, z, 2);
+      i += z;
+    }
+  }
+}
+
+template <class Sink>
+void EmitBlockHeader(Sink &sink, const BlockPlan &p, std::size_t symbols, const std::uint16_t *preCodes) {
+  PutBits(sink, static_cast<std::uint32_t>(symbols & 0xFFFF), arj::BlockSymbolBits);
+  EmitShortList(sink, p.preLengths, arj::PreCodeCount, p.preUsed, p.preSingle, true);
+  if (p.literalUsed < 2) {
+    PutBits(sink, 0, 9);
+    PutBits(sink, p.literalSingle, 9);
+  } else {
+    PutBits(sink, ListLength(p.literalLengths, arj::LiteralCount), 9);
+    for (unsigned k = 0; k < p.itemCount; k++) {
+      const LengthItem &item = p.items[k];
+      PutBits(sink, preCodes[item.symbol], p.preLengths[item.symbol]);
+      if (item.extraBits) PutBits(sink, item.extra, item.extraBits);
+    }
+  }
+  EmitShortList(sink, p.distanceLengths, arj::DistanceCount, p.distanceUsed, p.distanceSingle, false);
+}
+
+} // namespace
+
+void ClearHistogram(BlockHistogram &h) { std::memset(&h, 0, sizeof h); }
+
+void CountTokens(BlockHistogram &h, const Token *tokens, std::size_t count) {
+  for (std::size_t i = 0; i < count; i++) {
+    h.literal[tokens[i].symbol]++;
+    if (tokens[i].symbol >= 256) h.distance[DistanceSymbol(tokens[i].distance)]++;
+  }
+  h.symbols += static_cast<std::uint32_t>(count);
+}
+
+void AddHistogram(BlockHistogram &into, const BlockHistogram &h) {
+  for (unsigned s = 0; s < arj::LiteralCount; s++) into.literal[s] += h.literal[s];
+  for (unsigned s = 0; s < arj::DistanceCount; s++) into.distance[s] += h.distance[s];
+  into.symbols += h.symbols;
+}
+
+std::uint64_t BlockBits(const BlockHistogram &h) {
+  BlockPlan p;
+  PlanBlock(h, p);
+  std::uint16_t preCodes[arj::PreCodeCount];
+  BuildCanonicalCodes(p.preLengths, arj::PreCodeCount, preCodes);
+  BitCounter bc{0};
+  EmitBlockHeader(bc, p, h.symbols, preCodes);
+  for (unsigned s = 0; s < arj::LiteralCount; s++) bc.bits += std::uint64_t(h.literal[s]) * p.literalLengths[s];
+  for (unsigned c = 0; c < arj::DistanceCount; c++)
+    bc.bits += std::uint64_t(h.distance[c]) * (p.distanceLengths[c] + (c ? c - 1 : 0));
+  return bc.bits;
+}
+
+void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count) {
+  BlockHistogram h;
+  ClearHistogram(h);
+  CountTokens(h, tokens, count);
+  BlockPlan p;
+  PlanBlock(h, p);
+  std::uint16_t preCodes[arj::PreCodeCount], literalCodes[arj::LiteralCount], distanceCodes[arj::DistanceCount];
+  BuildCanonicalCodes(p.preLengths, arj::PreCodeCount, preCodes);
+  BuildCanonicalCodes(p.literalLengths, arj::LiteralCount, literalCodes);
+  BuildCanonicalCodes(p.distanceLengths, arj::DistanceCount, distanceCodes);
+  EmitBlockHeader(bw, p, count, preCodes);
+  for (std::size_t i = 0; i < count; i++) {
+    unsigned s = tokens[i].symbol;
+    PutBits(bw, literalCodes[s], p.literalLengths[s]);
+    if (s < 256) continue;
+    unsigned d = tokens[i].distance, c = DistanceSymbol(d);
+    PutBits(bw, distanceCodes[c], p.distanceLengths[c]);
+    if (c > 1) PutBits(bw, d - (1u << (c - 1)), c - 1);
+  }
+}
+
+void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std::size_t blockSymbols) {
+  for (std::size_t i = 0; i < count; i += blockSymbols)
+    WriteBlock(bw, tokens + i, count - i < blockSymbols ? count - i : blockSymbols);
+}
+
+static void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw) {
+  if (!bs.openCount) return;
+  WriteBlock(bw, bs.pending.data(), bs.openCount);
+  bs.stats.blocks++;
+  bs.stats.symbols += bs.openCount;
+  if (bs.openCount > bs.stats.largestBlock) bs.stats.largestBlock = static_cast<unsigned>(bs.openCount);
+  bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openCount);
+  bs.openCount = 0;
+  ClearHistogram(bs.openHistogram);
+  bs.openBits = 0;
+}
+
+// The chunk after the open block joins it when one block of both costs less
+// than two blocks, each with its own header.
+static void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
+  BlockHistogram h;
+  ClearHistogram(h);
+  CountTokens(h, bs.pending.data() + bs.openCount, chunk);
+  std::uint64_t chunkBits = BlockBits(h);
+  if (bs.openCount && bs.openCount + chunk <= MaxBlockSymbols) {
+    BlockHistogram joined = bs.openHistogram;
+    AddHistogram(joined, h);
+    std::uint64_t joinedBits = BlockBits(joined);
+    if (joinedBits <= bs.openBits + chunkBits) {
+      bs.openHistogram = joined;
+      bs.openBits = joinedBits;
+      bs.openCount += chunk;
+      return;
+    }
+  }
+  WriteOpenBlock(bs, bw);
+  bs.openHistogram = h;
+  bs.openBits = chunkBits;
+  bs.openCount = chunk;
+}
+
+void StartBlockSplitter(BlockSplitter &bs) {
+  bs.pending.clear();
+  bs.openCount = 0;
+  ClearHistogram(bs.openHistogram);
+  bs.openBits = 0;
+  bs.stats = EncodeStats{0, 0, 0};
+}
+
+void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
+  bs.pending.insert(bs.pending.end(), tokens, tokens + count);
+  while (bs.pending.size() - bs.openCount >= SplitChunkSymbols) JudgeChunk(bs, bw, SplitChunkSymbols);
+}
+
+void FinishBlocks(BlockSplitter &bs, BitWriter &bw) {
+  if (bs.pending.size() > bs.openCount) JudgeChunk(bs, bw, bs.pending.size() - bs.openCount);
+  WriteOpenBlock(bs, bw);
+}

@@ -1,0 +1,33 @@
+// The method 1-3 encoder: parses the input segment by segment and hands the
+// tokens to the block splitter, which writes settled blocks as it goes.
+#include "encoder_internal.h"
+
+PackLevel LevelForMethod(unsigned method) {
+  return method == 3 ? PackFast : method == 2 ? PackNormal : PackBest;
+}
+
+std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t size, PackLevel level,
+                                          PackProgressFn progress, void *context, EncodeStats *stats) {
+  // The best level keeps per-position prices and candidates for a segment;
+  // this bounds that memory whatever the input's size.
+  const std::size_t segmentSize = level == PackBest ? (256u << 10) : (1u << 20);
+  std::vector<std::uint8_t> out;
+  out.reserve(size / 2 + 64);
+  BitWriter bw{&out, 0, 0};
+  BlockSplitter splitter;
+  StartBlockSplitter(splitter);
+  ParserState *parser = StartParser(data, size, level);
+  std::vector<Token> tokens;
+  for (std::size_t begin = 0; begin < size; begin += segmentSize) {
+    std::size_t end = size - begin < segmentSize ? size : begin + segmentSize;
+    tokens.clear();
+    ParseSegment(parser, begin, end, &tokens);
+    AddTokens(splitter, bw, tokens.data(), tokens.size());
+    if (progress) progress(end, context);
+  }
+  EndParser(parser);
+  FinishBlocks(splitter, bw);
+  FlushBits(bw);
+  if (stats) *stats = splitter.stats;
+  return out;
+}

@@ -1,0 +1,103 @@
+// Pieces of the method 1-3 encoder shared between its files and the tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "format.h"
+#include "packer.h"
+
+// One literal/length symbol and, for a match, its distance value.
+struct Token {
+  std::uint16_t symbol;          // 0..255 literal, 256..509 match of length symbol - 253
+  std::uint16_t distance;        // distance value 0..MaxDistance; the match starts distance + 1 back
+};
+
+constexpr unsigned MaxBlockSymbols = 65535;
+
+inline Token LiteralToken(std::uint8_t byte) { return Token{byte, 0}; }
+inline Token MatchToken(unsigned length, unsigned distance) {
+  return Token{static_cast<std::uint16_t>(length + 253), static_cast<std::uint16_t>(distance)};
+}
+
+// Distance code symbol: 0 for distance 0, else the bit length of distance;
+// symbol c carries c - 1 extra bits.
+inline unsigned DistanceSymbol(unsigned distance) {
+  unsigned c = 0;
+  while (distance >> c) c++;
+  return c;
+}
+
+// Bits are sent most significant first, bytes in file order.
+struct BitWriter {
+  std::vector<std::uint8_t> *out;
+  std::uint64_t pending;         // the low pendingCount bits are not yet stored
+  unsigned pendingCount;         // 0..7 between calls
+};
+
+inline void PutBits(BitWriter &bw, std::uint32_t value, unsigned count) {
+  bw.pending = (bw.pending << count) | value;
+  bw.pendingCount += count;
+  while (bw.pendingCount >= 8) {
+    bw.pendingCount -= 8;
+    bw.out->push_back(static_cast<std::uint8_t>(bw.pending >> bw.pendingCount));
+  }
+}
+
+inline void FlushBits(BitWriter &bw) {
+  if (bw.pendingCount) PutBits(bw, 0, 8 - bw.pendingCount);
+}
+
+// Length-limited code lengths for count symbols of the given frequencies.
+// Returns the number of symbols in use; with fewer than 2 every length is 0
+// (the caller sends the single-value form), otherwise the lengths form a
+// complete code of at most maxBits.
+unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits,
+                          std::uint8_t *lengths);
+
+// Canonical codes for the lengths: shorter codes first, and within one
+// length the lower symbol gets the lower code.
+void BuildCanonicalCodes(const std::uint8_t *lengths, unsigned count, std::uint16_t *codes);
+
+struct BlockHistogram {
+  std::uint32_t literal[arj::LiteralCount];
+  std::uint32_t distance[arj::DistanceCount];
+  std::uint32_t symbols;         // tokens counted
+};
+
+void ClearHistogram(BlockHistogram &h);
+void CountTokens(BlockHistogram &h, const Token *tokens, std::size_t count);
+void AddHistogram(BlockHistogram &into, const BlockHistogram &h);
+
+// Exact size in bits of a block of these tokens, header included.
+std::uint64_t BlockBits(const BlockHistogram &h);
+
+// Writes one block of 1 to MaxBlockSymbols tokens.
+void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count);
+
+// Writes the tokens as consecutive blocks of blockSymbols tokens (the last
+// one shorter), without choosing boundaries by cost.
+void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std::size_t blockSymbols);
+
+// Chooses block boundaries by cost as tokens arrive, and writes each block
+// once it is settled.
+struct BlockSplitter {
+  std::vector<Token> pending;    // tokens [0, openCount) form the open block
+  std::size_t openCount;
+  BlockHistogram openHistogram;
+  std::uint64_t openBits;        // BlockBits of the open block
+  EncodeStats stats;
+};
+
+void StartBlockSplitter(BlockSplitter &bs);
+void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count);
+void FinishBlocks(BlockSplitter &bs, BitWriter &bw);
+
+// Parses data[begin, end) into tokens; matches reach back at most to
+// data[0] and never past end. The parser keeps its hash chains in parser
+// state across calls, which must cover the data in order.
+struct ParserState;
+ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel level);
+void ParseSegment(ParserState *ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens);
+void EndParser(ParserState *ps);

@@ -1,0 +1,84 @@
+// Length-limited canonical Huffman codes for the encoder's three alphabets.
+//
+// Lengths come from package-merge, which is optimal under the 16-bit limit;
+// a plain Huffman tree over 510 symbols can run deeper than 16 bits on
+// skewed data, and the reader refuses any code that is not exactly complete.
+#include <algorithm>
+#include <cstring>
+
+#include "encoder_internal.h"
+
+namespace {
+
+struct MergeNode {
+  std::uint64_t weight;
+  int left;                      // leaf: -1 - symbol; package: node index
+  int right;                     // package only
+};
+
+} // namespace
+
+unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits,
+                          std::uint8_t *lengths) {
+  std::memset(lengths, 0, count);
+  std::vector<unsigned> used;
+  for (unsigned s = 0; s < count; s++)
+    if (freq[s]) used.push_back(s);
+  const std::size_t m = used.size();
+  if (m < 2) return static_cast<unsigned>(m);
+  std::stable_sort(used.begin(), used.end(), [&](unsigned a, unsigned b) { return freq[a] < freq[b]; });
+
+  // Nodes 0..m-1 are the leaves in ascending weight; every list below starts
+  // as the leaves merged with the packages of the previous list.
+  std::vector<MergeNode> nodes;
+  nodes.reserve(m * (maxBits + 1));
+  for (unsigned s : used) nodes.push_back({freq[s], -1 - static_cast<int>(s), 0});
+  std::vector<int> list(m), next;
+  for (std::size_t i = 0; i < m; i++) list[i] = static_cast<int>(i);
+  const std::size_t keep = 2 * m - 2;
+
+  for (unsigned level = 1; level < maxBits; level++) {
+    next.clear();
+    std::size_t leaf = 0, pair = 0, pairs = list.size() / 2;
+    while ((leaf < m || pair < pairs) && next.size() < keep) {
+      std::uint64_t packageWeight =
+          pair < pairs ? nodes[list[2 * pair]].weight + nodes[list[2 * pair + 1]].weight : 0;
+      if (leaf < m && (pair >= pairs || nodes[leaf].weight <= packageWeight)) {
+        next.push_back(static_cast<int>(leaf++));
+      } else {
+        nodes.push_back({packageWeight, list[2 * pair], list[2 * pair + 1]});
+        next.push_back(static_cast<int>(nodes.size() - 1));
+        pair++;
+      }
+    }
+    list.swap(next);
+  }
+
+  // Each time a leaf appears among the chosen items its code grows by a bit.
+  std::vector<int> stack(list.begin(), list.begin() + std::min(keep, list.size()));
+  while (!stack.empty()) {
+    int n = stack.back();
+    stack.pop_back();
+    if (nodes[n].left < 0) {
+      lengths[-1 - nodes[n].left]++;
+    } else {
+      stack.push_back(nodes[n].left);
+      stack.push_back(nodes[n].right);
+    }
+  }
+  return static_cast<unsigned>(m);
+}
+
+void BuildCanonicalCodes(const std::uint8_t *lengths, unsigned count, std::uint16_t *codes) {
+  unsigned perLength[arj::MaxCodeLength + 1] = {};
+  for (unsigned s = 0; s < count; s++) perLength[lengths[s]]++;
+  perLength[0] = 0;
+  std::uint32_t nextCode[arj::MaxCodeLength + 2] = {};
+  std::uint32_t code = 0;
+  for (unsigned len = 1; len <= arj::MaxCodeLength; len++) {
+    code = (code + perLength[len - 1]) << 1;
+    nextCode[len] = code;
+  }
+  for (unsigned s = 0; s < count; s++)
+    codes[s] = lengths[s] ? static_cast<std::uint16_t>(nextCode[lengths[s]]++) : 0;
+}

@@ -1,0 +1,95 @@
+// The packer's public face: the method 1-3 encoder, the archive writer's
+// pieces, and WriteSetupFile, which joins a stub and an archive into one
+// setup file. Linux-only tooling; the setup itself never links this.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+// How hard the encoder looks for a small output. Every level writes the same
+// stream format; only the parse differs.
+enum PackLevel {
+  PackFast,    // lazy matching over short hash chains
+  PackNormal,  // lazy matching over long hash chains
+  PackBest,    // cost-based parse over long chains
+};
+
+// Methods 1 to 3 share one stream format; the number only tells a reader how
+// hard the writer tried: 1 best, 2 normal, 3 fast.
+PackLevel LevelForMethod(unsigned method);
+
+typedef void (*PackProgressFn)(std::uint64_t bytesDone, void *context);
+
+// What the encoder did, for tests and reports.
+struct EncodeStats {
+  unsigned blocks;               // blocks written
+  unsigned largestBlock;         // symbols in the largest block
+  std::uint64_t symbols;         // literals and matches in all blocks
+};
+
+// Compresses size bytes into one entry's method 1-3 stream, made up to whole
+// bytes. An empty input gives an empty stream. progress, when set, is called
+// now and then with the number of input bytes done.
+std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t size, PackLevel level,
+                                          PackProgressFn progress = nullptr, void *context = nullptr,
+                                          EncodeStats *stats = nullptr);
+
+// The standard reflected CRC-32, continued from crc (0 to start).
+std::uint32_t Crc32(const std::uint8_t *data, std::size_t size, std::uint32_t crc = 0);
+
+// Packed DOS date and time of t in local time, clamped to 1980..2107.
+std::uint32_t DosTimestamp(std::time_t t);
+
+// One entry header's variable fields; everything else is fixed by the writer.
+struct EntryFields {
+  std::string name;              // stored name
+  unsigned entryPos;             // offset of the file-name part in name
+  unsigned method;               // 1, 2 or 3
+  unsigned fileType;             // 0 binary, 1 text
+  std::uint32_t timestamp;       // packed DOS date and time
+  std::uint32_t compressedSize;  // bytes of compressed data that follow the header
+  std::uint32_t fileSize;        // bytes after decoding
+  std::uint32_t fileCrc;         // CRC-32 of the decoded bytes
+};
+
+// Framed headers: id, size, basic header, its CRC-32, no extended header.
+std::vector<std::uint8_t> BuildMainHeader(const std::string &archiveName, std::uint32_t timestamp);
+std::vector<std::uint8_t> BuildEntryHeader(const EntryFields &entry);
+std::vector<std::uint8_t> BuildEndMarker();
+
+// Whether name can be stored as an entry's name and reach a Windows
+// destination as the same file; otherwise false and why.
+bool CheckEntryName(const std::string &name, std::string *problem);
+
+// The bytes a text entry stores for a file: CR LF becomes LF, which the
+// extractor widens again. False and why when the file would not come back
+// as it went in (mixed line ends, bytes with bit 7 set).
+bool TextForStorage(const std::vector<std::uint8_t> &file, std::vector<std::uint8_t> *stored,
+                    std::string *problem);
+
+// Where an extractor that scans from the file's start would find the main
+// header: its offset, or -1 when no candidate passes, or -2 when the scan
+// would run into the end of the file first.
+long FindArchiveStart(const std::uint8_t *data, std::size_t size);
+
+struct PackInput {
+  std::string path;              // file to read
+  bool text;                     // store as a text entry
+};
+
+struct PackJob {
+  std::string output;            // setup file to write
+  std::string stub;              // executable to put in front; empty for a bare archive
+  unsigned method;               // 1, 2 or 3
+  std::vector<PackInput> inputs; // entries in this order
+  std::FILE *log;                // progress and summary; null for silence
+};
+
+// Writes the setup file under a temporary name beside job.output and renames
+// it when complete, so no partial file ever carries the final name. False
+// and a message naming the culprit on any failure; nothing is left behind.
+bool WriteSetupFile(const PackJob &job, std::string *error);

@@ -1,0 +1,205 @@
+// Writing a whole setup file: the stub's bytes, the main header, each input
+// as an entry, the end marker. Everything that can be checked before the
+// first byte is compressed (missing files, names, sizes) is checked first;
+// the file is written under a temporary name and renamed only when whole.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "format.h"
+#include "packer.h"
+
+namespace {
+
+constexpr std::uint64_t MaxEntrySize = 0x7FFFFFFF;  // a reader keeps the size signed
+constexpr std::uint64_t ProgressThreshold = 1u << 20;
+constexpr std::size_t ScanWindow = arj::ScanLimit + arj::MaxBasicHeaderSize + 16;
+
+struct PlannedEntry {
+  const PackInput *input;
+  std::string name;
+  std::uint64_t size;
+  std::uint32_t timestamp;
+};
+
+std::string BaseName(const std::string &path) {
+  std::size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return path;
+  std::size_t slash = path.find_last_of('/', end);
+  return path.substr(slash == std::string::npos ? 0 : slash + 1, end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+}
+
+std::string Upper(std::string s) {
+  for (char &c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+bool Fail(std::string *error, const std::string &message) {
+  *error = message;
+  return false;
+}
+
+bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, std::string *error) {
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f) return Fail(error, path + ": cannot open: " + std::strerror(errno));
+  bytes->clear();
+  std::uint8_t buffer[1 << 16];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes->insert(bytes->end(), buffer, buffer + n);
+  bool failed = std::ferror(f);
+  std::fclose(f);
+  if (failed) return Fail(error, path + ": read error");
+  return true;
+}
+
+// Entry timestamps honour SOURCE_DATE_EPOCH, so the same inputs can give
+// the same setup file on every build machine.
+std::time_t ClampTime(std::time_t t) {
+  const char *epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (!epoch || !*epoch) return t;
+  std::time_t limit = static_cast<std::time_t>(std::strtoll(epoch, nullptr, 10));
+  return t > limit ? limit : t;
+}
+
+bool PlanEntries(const PackJob &job, std::vector<PlannedEntry> *plan, std::string *error) {
+  if (job.inputs.empty()) return Fail(error, "no input files");
+  std::vector<std::string> seen;
+  for (const PackInput &input : job.inputs) {
+    struct stat st;
+    if (stat(input.path.c_str(), &st) != 0) return Fail(error, input.path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return Fail(error, input.path + ": not a regular file");
+    if (std::uint64_t(st.st_size) > MaxEntrySize)
+      return Fail(error, input.path + ": larger than 2 GiB, which an entry cannot hold");
+    PlannedEntry e{&input, BaseName(input.path), std::uint64_t(st.st_size), DosTimestamp(ClampTime(st.st_mtime))};
+    std::string problem;
+    if (!CheckEntryName(e.name, &problem)) return Fail(error, input.path + ": cannot store the name \"" + e.name + "\": " + problem);
+    // Windows names ignore case: two such entries would install as one file.
+    for (const std::string &other : seen)
+      if (other == Upper(e.name)) return Fail(error, input.path + ": another input already installs as \"" + e.name + "\"");
+    seen.push_back(Upper(e.name));
+    plan->push_back(e);
+  }
+  return true;
+}
+
+struct Progress {
+  std::FILE *log;
+  const std::string *name;
+  std::uint64_t total;
+  int lastPercent;
+};
+
+void ShowProgress(std::uint64_t done, void *context) {
+  Progress *p = static_cast<Progress *>(context);
+  int percent = p->total ? static_cast<int>(done * 100 / p->total) : 100;
+  if (percent == p->lastPercent) return;
+  p->lastPercent = percent;
+  std::fprintf(p->log, "\r  %s: %3d%%", p->name->c_str(), percent);
+  std::fflush(p->log);
+}
+
+bool WriteBytes(std::FILE *f, const std::vector<std::uint8_t> &bytes) {
+  return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+}
+
+bool WriteEntry(std::FILE *out, const PackJob &job, const PlannedEntry &e, bool verbose, std::string *error) {
+  std::vector<std::uint8_t> file, converted;
+  if (!ReadWholeFile(e.input->path, &file, error)) return false;
+  if (file.size() != e.size) return Fail(error, e.input->path + ": changed while being packed");
+  const std::vector<std::uint8_t> *data = &file;
+  if (e.input->text) {
+    std::string problem;
+    if (!TextForStorage(file, &converted, &problem))
+      return Fail(error, e.input->path + ": cannot store as text: " + problem);
+    data = &converted;
+  }
+  Progress progress{job.log, &e.name, data->size(), -1};
+  bool showPercent = verbose && data->size() >= ProgressThreshold && isatty(fileno(job.log));
+  std::vector<std::uint8_t> packed = EncodeMethod123(data->data(), data->size(), LevelForMethod(job.method),
+                                                     showPercent ? ShowProgress : nullptr, &progress);
+  if (packed.size() > 0xFFFFFFFFu) return Fail(error, e.input->path + ": compressed data too large");
+  EntryFields fields{e.name,
+                     0,
+                     job.method,
+                     e.input->text ? arj::FileTypeText : arj::FileTypeBinary,
+                     e.timestamp,
+                     static_cast<std::uint32_t>(packed.size()),
+                     static_cast<std::uint32_t>(data->size()),
+                     Crc32(data->data(), data->size())};
+  if (!WriteBytes(out, BuildEntryHeader(fields)) || !WriteBytes(out, packed))
+    return Fail(error, job.output + ": write error: " + std::strerror(errno));
+  if (verbose)
+    std::fprintf(job.log, "%s  %s: %zu -> %zu bytes\n", showPercent ? "\r" : "", e.name.c_str(), data->size(),
+                 packed.size());
+  return true;
+}
+
+// The reader finds the archive by scanning from the file's start; a stub
+// that happens to hold something that passes for a header would be taken
+// for the archive, so the scan is repeated on the finished file.
+bool CheckArchiveIsFound(const std::string &path, std::size_t stubSize, std::string *error) {
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f) return Fail(error, path + ": cannot read back: " + std::strerror(errno));
+  std::vector<std::uint8_t> head(ScanWindow);
+  head.resize(std::fread(head.data(), 1, head.size(), f));
+  std::fclose(f);
+  long found = FindArchiveStart(head.data(), head.size());
+  if (found != static_cast<long>(stubSize))
+    return Fail(error, "the stub holds bytes that a reader would take for an archive header (at offset " +
+                           std::to_string(found) + "), so the setup could not find its own archive");
+  return true;
+}
+
+bool WriteAll(std::FILE *out, const PackJob &job, const std::vector<PlannedEntry> &plan,
+              const std::vector<std::uint8_t> &stub, std::string *error) {
+  std::uint64_t total = 0;
+  for (const PlannedEntry &e : plan) total += e.size;
+  bool verbose = job.log && total >= ProgressThreshold;
+  if (!WriteBytes(out, stub) ||
+      !WriteBytes(out, BuildMainHeader(BaseName(job.output), DosTimestamp(ClampTime(std::time(nullptr))))))
+    return Fail(error, job.output + ": write error: " + std::strerror(errno));
+  for (const PlannedEntry &e : plan)
+    if (!WriteEntry(out, job, e, verbose, error)) return false;
+  if (!WriteBytes(out, BuildEndMarker())) return Fail(error, job.output + ": write error: " + std::strerror(errno));
+  return true;
+}
+
+} // namespace
+
+bool WriteSetupFile(const PackJob &job, std::string *error) {
+  if (job.method < 1 || job.method > 3) return Fail(error, "method must be 1, 2 or 3");
+  if (job.output.empty()) return Fail(error, "no output file");
+  std::vector<PlannedEntry> plan;
+  if (!PlanEntries(job, &plan, error)) return false;
+  std::vector<std::uint8_t> stub;
+  if (!job.stub.empty()) {
+    if (!ReadWholeFile(job.stub, &stub, error)) return false;
+    if (stub.size() >= std::size_t(arj::ScanLimit))
+      return Fail(error, job.stub + ": the stub is " + std::to_string(stub.size()) +
+                             " bytes; the archive must start within the first " + std::to_string(arj::ScanLimit));
+  }
+
+  std::string temporary = job.output + ".tmpXXXXXX";
+  int fd = mkstemp(&temporary[0]);
+  if (fd < 0) return Fail(error, job.output + ": cannot create a temporary file beside it: " + std::strerror(errno));
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  std::FILE *out = fdopen(fd, "wb");
+  bool ok = out != nullptr;
+  if (!ok) {
+    close(fd);
+    Fail(error, job.output + ": cannot write: " + std::strerror(errno));
+  }
+  ok = ok && WriteAll(out, job, plan, stub, error);
+  if (out && std::fclose(out) != 0 && ok) ok = Fail(error, job.output + ": write error: " + std::strerror(errno));
+  ok = ok && CheckArchiveIsFound(temporary, stub.size(), error);
+  if (ok && std::rename(temporary.c_str(), job.output.c_str()) != 0)
+    ok = Fail(error, job.output + ": cannot rename the finished file into place: " + std::strerror(errno));
+  if (!ok) unlink(temporary.c_str());
+  return ok;
+}
