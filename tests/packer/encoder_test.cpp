@@ -1,0 +1,212 @@
+#include "packer_test_support.h"
+
+namespace {
+
+const PackLevel AllLevels[] = {PackFast, PackNormal, PackBest};
+
+// What a reader makes of tokens: the reference the writer is held to.
+Bytes ExpandTokens(const std::vector<Token> &tokens) {
+  Bytes out;
+  for (const Token &t : tokens) {
+    if (t.symbol < 256) {
+      out.push_back(static_cast<std::uint8_t>(t.symbol));
+      continue;
+    }
+    std::size_t from = out.size() - t.distance - 1;
+    for (unsigned i = 0; i < t.symbol - 253u; i++) {
+      std::uint8_t b = out[from + i];
+      out.push_back(b);
+    }
+  }
+  return out;
+}
+
+std::vector<Token> Parse(const Bytes &data, PackLevel level, std::size_t segment) {
+  std::vector<Token> tokens;
+  ParserState *ps = StartParser(data.data(), data.size(), level);
+  for (std::size_t begin = 0; begin < data.size(); begin += segment)
+    ParseSegment(ps, begin, std::min(data.size(), begin + segment), &tokens);
+  EndParser(ps);
+  return tokens;
+}
+
+Bytes WriteBlocks(const std::vector<std::vector<Token>> &blocks) {
+  Bytes out;
+  BitWriter bw{&out, 0, 0};
+  for (const auto &block : blocks) WriteBlock(bw, block.data(), block.size());
+  FlushBits(bw);
+  return out;
+}
+
+Bytes DataOfKind(int kind, std::size_t size, std::mt19937 &rng) {
+  switch (kind) {
+  case 0: return RandomBytes(rng, size);
+  case 1: return Bytes(size, 0);
+  case 2: return TextLike(rng, size, false);
+  default: return MixedBytes(rng, size);
+  }
+}
+
+} // namespace
+
+TEST_F(PackerTest, RoundTripsEverySizeKindAndLevel) {
+  const std::size_t sizes[] = {0, 1, 2, 3, 4, 255, 26623, 26624, 26625, 65535, 65536, 65537, 200000};
+  std::mt19937 rng(7);
+  for (std::size_t size : sizes)
+    for (int kind = 0; kind < 4; kind++) {
+      Bytes data = DataOfKind(kind, size, rng);
+      for (PackLevel level : AllLevels) {
+        SCOPED_TRACE("size " + std::to_string(size) + " kind " + std::to_string(kind) + " level " +
+                     std::to_string(level));
+        Bytes back;
+        EncodeStats stats;
+        ASSERT_EQ(RoundTrip(data, level, &back, &stats), XR_OK);
+        ASSERT_EQ(back, data);
+        EXPECT_LE(stats.largestBlock, MaxBlockSymbols);
+      }
+    }
+}
+
+TEST_F(PackerTest, RoundTripsRandomMixturesWithFixedSeeds) {
+  for (unsigned seed = 1; seed <= 12; seed++) {
+    std::mt19937 rng(seed);
+    Bytes data = MixedBytes(rng, 1 + rng() % 150000);
+    for (PackLevel level : AllLevels) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " level " + std::to_string(level));
+      Bytes back;
+      ASSERT_EQ(RoundTrip(data, level, &back), XR_OK);
+      ASSERT_EQ(back, data);
+    }
+  }
+}
+
+TEST(ParseSegment, TokensRebuildTheInputWithinTheWindow) {
+  std::mt19937 rng(3);
+  for (int kind = 0; kind < 4; kind++) {
+    Bytes data = DataOfKind(kind, 120000, rng);
+    for (PackLevel level : AllLevels)
+      for (std::size_t segment : {std::size_t(1000), std::size_t(1) << 20}) {
+        std::vector<Token> tokens = Parse(data, level, segment);
+        std::size_t pos = 0;
+        for (const Token &t : tokens) {
+          if (t.symbol >= 256) {
+            ASSERT_LE(t.distance, arj::MaxDistance);
+            ASSERT_LT(t.distance, pos) << "match reaches before the first byte";
+          }
+          pos += t.symbol < 256 ? 1 : t.symbol - 253u;
+        }
+        ASSERT_EQ(ExpandTokens(tokens), data) << "kind " << kind << " level " << level;
+      }
+  }
+}
+
+TEST(ParseSegment, ReachesTheWholeWindowButNoFurther) {
+  std::mt19937 rng(5);
+  for (std::size_t gap : {std::size_t(arj::WindowSize), std::size_t(arj::WindowSize) + 1}) {
+    Bytes data = RandomBytes(rng, gap);
+    data.insert(data.end(), data.begin(), data.begin() + 256);
+    for (PackLevel level : AllLevels) {
+      std::vector<Token> tokens = Parse(data, level, 1 << 20);
+      bool farthest = false;
+      for (const Token &t : tokens) farthest |= t.symbol >= 256 && t.distance == arj::MaxDistance;
+      EXPECT_EQ(farthest, gap == arj::WindowSize) << "gap " << gap << " level " << level;
+      EXPECT_EQ(ExpandTokens(tokens), data);
+    }
+  }
+}
+
+TEST_F(PackerTest, BlocksOfTheLargestSymbolCountRoundTrip) {
+  std::mt19937 rng(11);
+  for (std::size_t count : {std::size_t(65535), std::size_t(65536), std::size_t(131071)}) {
+    std::vector<Token> tokens;
+    for (std::size_t i = 0; i < count; i++)
+      tokens.push_back(i > 10 && i % 7 == 0 ? MatchToken(3 + rng() % 254, rng() % 10) : LiteralToken(rng()));
+    Bytes stream;
+    BitWriter bw{&stream, 0, 0};
+    WriteFixedBlocks(bw, tokens.data(), tokens.size(), MaxBlockSymbols);
+    FlushBits(bw);
+    EXPECT_EQ(stream[0], 0xFF); // first block's symbol count: 65535
+    EXPECT_EQ(stream[1], 0xFF);
+    Bytes back;
+    ASSERT_EQ(ExtractStream(stream, ExpandTokens(tokens), &back), XR_OK);
+    EXPECT_EQ(back, ExpandTokens(tokens)) << count;
+  }
+}
+
+TEST_F(PackerTest, CodesOfOneSymbolUseTheSingleValueForm) {
+  std::vector<Token> permutation;
+  for (unsigned b = 0; b < 256; b++) permutation.push_back(LiteralToken(static_cast<std::uint8_t>(b * 37)));
+  std::vector<Token> lengthsAtOneDistance{LiteralToken('a'), LiteralToken('b')};
+  for (unsigned n = 3; n < 200; n += 5) lengthsAtOneDistance.push_back(MatchToken(n, 1));
+  const struct {
+    const char *what;
+    std::vector<std::vector<Token>> blocks;
+  } cases[] = {
+      {"one literal, no distances", {std::vector<Token>(1000, LiteralToken('q'))}},
+      {"a block of only one match symbol and distance",
+       {{LiteralToken('x')}, std::vector<Token>(300, MatchToken(256, 0))}},
+      {"one distance symbol under many lengths", {lengthsAtOneDistance}},
+      {"all literal lengths equal: one pre-code symbol", {permutation}},
+      {"two symbols", {{LiteralToken('a'), LiteralToken('b'), LiteralToken('a')}}},
+  };
+  for (const auto &c : cases) {
+    std::vector<Token> all;
+    for (const auto &block : c.blocks) all.insert(all.end(), block.begin(), block.end());
+    Bytes back;
+    EXPECT_EQ(ExtractStream(WriteBlocks(c.blocks), ExpandTokens(all), &back), XR_OK) << c.what;
+    EXPECT_EQ(back, ExpandTokens(all)) << c.what;
+  }
+}
+
+TEST_F(PackerTest, SixteenBitCodesRoundTrip) {
+  // Fibonacci counts drive the literal and distance codes to their depth limit.
+  std::vector<Token> tokens;
+  std::uint32_t a = 1, b = 1;
+  for (unsigned s = 0; s < 22; s++, std::swap(a, b), b += a)
+    for (std::uint32_t k = 0; k < a; k++)
+      tokens.push_back(s < 17 ? LiteralToken(static_cast<std::uint8_t>(s * 11))
+                              : MatchToken(3 + s, s == 17 ? 0 : (1u << (s - 17)) - 1));
+  std::mt19937 rng(2);
+  std::shuffle(tokens.begin(), tokens.end(), rng);
+  // Matches need some history to copy from.
+  for (std::size_t i = 0, j = 0; i < 20; i++) {
+    j = std::max(j, i);
+    while (tokens[j].symbol >= 256) j++;
+    std::swap(tokens[i], tokens[j]);
+  }
+  BlockHistogram h;
+  ClearHistogram(h);
+  CountTokens(h, tokens.data(), tokens.size());
+  std::uint8_t lengths[arj::LiteralCount];
+  BuildCodeLengths(h.literal, arj::LiteralCount, 16, lengths);
+  ASSERT_EQ(*std::max_element(lengths, lengths + arj::LiteralCount), 16);
+  Bytes back;
+  ASSERT_EQ(ExtractStream(WriteBlocks({tokens}), ExpandTokens(tokens), &back), XR_OK);
+  EXPECT_EQ(back, ExpandTokens(tokens));
+}
+
+TEST(BlockBits, CountsExactlyWhatWriteBlockWrites) {
+  std::mt19937 rng(4);
+  for (int kind = 0; kind < 4; kind++) {
+    Bytes data = DataOfKind(kind, 30000, rng);
+    std::vector<Token> tokens = Parse(data, PackBest, 1 << 20);
+    tokens.resize(std::min<std::size_t>(tokens.size(), MaxBlockSymbols));
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens.data(), tokens.size());
+    Bytes out;
+    BitWriter bw{&out, 0, 0};
+    WriteBlock(bw, tokens.data(), tokens.size());
+    EXPECT_EQ(BlockBits(h), out.size() * 8 + bw.pendingCount) << "kind " << kind;
+  }
+}
+
+TEST(EncodeMethod123, BestLevelIsNoLargerThanFastLevel) {
+  std::mt19937 rng(9);
+  for (int kind = 2; kind < 4; kind++) {
+    Bytes data = DataOfKind(kind, 300000, rng);
+    std::size_t best = EncodeMethod123(data.data(), data.size(), PackBest).size();
+    std::size_t fast = EncodeMethod123(data.data(), data.size(), PackFast).size();
+    EXPECT_LE(best, fast) << "kind " << kind;
+  }
+}
