@@ -1,0 +1,260 @@
+#include <set>
+
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <dirent.h>
+#endif
+
+namespace {
+
+class DriverTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    out = dir / "out";
+    std::filesystem::create_directories(out);
+  }
+  // Writes image + archive as the setup file and extracts it into out/.
+  ExtractResult Extract(const Bytes &archive, const Bytes &image = StandInImage()) {
+    Bytes setup = image;
+    setup.insert(setup.end(), archive.begin(), archive.end());
+    setupFile = dir / "setup.exe";
+    WriteFileBytes(setupFile, setup);
+    return ExtractArchive(PathString(setupFile).c_str(), DestinationOf(out).c_str());
+  }
+  Bytes Output(const std::string &name) { return ReadFileBytes(out / name); }
+  std::set<std::string> Listing(const std::filesystem::path &where) {
+    std::set<std::string> names;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(where))
+      names.insert(e.path().lexically_relative(where).generic_string());
+    return names;
+  }
+  std::filesystem::path out;
+  std::filesystem::path setupFile;
+};
+
+Bytes B(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+TEST_F(DriverTest, ExtractsEveryEntry) {
+  Bytes big(100000);
+  for (std::size_t i = 0; i < big.size(); i++) big[i] = static_cast<unsigned char>(i * 7 + i / 300);
+  ASSERT_EQ(Extract(ArchiveBytes({StoredAsLiterals("ONE.BIN", B("first")), StoredAsLiterals("TWO.BIN", big),
+                                  StoredAsLiterals("EMPTY.BIN", {})})),
+            XR_OK);
+  EXPECT_EQ(Output("ONE.BIN"), B("first"));
+  EXPECT_EQ(Output("TWO.BIN"), big);
+  EXPECT_TRUE(std::filesystem::exists(out / "EMPTY.BIN"));
+  EXPECT_EQ(Output("EMPTY.BIN").size(), 0u);
+}
+
+TEST_F(DriverTest, ArchiveWithoutEntriesWritesNothing) {
+  EXPECT_EQ(Extract(ArchiveBytes({})), XR_OK);
+  EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
+TEST_F(DriverTest, WritesTextEntriesWithCrLfAndMaskedBytes) {
+  struct Case {
+    unsigned fileType, hostOs;
+    std::string data, onDisk;
+  } cases[] = {
+      {1, 0, "a\nb\r\nc\n", "a\r\nb\r\r\nc\r\n"},
+      {1, 0, "caf\xE9\n", "cafi\r\n"},
+      {1, 2, "caf\xE9\n", "caf\xE9\r\n"},
+      {0, 0, "caf\xE9\n\r\n", "caf\xE9\n\r\n"},
+  };
+  for (const Case &c : cases) {
+    TestEntry e = StoredAsLiterals("T.TXT", B(c.data), c.fileType);
+    e.fields.hostOs = c.hostOs;
+    ASSERT_EQ(Extract(ArchiveBytes({e})), XR_OK) << c.data;
+    EXPECT_EQ(Output("T.TXT"), B(c.onDisk)) << c.data;
+  }
+}
+
+TEST_F(DriverTest, KeepsEarlierEntriesWhenALaterOneFails) {
+  TestEntry bad = StoredAsLiterals("TWO.BIN", B("second"));
+  bad.fields.fileCrc ^= 1;
+  EXPECT_EQ(Extract(ArchiveBytes({StoredAsLiterals("ONE.BIN", B("first")), bad,
+                                  StoredAsLiterals("THREE.BIN", B("third"))})),
+            XR_CRC);
+  EXPECT_EQ(Output("ONE.BIN"), B("first"));
+  EXPECT_EQ(Output("TWO.BIN"), B("second"));  // complete, only its CRC is wrong
+  EXPECT_FALSE(std::filesystem::exists(out / "THREE.BIN"));
+}
+
+TEST_F(DriverTest, LeavesAnEmptyFileForUnsupportedMethods) {
+  for (unsigned method : {0u, 4u}) {
+    TestEntry e = StoredAsLiterals("M.BIN", B("data"));
+    e.fields.method = method;
+    std::filesystem::remove(out / "M.BIN");
+    EXPECT_EQ(Extract(ArchiveBytes({e})), XR_METHOD);
+    EXPECT_TRUE(std::filesystem::exists(out / "M.BIN"));
+    EXPECT_EQ(Output("M.BIN").size(), 0u);
+  }
+}
+
+TEST_F(DriverTest, UsesTheNameFromEntryPosAndOverwrites) {
+  TestEntry first = StoredAsLiterals("SRC\\SUB\\SAME.TXT", B("old"));
+  first.fields.entryPos = 8;
+  TestEntry second = StoredAsLiterals("OTHER/SAME.TXT", B("new"));
+  second.fields.entryPos = 6;
+  WriteFileBytes(out / "SAME.TXT", B("previous content, longer"));
+  ASSERT_EQ(Extract(ArchiveBytes({first, second})), XR_OK);
+  EXPECT_EQ(Listing(out), std::set<std::string>{"SAME.TXT"});
+  EXPECT_EQ(Output("SAME.TXT"), B("new"));
+}
+
+TEST_F(DriverTest, WritesIntoAnExistingSubdirectoryOnly) {
+  TestEntry e = StoredAsLiterals("SUB\\F.BIN", B("x"));
+  EXPECT_EQ(Extract(ArchiveBytes({e})), XR_CREATE_OUTPUT);
+  std::filesystem::create_directory(out / "SUB");
+  EXPECT_EQ(Extract(ArchiveBytes({e})), XR_OK);
+  EXPECT_EQ(ReadFileBytes(out / "SUB" / "F.BIN"), B("x"));
+}
+
+// Names that would land outside the destination, or on a device, are
+// refused before anything is created, wherever they come from.
+TEST_F(DriverTest, RefusesNamesThatLeaveTheDestination) {
+  const char *names[] = {
+      "",          "..",           "../EVIL.TXT", "..\\EVIL.TXT", "SUB/../../EVIL.TXT",
+      "SUB\\..",   "/EVIL.TXT",    "\\EVIL.TXT",  "C:EVIL.TXT",   "C:\\EVIL.TXT",
+      "A:B",       "CON",          "nul.txt",     "Com1",         "LPT9.LOG",
+      "aux",       "SUB\\PRN.TXT",
+  };
+  std::filesystem::create_directory(out / "SUB");
+  Extract(ArchiveBytes({}));
+  std::set<std::string> before = Listing(dir);
+  for (const char *name : names) {
+    TestEntry e = StoredAsLiterals(name, B("evil"));
+    EXPECT_EQ(Extract(ArchiveBytes({e})), XR_CREATE_OUTPUT) << '"' << name << '"';
+    std::set<std::string> after = Listing(dir);
+    EXPECT_EQ(after, before) << '"' << name << '"';
+  }
+  // Names that merely look alike stay allowed.
+  for (const char *name : {"..A", "A..", "CONSOLE.TXT", "COM10", "LPT", "AUX2"}) {
+    EXPECT_EQ(Extract(ArchiveBytes({StoredAsLiterals(name, B("ok"))})), XR_OK) << name;
+    EXPECT_EQ(Output(name), B("ok"));
+  }
+}
+
+TEST_F(DriverTest, RefusesPathsThatDoNotFit) {
+  Bytes setup = ArchiveBytes({StoredAsLiterals("F.BIN", B("x"))});
+  WriteFileBytes(dir / "setup.bin", setup);
+  std::string longDestination(600, 'd');
+  EXPECT_EQ(ExtractArchive(PathString(dir / "setup.bin").c_str(), longDestination.c_str()), XR_CREATE_OUTPUT);
+
+  // A destination deep enough that "F.BIN" just fits the 512-byte path and
+  // "FF.BIN" does not.
+  std::filesystem::path deep = out;
+  while (DestinationOf(deep).size() + 100 < PathSize - 1 - 5) deep /= std::string(90, 'd');
+  deep /= std::string(PathSize - 1 - 5 - DestinationOf(deep).size() - 1, 'e');
+  std::filesystem::create_directories(deep);
+  ASSERT_EQ(DestinationOf(deep).size() + 5, PathSize - 1);
+  WriteFileBytes(dir / "deep.bin", ArchiveBytes({StoredAsLiterals("F.BIN", B("x")), StoredAsLiterals("FF.BIN", B("y"))}));
+  EXPECT_EQ(ExtractArchive(PathString(dir / "deep.bin").c_str(), DestinationOf(deep).c_str()), XR_CREATE_OUTPUT);
+  EXPECT_EQ(ReadFileBytes(deep / "F.BIN"), B("x"));
+  EXPECT_FALSE(std::filesystem::exists(deep / "FF.BIN"));
+}
+
+TEST_F(DriverTest, ReportsACodeForEveryKindOfFailure) {
+  auto withEntry = [](void (*change)(TestEntry &)) {
+    TestEntry e = StoredAsLiterals("F.BIN", B("payload"));
+    change(e);
+    return ArchiveBytes({e});
+  };
+  Bytes noEntryId = ArchiveBytes({StoredAsLiterals("F.BIN", B("payload"))});
+  noEntryId[MainHeaderBytes().size()] = 0x61;
+  Bytes badHeaderCrc = ArchiveBytes({StoredAsLiterals("F.BIN", B("payload"))});
+  badHeaderCrc[MainHeaderBytes().size() + 10] ^= 1;
+  Bytes mainIsEnd = {0x60, 0xEA, 0, 0, 0, 0, 0, 0};
+  Bytes cutInHeader = ArchiveBytes({StoredAsLiterals("F.BIN", B("payload"))});
+  cutInHeader.resize(MainHeaderBytes().size() + 20);
+
+  struct Case {
+    const char *what;
+    Bytes archive;
+    ExtractResult expected;
+  } cases[] = {
+      {"main header is an end marker", mainIsEnd, XR_NO_MAIN_HEADER},
+      {"entry without id", noEntryId, XR_BAD_HEADER},
+      {"unusable table", withEntry([](TestEntry &e) { e.data = Bytes{0, 1, 0xA0, 0}; }), XR_BAD_TABLE},
+      {"cut inside an entry header", cutInHeader, XR_EOF},
+      {"CRC mismatch", withEntry([](TestEntry &e) { e.fields.fileCrc++; }), XR_CRC},
+      {"encrypted", withEntry([](TestEntry &e) { e.fields.flags = 1; }), XR_ENCRYPTED},
+      {"header CRC", badHeaderCrc, XR_HEADER_CRC},
+      {"no archive", Bytes(100, 0), XR_NO_ARCHIVE},
+      {"name refused", withEntry([](TestEntry &e) { e.fields.name = "..\\X"; }), XR_CREATE_OUTPUT},
+      {"method 6", withEntry([](TestEntry &e) { e.fields.method = 6; }), XR_METHOD},
+      {"file type 2", withEntry([](TestEntry &e) { e.fields.fileType = 2; }), XR_FILE_TYPE},
+      {"version 4", withEntry([](TestEntry &e) { e.fields.minVersion = 4; }), XR_VERSION},
+  };
+  for (const Case &c : cases) EXPECT_EQ(Extract(c.archive), c.expected) << c.what;
+  EXPECT_EQ(ExtractArchive(PathString(dir / "missing.exe").c_str(), DestinationOf(out).c_str()), XR_OPEN_SETUP);
+}
+
+TEST_F(DriverTest, RefusesToOverwriteADirectory) {
+  std::filesystem::create_directory(out / "F.BIN");
+  EXPECT_EQ(Extract(ArchiveBytes({StoredAsLiterals("F.BIN", B("x"))})), XR_CREATE_OUTPUT);
+}
+
+#ifdef __linux__
+TEST_F(DriverTest, ReportsAFullDisk) {
+  Bytes setup = ArchiveBytes({StoredAsLiterals("full", Bytes(60000, 'z'))});
+  WriteFileBytes(dir / "setup.bin", setup);
+  EXPECT_EQ(ExtractArchive(PathString(dir / "setup.bin").c_str(), "/dev/"), XR_WRITE);
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  DIR *d = opendir("/proc/self/fd");
+  while (readdir(d)) n++;
+  closedir(d);
+  return n;
+}
+
+TEST_F(DriverTest, ClosesEverythingOnEveryPath) {
+  TestEntry crc = StoredAsLiterals("A.BIN", Bytes(70000, 'a'));
+  crc.fields.fileCrc ^= 1;
+  Bytes cutInData = ArchiveBytes({StoredAsLiterals("B.BIN", Bytes(70000, 'b'))});
+  cutInData.resize(cutInData.size() / 2);
+  int before = OpenDescriptors();
+  for (const Bytes &archive : {ArchiveBytes({crc}), cutInData, Bytes(10, 0), ArchiveBytes({})}) {
+    ExtractResult first = Extract(archive);
+    EXPECT_EQ(OpenDescriptors(), before);
+    // The setup file can be read again at once, with the same outcome.
+    EXPECT_EQ(ExtractArchive(PathString(setupFile).c_str(), DestinationOf(out).c_str()), first);
+    EXPECT_EQ(OpenDescriptors(), before);
+  }
+}
+#endif
+
+TEST_F(DriverTest, RepeatsTheSameResultAndBytes) {
+  Bytes data(50000);
+  for (std::size_t i = 0; i < data.size(); i++) data[i] = static_cast<unsigned char>(i % 251);
+  Bytes archive = ArchiveBytes({StoredAsLiterals("R.BIN", data)});
+  archive.resize(archive.size() - 5000);  // cut inside the data: bytes read as 0xFF
+  ExtractResult first = Extract(archive);
+  Bytes firstBytes = Output("R.BIN");
+  EXPECT_NE(first, XR_OK);
+  EXPECT_EQ(Extract(archive), first);
+  EXPECT_EQ(Output("R.BIN"), firstBytes);
+}
+
+TEST_F(DriverTest, ListsEntriesWithoutWriting) {
+  TestEntry e = StoredAsLiterals("DIR\\LIST.TXT", B("line\n"), 1);
+  e.fields.entryPos = 4;
+  e.fields.timestamp = 0x5A5A1234;
+  Extract(ArchiveBytes({e, StoredAsLiterals("B.BIN", B("bb"))}));
+  std::filesystem::remove_all(out);
+  std::vector<std::string> seen;
+  auto collect = [](const ArchiveEntryInfo *info, void *context) {
+    auto &v = *static_cast<std::vector<std::string> *>(context);
+    v.push_back(std::string(info->fileName) + "/" + std::to_string(info->fileType) + "/" +
+                std::to_string(info->fileSize) + "/" + std::to_string(info->timestamp));
+  };
+  EXPECT_EQ(ListArchive(PathString(setupFile).c_str(), collect, &seen), XR_OK);
+  EXPECT_EQ(seen, (std::vector<std::string>{"LIST.TXT/1/5/" + std::to_string(0x5A5A1234), "B.BIN/0/2/0"}));
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+}  // namespace
