@@ -1,0 +1,90 @@
+// The setup's decisions that need no system call: the default destination,
+// the paths and command lines it composes, the words for an extraction
+// result and the palette taken from a packed bitmap. Kept free of
+// <windows.h> so that the Linux tests exercise exactly this code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Every path the setup handles fits the platform's 260-byte limit.
+constexpr std::size_t PathCapacity = 260;
+
+constexpr const char *ProductName = "Kelvra";
+constexpr const char *SetupCaption = "Kelvra Setup";
+constexpr const char *ProgramFile = "KELVRA.EXE";
+constexpr const char *HelpFile = "KELVRA.HLP";
+constexpr const char *ProgramShortcut = "Kelvra";
+constexpr const char *HelpShortcut = "Kelvra Help";
+constexpr const char *ExitMessageName = "KelvraExit";
+constexpr const char *UninstallSwitch = " /UNINSTALL";
+
+constexpr const char *InvalidDestinationText = "Please specify valid destination directory.";
+constexpr const char *CannotCreateText = "Cannot create destination directory.";
+constexpr const char *SuccessText = "Kelvra has been successfully installed.";
+constexpr const char *ReadFailureText = "Cannot read setup file, it's probably corrupted.";
+constexpr const char *WriteFailureText = "Cannot write extracted file, probably disk is full.";
+constexpr const char *InternalFailureText = "Internal error while extracting files.";
+constexpr const char *AbortQuestionText =
+    "Kelvra setup has not been completed yet.\nAre you sure you want to abort it?";
+constexpr const char *BrowseTitleText = "Please select directory:";
+
+// Writes the proposed destination into out (PathCapacity bytes): the first
+// two characters of windowsDir, whatever they are, then
+// "\Program Files\Kelvra". A windowsDir shorter than two characters (the
+// system would not tell) proposes drive C:.
+void MakeDefaultDestination(const char *windowsDir, char *out);
+
+// Appends '\' unless path is empty or ends in ':' or '\'. Returns path, or
+// nullptr without touching it when the backslash and the NUL would not fit
+// in capacity bytes.
+char *AddTrailingBackslash(char *path, std::size_t capacity = PathCapacity);
+
+enum class DestinationCheck {
+  Ok,        // working path holds the directory, without a final backslash
+  TooShort,  // fewer than 3 characters
+  TooLong,   // the quoted program command would not fit a path buffer
+};
+
+// Turns the text of the destination box into the working path (capacity
+// PathCapacity): the text itself, less one trailing backslash. Refuses text
+// so long that "\"<dir>\KELVRA.EXE\"" would not fit 259 characters, so that
+// every path and command built from it later fits its buffer.
+DestinationCheck PrepareWorkingPath(const char *destinationText, char *working);
+
+// dir + s1 + s2 + s3 into out, or false (out emptied) when the result and
+// its NUL would not fit capacity bytes.
+bool JoinPath(char *out, std::size_t capacity, const char *dir, const char *s1,
+              const char *s2 = "", const char *s3 = "");
+
+// "\"<directory>KELVRA.EXE\"": the quotes keep a planted "C:\Program.exe"
+// from running in place of a program under "C:\Program Files". directory
+// ends in a backslash. False when it would not fit capacity bytes.
+bool BuildProgramCommand(const char *directory, char *out, std::size_t capacity);
+
+// The program command followed by " /UNINSTALL".
+bool BuildUninstallCommand(const char *directory, char *out, std::size_t capacity);
+
+// The shortcut file "<productFolder>\<shortcutName>.lnk" and its target
+// "<destination>[\]<fileName>", each in PathCapacity bytes. False when the
+// Programs folder is unknown (empty) or either path would not fit: the
+// shortcut is then skipped rather than written somewhere unexpected.
+bool ComposeShortcutPaths(const char *productFolder, const char *destination,
+                          const char *fileName, const char *shortcutName,
+                          char *linkPath, char *targetPath);
+
+// The message for a failed extraction, chosen by the code's low part.
+const char *ExtractFailureMessage(std::uint32_t result);
+
+// Colour-table size of a packed bitmap (BITMAPINFOHEADER first): 2^bits for
+// up to 8 bits per pixel, else 0; a non-zero biClrUsed overrides.
+unsigned PictureColourCount(const unsigned char *packedBitmap);
+
+// Offset of the pixel data: header size plus 4 bytes per colour.
+std::size_t PicturePixelOffset(const unsigned char *packedBitmap);
+
+// Fills count palette entries (red, green, blue, flags 0: the layout of
+// PALETTEENTRY) from the colour table that follows the header, whose
+// entries are stored blue, green, red, reserved.
+void FillPaletteEntries(const unsigned char *packedBitmap, unsigned count,
+                        unsigned char *entries);

@@ -1,0 +1,88 @@
+// Registration with the shell: the Kelvra folder in the user's Start menu
+// with its shortcuts, and the machine-wide uninstall entry. Nothing here
+// shows a message or removes anything; COM is initialised by the caller.
+#include "setup.h"
+
+#include <shlobj.h>
+
+static const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra";
+
+// out: PathCapacity bytes; the folder's path with "\Kelvra" added, or empty
+// when the folder cannot be resolved or the result would not fit.
+void GetProgramsFolder(int folderId, char *out) {
+  out[0] = '\0';
+  IMalloc *allocator = NULL;
+  if (FAILED(SHGetMalloc(&allocator)))
+    return;
+  LPITEMIDLIST list = NULL;
+  if (SUCCEEDED(SHGetSpecialFolderLocation(NULL, folderId, &list))) {
+    if (!SHGetPathFromIDListA(list, out))
+      out[0] = '\0';
+    allocator->Free(list);
+  }
+  if (out[0] != '\0' &&
+      (AddTrailingBackslash(out) == nullptr || !JoinPath(out, PathCapacity, out, ProductName)))
+    out[0] = '\0';
+  allocator->Release();
+}
+
+HRESULT CreateShellLink(const char *target, const char *linkFile, const char *description) {
+  IShellLinkA *link = NULL;
+  HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void **>(&link));
+  if (FAILED(hr))
+    return hr;
+  IPersistFile *file = NULL;
+  hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void **>(&file));
+  if (FAILED(hr)) {
+    link->Release();
+    return hr;
+  }
+  link->SetPath(target);
+  link->SetDescription(description);
+  WCHAR wideFile[PathCapacity];
+  if (MultiByteToWideChar(CP_ACP, 0, linkFile, -1, wideFile, PathCapacity) == 0)
+    hr = HRESULT_FROM_WIN32(GetLastError());
+  else
+    hr = file->Save(wideFile, TRUE);
+  file->Release();
+  link->Release();
+  return hr;
+}
+
+// Skips the shortcut (E_FAIL) when the Programs folder is unknown or a path
+// would not fit, instead of writing a .lnk into the root of the drive.
+HRESULT CreateStartMenuShortcut(const char *destination, const char *fileName,
+                                const char *shortcutName) {
+  char folder[PathCapacity];
+  GetProgramsFolder(CSIDL_PROGRAMS, folder);
+  char linkFile[PathCapacity];
+  char target[PathCapacity];
+  if (!ComposeShortcutPaths(folder, destination, fileName, shortcutName, linkFile, target))
+    return E_FAIL;
+  CreateDirectoryA(folder, NULL);  // exists after an earlier install
+  return CreateShellLink(target, linkFile, shortcutName);
+}
+
+static void SetStringValue(HKEY key, const char *name, const char *text) {
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
+                 static_cast<DWORD>(lstrlenA(text) + 1));
+}
+
+// destination: PathCapacity bytes, given its final backslash in place.
+// Returns 0, writing nothing, when the key cannot be created or the command
+// would not fit.
+int RegisterUninstall(char *destination) {
+  if (AddTrailingBackslash(destination) == nullptr)
+    return 0;
+  char command[PathCapacity + 16];
+  if (!BuildUninstallCommand(destination, command, sizeof command))
+    return 0;
+  HKEY key = NULL;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) != ERROR_SUCCESS)
+    return 0;
+  SetStringValue(key, "DisplayName", ProductName);
+  SetStringValue(key, "UninstallString", command);
+  RegCloseKey(key);
+  return 1;
+}

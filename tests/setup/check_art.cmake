@@ -1,0 +1,13 @@
+# Regenerates the artwork into OUT and compares it with the committed files.
+file(MAKE_DIRECTORY ${OUT})
+execute_process(COMMAND ${PYTHON} ${SOURCE}/make_art.py ${OUT} RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "make_art.py failed")
+endif()
+foreach(name picture.bmp setup.ico)
+  file(SHA256 ${SOURCE}/${name} committed)
+  file(SHA256 ${OUT}/${name} drawn)
+  if(NOT committed STREQUAL drawn)
+    message(FATAL_ERROR "${name} differs from what make_art.py draws; run it and commit the result")
+  endif()
+endforeach()
