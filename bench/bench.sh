@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Packs a reproducible corpus of files from this machine with mksetup and
+# with gzip, and prints side by side: packed size, extraction speed and
+# packing time. Not a test: it asserts nothing, it reports.
+#
+#   bench/bench.sh [BUILD_DIR]      (default build/native; built if missing)
+#
+# The corpus is one tar of about 52 MB: text (Python and Perl sources, man
+# pages' sources, documentation) and binaries (shared libraries), chosen
+# from sorted file lists, with fixed owners and times, so the same machine
+# always gives the same bytes. mksetup packs the tar as one entry and gzip
+# compresses the same tar, so both see identical input.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/native}
+work=$root/build/bench
+mkdir -p "$work"
+
+if [ ! -x "$build/mksetup" ] || [ ! -x "$build/kelvra-extract" ]; then
+  cmake --preset native -B "$build" >/dev/null
+  cmake --build "$build" -j2 --target mksetup kelvra-extract >/dev/null
+fi
+
+# Files up to the byte budget, in sorted order, skipping what is already
+# compressed (gzip would only see noise there, and so would we).
+pick() { # budget_bytes max_file_bytes paths...
+  local budget=$1 max=$2
+  shift 2
+  { find "$@" -type f -size -"$max"c ! -name '*.gz' ! -name '*.xz' ! -name '*.bz2' ! -name '*.zst' \
+    ! -name '*.zip' ! -name '*.png' ! -name '*.jpg' ! -name '*.pyc' -printf '%s\t%p\n' 2>/dev/null || true; } |
+    LC_ALL=C sort -t "$(printf '\t')" -k2 | awk -F '\t' -v budget="$budget" 'total < budget { total += $1; print $2 }'
+}
+
+corpus=$work/corpus.tar
+if [ ! -f "$corpus" ]; then
+  {
+    pick 26000000 2000000 /usr/lib/python3 /usr/share/perl /usr/share/perl5
+    pick 26000000 4000000 /usr/lib/x86_64-linux-gnu
+  } >"$work/corpus.list"
+  tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner --absolute-names \
+    -cf "$corpus" --verbatim-files-from -T "$work/corpus.list"
+fi
+size=$(stat -c %s "$corpus")
+files=$(wc -l <"$work/corpus.list")
+
+now() { date +%s.%N; }
+# Seconds taken by the command; best of three runs for the short ones.
+timed() {
+  local runs=$1 best=""
+  shift
+  for _ in $(seq "$runs"); do
+    local t0 t1 dt
+    t0=$(now)
+    "$@" >/dev/null
+    t1=$(now)
+    dt=$(awk "BEGIN { print $t1 - $t0 }")
+    if [ -z "$best" ] || awk "BEGIN { exit !($dt < $best) }"; then best=$dt; fi
+  done
+  echo "$best"
+}
+
+pack_best=$(timed 1 "$build/mksetup" -o "$work/best.arj" --method 1 "$corpus")
+pack_fast=$(timed 1 "$build/mksetup" -o "$work/fast.arj" --method 3 "$corpus")
+gzip6=$(timed 1 sh -c "gzip -6c '$corpus' >'$work/corpus6.gz'")
+gzip9=$(timed 1 sh -c "gzip -9c '$corpus' >'$work/corpus.tar.gz'")
+
+rm -rf "$work/out" && mkdir -p "$work/out"
+extract=$(timed 3 "$build/kelvra-extract" "$work/best.arj" "$work/out/")
+gunzip=$(timed 3 sh -c "gzip -dc '$work/corpus.tar.gz' >'$work/out/gunzip.tar'")
+cmp -s "$corpus" "$work/out/corpus.tar" || { echo "bench: extracted corpus differs from the original" >&2; exit 1; }
+
+best_size=$(stat -c %s "$work/best.arj")
+fast_size=$(stat -c %s "$work/fast.arj")
+gz6_size=$(stat -c %s "$work/corpus6.gz")
+gz9_size=$(stat -c %s "$work/corpus.tar.gz")
+
+ratio() { awk "BEGIN { printf \"%.3f\", $1 / $2 }"; }
+mbps() { awk "BEGIN { printf \"%.1f\", $size / $1 / 1000000 }"; }
+
+echo "corpus: $files files, $size bytes in one tar"
+echo "size ratio, best level / gzip -9 (goal <= 1.00): $(ratio "$best_size" "$gz9_size")"
+echo "size ratio, fast level / gzip -6: $(ratio "$fast_size" "$gz6_size")"
+echo "extraction speed ratio, kelvra-extract / gzip -dc (goal >= 1.0): $(ratio "$gunzip" "$extract")"
+echo "packing time ratio, best level / gzip -9: $(ratio "$pack_best" "$gzip9")"
+echo "packing time ratio, fast level / gzip -6: $(ratio "$pack_fast" "$gzip6")"
+
+table=$(cat <<TABLE
+| corpus: $files files, $size bytes | ours | gzip | ratio |
+|---|---|---|---|
+| packed size, best level vs gzip -9 | $best_size | $gz9_size | $(ratio "$best_size" "$gz9_size") |
+| packed size, fast level vs gzip -6 | $fast_size | $gz6_size | $(ratio "$fast_size" "$gz6_size") |
+| extraction, MB/s (kelvra-extract vs gzip -dc) | $(mbps "$extract") | $(mbps "$gunzip") | $(ratio "$gunzip" "$extract") |
+| packing time, best level vs gzip -9, s | $(printf '%.2f' "$pack_best") | $(printf '%.2f' "$gzip9") | $(ratio "$pack_best" "$gzip9") |
+| packing time, fast level vs gzip -6, s | $(printf '%.2f' "$pack_fast") | $(printf '%.2f' "$gzip6") | $(ratio "$pack_fast" "$gzip6") |
+TABLE
+)
+echo
+echo "$table"
+{
+  echo "# Benchmark results"
+  echo
+  echo "Measured by bench/bench.sh on $(date -u +%Y-%m-%d), $(nproc) cores."
+  echo
+  echo "$table"
+} >"$root/bench/RESULTS.md"
