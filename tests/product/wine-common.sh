@@ -1,0 +1,63 @@
+# Shared by the Wine tests of KELVRA.EXE: a private prefix, a private X
+# display, and the helpers the scripts use. Sourced with the build's
+# KELVRA.EXE, the test driver and a work directory as $1..$3.
+set -euo pipefail
+
+product=$1
+driver=$2
+work=$3
+mkdir -p "$work"
+
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+
+# The build's shared prefix is made once (slow) by wine-run.sh; these tests
+# delete keys and Start menu entries, so they work in a copy of their own.
+# Files are hard-linked, the registry is copied: Wine replaces, never edits,
+# the files it shares with the original.
+prefix=$work/wineprefix
+if [ ! -f "$prefix/system.reg" ]; then
+  "$repo/scripts/wine-run.sh" "$driver" count >/dev/null
+  build=$(cd "$(dirname "$driver")" && pwd)
+  while [ "$build" != / ] && [ ! -f "$build/CMakeCache.txt" ]; do build=$(dirname "$build"); done
+  base=${KELVRA_WINEPREFIX:-$build/wineprefix}
+  rm -rf "$prefix.new"
+  cp -al "$base" "$prefix.new"
+  for reg in "$prefix.new"/*.reg; do cp --remove-destination "$base/$(basename "$reg")" "$reg"; done
+  mv "$prefix.new" "$prefix"
+fi
+export WINEPREFIX=$prefix
+
+# Our own X server on whatever display number is free.
+displayfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -n1 "$displayfile")
+rm -f "$displayfile"
+
+finish() {
+  wineserver -k >/dev/null 2>&1 || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap finish EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+drive() {
+  timeout 120 "$wine" "$driver" "$@" | tr -d '\r'
+}
+
+# expect <what> <expected> <actual>
+expect() {
+  if [ "$2" != "$3" ]; then
+    printf 'expected %s:\n%s\ngot:\n%s\n' "$1" "$2" "$3" >&2
+    fail "$1"
+  fi
+  echo "ok: $1"
+}
