@@ -143,6 +143,7 @@ TEST_F(DriverTest, RefusesPathsThatDoNotFit) {
   std::string longDestination(600, 'd');
   EXPECT_EQ(ExtractArchive(PathString(dir / "setup.bin").c_str(), longDestination.c_str()), XR_CREATE_OUTPUT);
 
+#ifndef _WIN32  // Windows itself stops at 260 characters
   // A destination deep enough that "F.BIN" just fits the 512-byte path and
   // "FF.BIN" does not.
   std::filesystem::path deep = out;
@@ -154,6 +155,7 @@ TEST_F(DriverTest, RefusesPathsThatDoNotFit) {
   EXPECT_EQ(ExtractArchive(PathString(dir / "deep.bin").c_str(), DestinationOf(deep).c_str()), XR_CREATE_OUTPUT);
   EXPECT_EQ(ReadFileBytes(deep / "F.BIN"), B("x"));
   EXPECT_FALSE(std::filesystem::exists(deep / "FF.BIN"));
+#endif
 }
 
 TEST_F(DriverTest, ReportsACodeForEveryKindOfFailure) {
