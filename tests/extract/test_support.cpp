@@ -344,8 +344,9 @@ void TempDirTest::SetUp() {
   const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
   dir = std::filesystem::temp_directory_path() /
         ("kelvra-test-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
-         std::to_string(++serial));
-  std::filesystem::remove_all(dir);
+         std::to_string(++serial) + "-" + std::to_string(std::random_device()() % 1000000));
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
   std::filesystem::create_directories(dir);
 }
 
