@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The whole test suite, from a fresh machine: installs what is missing,
+# builds every preset and runs every test. Native unit tests (with the
+# archives of other archivers as input), the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer, short fuzz runs, the Windows builds' tests under
+# 64-bit Wine, the end-to-end runs of the real setup, and the shipped 32-bit
+# setup where 32-bit Wine can run.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/bootstrap.sh || { echo "test-all: cannot install the packages the build needs"; exit 1; }
+if ! bash scripts/i386-emulator.sh; then
+  echo "test-all: *** 32-bit Wine cannot run here: the shipped PE32 setup's run will be SKIPPED ***"
+fi
+
+# One Wine prefix for every Windows test program of this run; the end-to-end
+# suite copies it per scenario.
+export KELVRA_WINEPREFIX=$root/build/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+
+failed=()
+step() {
+  local name=$1
+  shift
+  echo "==== $name"
+  local start=$SECONDS
+  if "$@"; then
+    echo "==== $name: ok ($((SECONDS - start)) s)"
+  else
+    echo "==== $name: FAILED ($((SECONDS - start)) s)"
+    failed+=("$name")
+  fi
+}
+
+build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2; }
+
+step "build native" build native
+step "test native" ctest --preset native -j2
+step "build sanitize" build sanitize
+step "test sanitize" ctest --preset sanitize -j2 -LE slow
+if [ -x scripts/fuzz.sh ]; then
+  step "fuzz (short runs)" bash scripts/fuzz.sh --short
+fi
+step "build win64" build win64
+step "test win64 (64-bit Wine)" ctest --preset win64
+step "build win32" build win32
+step "test win32 (32-bit Wine)" ctest --preset win32
+
+echo
+if [ ${#failed[@]} -eq 0 ]; then
+  echo "test-all: every step passed"
+  exit 0
+fi
+echo "test-all: FAILED: ${failed[*]}"
+exit 1
