@@ -219,7 +219,7 @@ Command ParseCommandLine(const char *commandLine)
 // ---- Uninstall ----
 
 const char *const ProductFiles[ProductFileCount] = {
-    "KELVRA.EXE", "KELVRA.HLP", "README.TXT", "LICENSE.TXT", "WHATSNEW.TXT",
+    "KELVRA.EXE", "KELVRA.HLP", "KELVRA.INI", "README.TXT", "LICENSE.TXT",
 };
 
 bool IsProductFile(const char *name)

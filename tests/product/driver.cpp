@@ -82,7 +82,7 @@ static int Answer(const char *answer, DWORD timeoutMs)
 }
 
 static const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra";
-static const char *const ProductFiles[] = {"KELVRA.EXE", "KELVRA.HLP", "README.TXT", "LICENSE.TXT", "WHATSNEW.TXT"};
+static const char *const ProductFiles[] = {"KELVRA.EXE", "KELVRA.HLP", "KELVRA.INI", "README.TXT", "LICENSE.TXT"};
 static const char *const Shortcuts[] = {"Kelvra.lnk", "Kelvra Help.lnk"};
 static const char UserFile[] = "my notes.txt";
 static const char UserText[] = "the user's own words\r\n";

@@ -7,12 +7,12 @@ source "$(dirname "$0")/wine-common.sh"
 dir='C:\Kelvra Test'
 program="$dir\\KELVRA.EXE"
 installed=$(printf '%s\n' \
-  "KELVRA.EXE present" "KELVRA.HLP present" "README.TXT present" "LICENSE.TXT present" "WHATSNEW.TXT present" \
+  "KELVRA.EXE present" "KELVRA.HLP present" "KELVRA.INI present" "README.TXT present" "LICENSE.TXT present" \
   "user file present, intact" "directory present" \
   "shortcut Kelvra.lnk present" "shortcut Kelvra Help.lnk present" "shortcut folder present" \
   "uninstall key present" "cleanup helper absent")
 removed_keeping_user_file=$(printf '%s\n' \
-  "KELVRA.EXE absent" "KELVRA.HLP absent" "README.TXT absent" "LICENSE.TXT absent" "WHATSNEW.TXT absent" \
+  "KELVRA.EXE absent" "KELVRA.HLP absent" "KELVRA.INI absent" "README.TXT absent" "LICENSE.TXT absent" \
   "user file present, intact" "directory present" \
   "shortcut Kelvra.lnk absent" "shortcut Kelvra Help.lnk absent" "shortcut folder absent" \
   "uninstall key absent" "cleanup helper absent")
