@@ -32,9 +32,9 @@ struct LevelParams {
   bool lazy;                     // try the next position before taking a match
 };
 
-const LevelParams FastParams{8, 32, true};
+const LevelParams FastParams{16, 64, true};
 const LevelParams NormalParams{128, 128, true};
-const LevelParams BestParams{256, 192, false};
+const LevelParams BestParams{96, 128, false};
 
 inline std::uint32_t Hash3(const std::uint8_t *p) {
   std::uint32_t v = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
