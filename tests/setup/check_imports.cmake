@@ -1,4 +1,5 @@
 # Fails unless every DLL that EXE imports is part of Windows itself: a DLL
+cmake_policy(SET CMP0057 NEW)
 # that is not would be looked for beside the setup file, where anyone can
 # put one.
 set(allowed ADVAPI32.DLL COMCTL32.DLL COMDLG32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL
