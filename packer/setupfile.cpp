@@ -3,6 +3,7 @@
 // first byte is compressed (missing files, names, sizes) is checked first;
 // the file is written under a temporary name and renamed only when whole.
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -157,15 +158,47 @@ bool CheckArchiveIsFound(const std::string &path, std::size_t stubSize, std::str
 bool WriteAll(std::FILE *out, const PackJob &job, const std::vector<PlannedEntry> &plan,
               const std::vector<std::uint8_t> &stub, std::string *error) {
   std::uint64_t total = 0;
-  for (const PlannedEntry &e : plan) total += e.size;
+  // The archive is as new as its newest entry, so the same inputs make the
+  // same setup file.
+  std::uint32_t newest = 0;
+  for (const PlannedEntry &e : plan) {
+    total += e.size;
+    if (e.timestamp > newest) newest = e.timestamp;
+  }
   bool verbose = job.log && total >= ProgressThreshold;
-  if (!WriteBytes(out, stub) ||
-      !WriteBytes(out, BuildMainHeader(BaseName(job.output), DosTimestamp(ClampTime(std::time(nullptr))))))
+  if (!WriteBytes(out, stub) || !WriteBytes(out, BuildMainHeader(BaseName(job.output), newest)))
     return Fail(error, job.output + ": write error: " + std::strerror(errno));
   for (const PlannedEntry &e : plan)
     if (!WriteEntry(out, job, e, verbose, error)) return false;
   if (!WriteBytes(out, BuildEndMarker())) return Fail(error, job.output + ": write error: " + std::strerror(errno));
   return true;
+}
+
+// An interrupted run removes its temporary file too.
+char pendingTemporary[4096];
+
+void RemoveTemporaryAndDie(int signal) {
+  unlink(pendingTemporary);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+struct CleanupGuard {
+  void (*previous[3])(int);
+};
+
+const int CleanupSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+void GuardTemporary(CleanupGuard &guard, const std::string &path) {
+  std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", path.c_str());
+  for (int i = 0; i < 3; i++) {
+    guard.previous[i] = std::signal(CleanupSignals[i], RemoveTemporaryAndDie);
+    if (guard.previous[i] == SIG_IGN) std::signal(CleanupSignals[i], SIG_IGN); // as under nohup
+  }
+}
+
+void ReleaseTemporary(const CleanupGuard &guard) {
+  for (int i = 0; i < 3; i++) std::signal(CleanupSignals[i], guard.previous[i]);
 }
 
 } // namespace
@@ -186,6 +219,8 @@ bool WriteSetupFile(const PackJob &job, std::string *error) {
   std::string temporary = job.output + ".tmpXXXXXX";
   int fd = mkstemp(&temporary[0]);
   if (fd < 0) return Fail(error, job.output + ": cannot create a temporary file beside it: " + std::strerror(errno));
+  CleanupGuard guard;
+  GuardTemporary(guard, temporary);
   mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
@@ -201,5 +236,6 @@ bool WriteSetupFile(const PackJob &job, std::string *error) {
   if (ok && std::rename(temporary.c_str(), job.output.c_str()) != 0)
     ok = Fail(error, job.output + ": cannot rename the finished file into place: " + std::strerror(errno));
   if (!ok) unlink(temporary.c_str());
+  ReleaseTemporary(guard);
   return ok;
 }
