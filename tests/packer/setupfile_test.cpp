@@ -86,3 +86,15 @@ TEST_F(PackerTest, FailedRunLeavesThePreviousSetupFileUntouched) {
   ASSERT_TRUE(WriteSetupFile(Job(output, {{WriteFile("x.bin", Bytes(5, 'x')), false}}), &error)) << error;
   EXPECT_NE(ReadFile(output), Bytes(10, 'o'));
 }
+
+TEST_F(PackerTest, SameInputsMakeTheSameSetupFile) {
+  std::mt19937 rng(8);
+  std::vector<PackInput> inputs{{WriteFile("a.bin", MixedBytes(rng, 50000)), false},
+                                {WriteFile("b.txt", TextLike(rng, 3000, true)), true}};
+  std::string error;
+  for (const char *run : {"one", "two"}) {
+    std::filesystem::create_directory(Path(run));
+    ASSERT_TRUE(WriteSetupFile(Job(Path(run) + "/setup.exe", inputs), &error)) << error;
+  }
+  EXPECT_EQ(ReadFile(Path("one/setup.exe")), ReadFile(Path("two/setup.exe")));
+}
