@@ -149,6 +149,7 @@ bool CheckArchiveIsFound(const std::string &path, std::size_t stubSize, std::str
   head.resize(std::fread(head.data(), 1, head.size(), f));
   std::fclose(f);
   long found = FindArchiveStart(head.data(), head.size());
+  if (found < 0) return Fail(error, path + ": a reader would not find the archive in the finished file");
   if (found != static_cast<long>(stubSize))
     return Fail(error, "the stub holds bytes that a reader would take for an archive header (at offset " +
                            std::to_string(found) + "), so the setup could not find its own archive");
