@@ -5,6 +5,9 @@
 // the window.
 #include "product.h"
 
+#include <shellapi.h>
+#include <windowsx.h>
+
 constexpr UINT_PTR SampleTimer = 1;
 constexpr UINT SampleIntervalMs = 1000;
 constexpr int ClientWidth = 360;   // pixels
@@ -19,7 +22,7 @@ constexpr COLORREF DimTextColor = RGB(142, 150, 164);
 constexpr COLORREF PanelColor = RGB(27, 31, 40);
 constexpr COLORREF GridColor = RGB(52, 58, 72);
 constexpr COLORREF ReceivedColor = RGB(72, 199, 116);
-constexpr COLORREF ReceivedFillColor = RGB(36, 92, 64);
+constexpr COLORREF ReceivedFillColor = RGB(40, 112, 76);
 constexpr COLORREF SentColor = RGB(255, 153, 51);
 
 static struct {
@@ -33,6 +36,8 @@ static struct {
     bool countersAvailable;   // tableFound, and the last reading worked
     uint64_t received;        // newest receive rate, bytes per second
     uint64_t sent;            // newest send rate, bytes per second
+    bool paused;              // the graph stands still; the numbers go on
+    bool onTop;               // the window stays above the others
 } meter;
 
 static HFONT MakeFont(int height, int weight)
@@ -71,6 +76,7 @@ static void StartMeter()
     meter.tableFound = StartInterfaceCounters();
     meter.countersAvailable = false;
     meter.received = meter.sent = 0;
+    meter.paused = meter.onTop = false;
     meter.lastSampleTick = GetTickCount();
     if (meter.tableFound) SampleCounters();
     meter.labelFont = MakeFont(13, FW_NORMAL);
@@ -190,7 +196,7 @@ static void DrawGraph(HDC dc, const RECT &panel)
     char scale[RateTextSize];
     FormatRate(fullScale, scale, sizeof(scale));
     DrawLabel(dc, meter.smallFont, DimTextColor, scale, note, DT_LEFT | DT_TOP);
-    DrawLabel(dc, meter.smallFont, DimTextColor, "last minute", note, DT_RIGHT | DT_TOP);
+    DrawLabel(dc, meter.smallFont, DimTextColor, meter.paused ? "paused" : "last minute", note, DT_RIGHT | DT_TOP);
 }
 
 static void PaintMeter(HWND window)
@@ -216,6 +222,55 @@ static void PaintMeter(HWND window)
     EndPaint(window, &paint);
 }
 
+static void TogglePause(HWND window)
+{
+    meter.paused = !meter.paused;
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+static void SetOnTop(HWND window, bool onTop)
+{
+    meter.onTop = onTop;
+    SetWindowPos(window, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// The help is a plain text file beside the program.
+static void ShowHelp(HWND window)
+{
+    char path[MAX_PATH], directory[MAX_PATH], arguments[MAX_PATH + 2];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+    if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
+    if (!JoinPath(directory, "KELVRA.HLP", path, sizeof(path))) return;
+    wsprintfA(arguments, "\"%s\"", path);
+    ShellExecuteA(window, "open", "notepad.exe", arguments, directory, SW_SHOWNORMAL);
+}
+
+static bool HandleKey(HWND window, WPARAM key)
+{
+    switch (key) {
+    case VK_SPACE: TogglePause(window); return true;
+    case VK_ESCAPE: ShowWindow(window, SW_MINIMIZE); return true;
+    case VK_F1: ShowHelp(window); return true;
+    case 'T':
+        if (GetKeyState(VK_CONTROL) >= 0) return false;
+        SetOnTop(window, !meter.onTop);
+        return true;
+    }
+    return false;
+}
+
+// Settings the user may set in KELVRA.INI beside the program.
+static void ReadSettings(bool &onTop, bool &minimized)
+{
+    char path[MAX_PATH], directory[MAX_PATH];
+    onTop = minimized = false;
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+    if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
+    if (!JoinPath(directory, "KELVRA.INI", path, sizeof(path))) return;
+    onTop = GetPrivateProfileIntA("Kelvra", "AlwaysOnTop", 0, path) != 0;
+    minimized = GetPrivateProfileIntA("Kelvra", "StartMinimized", 0, path) != 0;
+}
+
 static LRESULT CALLBACK MeterWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == ExitMessage() && message != 0) {
@@ -229,9 +284,16 @@ static LRESULT CALLBACK MeterWindowProc(HWND window, UINT message, WPARAM wParam
     case WM_TIMER:
         if (wParam != SampleTimer) break;
         if (meter.tableFound) SampleCounters();
-        PushRates(meter.history, meter.received, meter.sent);
+        if (!meter.paused) PushRates(meter.history, meter.received, meter.sent);
         InvalidateRect(window, nullptr, FALSE);
         return 0;
+    case WM_LBUTTONDOWN:
+        if (GET_Y_LPARAM(lParam) < GraphTop) break;
+        TogglePause(window);
+        return 0;
+    case WM_KEYDOWN:
+        if (HandleKey(window, wParam)) return 0;
+        break;
     case WM_ERASEBKGND:
         return 1;  // the paint covers every pixel
     case WM_PAINT:
@@ -289,7 +351,10 @@ int RunMeter(HINSTANCE instance, int showState)
                                       frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                                       instance, nullptr);
         if (window) {
-            ShowWindow(window, showState);
+            bool onTop, minimized;
+            ReadSettings(onTop, minimized);
+            if (onTop) SetOnTop(window, true);
+            ShowWindow(window, minimized ? SW_SHOWMINNOACTIVE : showState);
             UpdateWindow(window);
             MSG msg;
             while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
