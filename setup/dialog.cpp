@@ -27,7 +27,7 @@ int RunSetup() {
 // Copies the destination box into the shared buffer. The box takes any
 // length; at most 259 characters are asked for, so the NUL always fits, and
 // a longer text, cut here, is refused later as too long.
-static void ReadDestinationBox(HWND dialog) {
+void ReadDestinationBox(HWND dialog) {
   char *buffer = setupState.destination;
   WORD capacity = sizeof setupState.destination - 1;
   CopyMemory(buffer, &capacity, sizeof capacity);

@@ -20,6 +20,7 @@ int RunSetup();
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 bool BrowseForDestination(HWND owner, char *path);
 int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM data);
+void ReadDestinationBox(HWND dialog);
 
 // install.cpp: returns 1 when the product was installed, 0 after telling
 // the user why not.

@@ -45,6 +45,16 @@ TEST(CreatePicturePalette, GivesNoneWithoutAColourTable) {
   EXPECT_EQ(0, count);
 }
 
+TEST(CreatePicturePalette, GivesNoneForMoreColoursThanAPaletteDisplayHas) {
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biBitCount = 8;
+  header.biClrUsed = 300;
+  int count = -1;
+  EXPECT_EQ(nullptr, CreatePicturePalette(reinterpret_cast<const unsigned char *>(&header), &count));
+  EXPECT_EQ(300, count);
+}
+
 TEST(LoadPictureBitmap, GivesThePictureAtItsFullSize) {
   HPALETTE palette = NULL;
   HBITMAP bitmap = LoadPictureBitmap(GetModuleHandleA(NULL), IDB_PICTURE, &palette);
