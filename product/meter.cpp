@@ -3,8 +3,39 @@
 #include "meter.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
+
+// ---- Bounded text ----
+// The program formats a handful of texts; these few lines spare it the C
+// library's printf family and make every cut explicit.
+
+// Appends the first `length` bytes of text to out (outSize bytes, holding a
+// NUL-terminated string), as much as fits; false when something was cut.
+static bool AppendBytes(char *out, size_t outSize, const char *text, size_t length)
+{
+    const size_t used = strlen(out);
+    const size_t room = outSize - 1 - used;
+    const size_t taken = length < room ? length : room;
+    memcpy(out + used, text, taken);
+    out[used + taken] = '\0';
+    return taken == length;
+}
+
+static bool AppendText(char *out, size_t outSize, const char *text)
+{
+    return AppendBytes(out, outSize, text, strlen(text));
+}
+
+static bool AppendNumber(char *out, size_t outSize, uint64_t value)
+{
+    char digits[20];
+    size_t count = 0;
+    do {
+        digits[sizeof(digits) - 1 - count++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    return AppendBytes(out, outSize, digits + sizeof(digits) - count, count);
+}
 
 // ---- Interface counters and rates ----
 
@@ -58,10 +89,12 @@ uint64_t RatePerSecond(uint64_t bytes, uint32_t elapsedMs)
 
 void FormatRate(uint64_t bytesPerSecond, char *out, size_t outSize)
 {
-    static const char *const Units[] = {"KB/s", "MB/s"};
+    static const char *const Units[] = {" KB/s", " MB/s"};
     if (outSize == 0) return;
+    out[0] = '\0';
     if (bytesPerSecond < 1024) {
-        snprintf(out, outSize, "%u B/s", unsigned(bytesPerSecond));
+        AppendNumber(out, outSize, bytesPerSecond);
+        AppendText(out, outSize, " B/s");
         return;
     }
     uint64_t unitSize = 1024;
@@ -70,12 +103,16 @@ void FormatRate(uint64_t bytesPerSecond, char *out, size_t outSize)
         // Tenths of the unit, rounded; below 100 units one decimal is shown.
         const uint64_t tenths = (bytesPerSecond / unitSize) * 10 + ((bytesPerSecond % unitSize) * 10 + unitSize / 2) / unitSize;
         if (tenths < 1000) {
-            snprintf(out, outSize, "%u.%u %s", unsigned(tenths / 10), unsigned(tenths % 10), Units[unit]);
+            AppendNumber(out, outSize, tenths / 10);
+            AppendText(out, outSize, ".");
+            AppendNumber(out, outSize, tenths % 10);
+            AppendText(out, outSize, Units[unit]);
             return;
         }
         const uint64_t whole = bytesPerSecond / unitSize + (bytesPerSecond % unitSize >= unitSize / 2 ? 1 : 0);
         if (whole < 1024 || unit + 1 == sizeof(Units) / sizeof(Units[0])) {
-            snprintf(out, outSize, "%llu %s", (unsigned long long)whole, Units[unit]);
+            AppendNumber(out, outSize, whole);
+            AppendText(out, outSize, Units[unit]);
             return;
         }
         unitSize *= 1024;
@@ -282,13 +319,13 @@ bool BuildCleanupCommand(const char *helper, uint32_t processId, const char *dir
     // starter's argument splitting, so the directory goes without it.
     size_t dirLength = strlen(directory);
     if (directory[dirLength - 1] == '\\') dirLength--;
-    const int written = snprintf(out, outSize, "/d /c start \"\" /wait \"%s\" /CLEANUP %lu \"%.*s\" & del /f /q \"%s\"",
-                                 helper, (unsigned long)processId, int(dirLength), directory, helper);
-    if (written < 0 || size_t(written) >= outSize) {
-        out[0] = '\0';
-        return false;
-    }
-    return true;
+    bool fits = AppendText(out, outSize, "/d /c start \"\" /wait \"") && AppendText(out, outSize, helper) &&
+                AppendText(out, outSize, "\" /CLEANUP ") && AppendNumber(out, outSize, processId) &&
+                AppendText(out, outSize, " \"") && AppendBytes(out, outSize, directory, dirLength) &&
+                AppendText(out, outSize, "\" & del /f /q \"") && AppendText(out, outSize, helper) &&
+                AppendText(out, outSize, "\"");
+    if (!fits) out[0] = '\0';
+    return fits;
 }
 
 void StartOutcome(UninstallOutcome &outcome)
@@ -304,14 +341,9 @@ void StartOutcome(UninstallOutcome &outcome)
 void AddFailedFile(UninstallOutcome &outcome, const char *name)
 {
     if (outcome.failedFileCount == ProductFileCount) return;
-    snprintf(outcome.failedFiles[outcome.failedFileCount++], sizeof(outcome.failedFiles[0]), "%s", name);
-}
-
-// Appends text to out, cutting it rather than overrunning.
-static void AppendText(char *out, size_t outSize, const char *text)
-{
-    const size_t used = strlen(out);
-    if (used + 1 < outSize) snprintf(out + used, outSize - used, "%s", text);
+    char *slot = outcome.failedFiles[outcome.failedFileCount++];
+    slot[0] = '\0';
+    AppendText(slot, sizeof(outcome.failedFiles[0]), name);
 }
 
 bool DescribeOutcome(const UninstallOutcome &outcome, char *out, size_t outSize)
