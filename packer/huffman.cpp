@@ -1,7 +1,8 @@
 // Length-limited canonical Huffman codes for the encoder's three alphabets.
 //
-// Lengths come from package-merge, which is optimal under the 16-bit limit;
-// a plain Huffman tree over 510 symbols can run deeper than 16 bits on
+// A plain Huffman tree gives the lengths when it is no deeper than the
+// limit, which is nearly always; otherwise package-merge, which is optimal
+// under the limit. A tree over 510 symbols can run deeper than 16 bits on
 // skewed data, and the reader refuses any code that is not exactly complete.
 #include <algorithm>
 #include <cstring>
@@ -16,6 +17,35 @@ struct MergeNode {
   int right;                     // package only
 };
 
+// Huffman depths of the leaves, given in ascending weight, by the two-queue
+// method: leaves and merged nodes are each consumed in weight order. Returns
+// the deepest leaf's depth.
+unsigned HuffmanDepths(const std::uint32_t *freq, const std::vector<unsigned> &sorted, unsigned *depth) {
+  const std::size_t m = sorted.size();
+  std::uint64_t weight[2 * arj::LiteralCount];
+  unsigned parent[2 * arj::LiteralCount];
+  std::size_t leaf = 0, merged = m;
+  auto takeSmallest = [&](std::size_t created) {
+    if (leaf < m && (merged >= created || freq[sorted[leaf]] <= weight[merged])) {
+      weight[leaf] = freq[sorted[leaf]];
+      return leaf++;
+    }
+    return merged++;
+  };
+  for (std::size_t node = m; node < 2 * m - 1; node++) {
+    std::size_t a = takeSmallest(node), b = takeSmallest(node);
+    weight[node] = weight[a] + weight[b];
+    parent[a] = parent[b] = static_cast<unsigned>(node);
+  }
+  unsigned deepest = 0;
+  depth[2 * m - 2] = 0;
+  for (std::size_t node = 2 * m - 2; node-- > 0;) {
+    depth[node] = depth[parent[node]] + 1;
+    if (node < m && depth[node] > deepest) deepest = depth[node];
+  }
+  return deepest;
+}
+
 } // namespace
 
 unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits,
@@ -27,6 +57,11 @@ unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned ma
   const std::size_t m = used.size();
   if (m < 2) return static_cast<unsigned>(m);
   std::stable_sort(used.begin(), used.end(), [&](unsigned a, unsigned b) { return freq[a] < freq[b]; });
+  unsigned depth[2 * arj::LiteralCount];
+  if (HuffmanDepths(freq, used, depth) <= maxBits) {
+    for (std::size_t i = 0; i < m; i++) lengths[used[i]] = static_cast<std::uint8_t>(depth[i]);
+    return static_cast<unsigned>(m);
+  }
 
   // Nodes 0..m-1 are the leaves in ascending weight; every list below starts
   // as the leaves merged with the packages of the previous list.
