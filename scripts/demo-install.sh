@@ -47,7 +47,7 @@ base=$demo/base-prefix
 if [ ! -f "$base/system.reg" ]; then
   say "creating a Wine prefix (once per build tree; can take a few minutes)"
   WINEPREFIX=$base "$wine" wineboot -i >/dev/null 2>&1 || true
-  WINEPREFIX=$base "$wineserver" -w
+  WINEPREFIX=$base "$wineserver" -k >/dev/null 2>&1 || true  # services linger; the prefix is complete
   [ -f "$base/system.reg" ] || fail "wineboot did not create $base"
 fi
 export WINEPREFIX=$demo/prefix
@@ -105,7 +105,7 @@ else
   [ "$preset" = win32 ] && timeout=300
   dialog=$(wait_window "Kelvra 2.0 Setup" $timeout) || fail "the setup dialog did not appear"
   sleep 2  # let the picture paint
-  import -window root "$demo/setup-dialog.png"
+  import -window "$dialog" "$demo/setup-dialog.png" 2>/dev/null || import -window root "$demo/setup-dialog.png"
   say "dialog shown; screenshot $demo/setup-dialog.png"
   press_enter "$dialog"
   box=$(wait_window "Kelvra Setup" 120) || { import -window root "$demo/setup-stuck.png"; fail "no message after Install (see $demo/setup-stuck.png)"; }
