@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr unsigned SplitChunkSymbols = 1024;
+constexpr unsigned SplitChunkSymbols = 512;
 
 // One item of the literal/length length list, in pre-code symbols.
 struct LengthItem {
