@@ -157,5 +157,6 @@ void DecodeMethod123() {
     }
   }
   if (w != 0) WriteDecoded(window, w);
+  SyncBitReader();
   ReleaseWindow();
 }

@@ -64,9 +64,12 @@ struct ExtractState {
 // entries it sets.
 struct DecoderState {
   std::uint16_t bitBuffer;             // next 16 bits of the stream, earliest bit at 15
-  std::uint8_t pendingByte;            // byte most recently taken from the stream
-  unsigned pendingBits;                // low bits of pendingByte not yet in bitBuffer, 0..8
-  std::uint32_t bitsConsumed;          // bits removed since StartBitReader (tests and stats)
+  std::uint64_t bitReservoir;          // next bitsHeld bits, earliest at bit 63; bitBuffer is its top
+  unsigned bitsHeld;                   // valid bits in bitReservoir, at least 16 once started
+  std::uint64_t bitsConsumed;          // bits removed since StartBitReader
+  std::uint32_t entryCompressedSize;   // compressedLeft when the reader started
+  std::uint32_t bytesTaken;            // bytes taken from the entry so far (ahead of need)
+  std::uint32_t bytesRead;             // of those, bytes the file supplied (the rest read as 0xFF)
 
   std::uint16_t literalTable[1u << arj::LiteralTableBits];
   std::uint8_t literalLengths[arj::LiteralCount];
@@ -126,14 +129,48 @@ void CloseOutputStream();
 
 // Bit reader and code tables.
 void StartBitReader();
-void ConsumeBits(unsigned n);
-unsigned TakeBits(unsigned n);
+void RefillBits();                    // tops bitReservoir up to more than 56 bits
+void SyncBitReader();                 // gives back bytes taken ahead of need
 void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits,
                       std::uint16_t *table);
-unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsigned count,
-                    const std::uint8_t *lengths);
 void ClearDecodeTables();             // back to the all-zero start state (tests)
 
+// Removes the first n bits (0 to 32) of the stream.
+inline void ConsumeBits(unsigned n) {
+  DecoderState &d = decoderState;
+  if (d.bitsHeld < n + 16) RefillBits();
+  d.bitsConsumed += n;
+  d.bitReservoir <<= n;
+  d.bitsHeld -= n;
+  d.bitBuffer = static_cast<std::uint16_t>(d.bitReservoir >> 48);
+}
+
+// The first n bits (0 to 16) as a number, removed.
+inline unsigned TakeBits(unsigned n) {
+  unsigned v = decoderState.bitBuffer >> (16 - n);
+  ConsumeBits(n);
+  return v;
+}
+
+// Decodes the symbol whose code starts the stream and removes exactly its
+// bits. A valid code reaches its symbol within 16 - tableBits tree steps;
+// tables left over from earlier blocks can lead anywhere, so the walk is
+// bounded and a longer one raises XR_BAD_TABLE.
+inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsigned count,
+                           const std::uint8_t *lengths) {
+  const DecoderState &d = decoderState;
+  unsigned e = table[d.bitBuffer >> (16 - tableBits)];
+  if (e >= count) {
+    unsigned bit = 1u << (15 - tableBits);
+    for (unsigned steps = 0; e >= count; steps++) {
+      if (steps == 16 - tableBits || e >= NodeCount) RaiseExtractError(XR_BAD_TABLE);
+      e = (d.bitBuffer & bit) ? d.rightChild[e] : d.leftChild[e];
+      bit >>= 1;
+    }
+  }
+  ConsumeBits(lengths[e]);
+  return e;
+}
 // The decoding loop.
 void DecodeMethod123();
 void StartDecoder();

@@ -75,22 +75,6 @@ void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tabl
   }
 }
 
-unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsigned count,
-                    const std::uint8_t *lengths) {
-  const DecoderState &d = decoderState;
-  unsigned e = table[d.bitBuffer >> (16 - tableBits)];
-  unsigned bit = 1u << (15 - tableBits);
-  // A valid code reaches its symbol within 16 - tableBits steps; tables left
-  // over from earlier blocks can lead anywhere, so the walk is bounded.
-  for (unsigned steps = 0; e >= count; steps++) {
-    if (steps == 16 - tableBits || e >= NodeCount) RaiseExtractError(XR_BAD_TABLE);
-    e = (d.bitBuffer & bit) ? d.rightChild[e] : d.leftChild[e];
-    bit >>= 1;
-  }
-  ConsumeBits(lengths[e]);
-  return e;
-}
-
 void ClearDecodeTables() {
   DecoderState &d = decoderState;
   std::memset(d.literalTable, 0, sizeof d.literalTable);

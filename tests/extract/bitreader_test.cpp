@@ -51,11 +51,23 @@ TEST_F(BitReaderTest, ReadsMissingBytesOfATruncatedFileAsOnes) {
   EXPECT_EQ(decoderState.bitBuffer, 0x12FF);
   EXPECT_EQ(TakeBits(16), 0x12FFu);
   EXPECT_EQ(decoderState.bitBuffer, 0xFF00);
+  SyncBitReader();
+  EXPECT_EQ(TellSetupStream(), 1);  // only the byte that exists was read
+}
+
+TEST_F(BitReaderTest, GivesBackOnlyBytesTheFileSupplied) {
+  LoadCompressed({0xA1, 0xB2, 0xC3, 0xD4}, 10);
+  StartBitReader();
+  ConsumeBits(9);
+  SyncBitReader();
+  EXPECT_EQ(TellSetupStream(), 4);  // needs 4 bytes: all the file has
+  EXPECT_EQ(extractState.compressedLeft, 10u - 4u);
+  EXPECT_EQ(TakeBits(16), 0x6587u);  // 0xB2C3D4 from bit 9: 0110 0101 1000 0111 ...
 }
 
 // The next header is read wherever the reader stopped, so the number of
-// bytes taken is part of the format: it runs 16 bits ahead of what was
-// consumed, and never past the entry.
+// bytes taken is part of the format: once synchronised, it runs 16 bits ahead
+// of what was consumed, never past the entry, and reads on correctly.
 TEST_F(BitReaderTest, TakesExactlySixteenBitsAheadOfWhatWasConsumed) {
   std::mt19937 random(7);
   Bytes data(64);
@@ -70,6 +82,8 @@ TEST_F(BitReaderTest, TakesExactlySixteenBitsAheadOfWhatWasConsumed) {
       consumed += n;
       std::uint64_t expected = (consumed + 16 + 7) / 8;
       if (expected > size) expected = size;
+      SyncBitReader();
+      ASSERT_EQ(extractState.compressedLeft, size - expected);
       ASSERT_EQ(TellSetupStream(), static_cast<std::int64_t>(expected)) << "size " << size << " consumed " << consumed;
     }
   }
