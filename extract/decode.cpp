@@ -140,10 +140,15 @@ void DecodeMethod123() {
     unsigned s = w >= distance + 1 ? w - distance - 1 : w + WindowSize - distance - 1;
     if (s < w && w < WindowSize - arj::MaxMatch - 1) {
       // Source wholly below w and the copy cannot reach the window's end.
-      // Byte by byte, so an overlapping match repeats what it just wrote.
+      // A match that overlaps its own output repeats what it just wrote, so
+      // eight bytes move at once only when the source stays eight behind;
+      // nothing is written past the match, whose bytes ahead are history.
       unsigned char *out = window + w;
       const unsigned char *in = window + s;
-      for (unsigned k = 0; k < length; k++) out[k] = in[k];
+      unsigned k = 0;
+      if (w - s >= 8)
+        for (; k + 8 <= length; k += 8) std::memcpy(out + k, in + k, 8);
+      for (; k < length; k++) out[k] = in[k];
       w += length;
       continue;
     }
