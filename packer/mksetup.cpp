@@ -23,6 +23,7 @@ static int Usage(const char *problem) {
 }
 
 int main(int argc, char **argv) {
+  if (argc < 2) return Usage(nullptr);
   PackJob job;
   job.method = 1;
   job.log = stderr;
