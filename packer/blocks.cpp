@@ -23,19 +23,22 @@ struct LengthItem {
   std::uint16_t extra;
 };
 
+// A block's three codes. Each code with fewer than two used symbols has all
+// lengths 0 and goes in the single-value form with its only (or any) symbol.
 struct BlockPlan {
   std::uint8_t literalLengths[arj::LiteralCount];
-  unsigned literalUsed, literalSingle;
+  unsigned literalUsed, literalSingle;     // symbols in use; the first of them
   std::uint8_t distanceLengths[arj::DistanceCount];
   unsigned distanceUsed, distanceSingle;
   std::uint8_t preLengths[arj::PreCodeCount];
   unsigned preUsed, preSingle;
-  LengthItem items[arj::LiteralCount];
+  LengthItem items[arj::LiteralCount];     // the literal/length lengths as pre-code items
   unsigned itemCount;
 };
 
+// Stands in for a BitWriter where only the size of the output matters.
 struct BitCounter {
-  std::uint64_t bits;
+  std::uint64_t bits;                      // bits that would have been written
 };
 
 inline void PutBits(BitCounter &bc, std::uint32_t, unsigned count) { bc.bits += count; }

@@ -70,10 +70,10 @@ struct CostModel {
 } // namespace
 
 struct ParserState {
-  const std::uint8_t *data;
-  std::size_t size;
+  const std::uint8_t *data;            // the whole input; matches may reach back anywhere in the window
+  std::size_t size;                    // bytes of data
   PackLevel level;
-  LevelParams params;
+  LevelParams params;                  // chain depth and nice length of the level
   std::vector<std::uint32_t> head;     // newest position per hash, or NoPosition
   std::vector<std::uint32_t> chain;    // previous position of the same hash, by position & ChainMask
   std::size_t inserted;                // positions below this are in the chains
