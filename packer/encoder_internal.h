@@ -77,7 +77,7 @@ std::uint64_t BlockBits(const BlockHistogram &h);
 void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count);
 
 // Writes the tokens as consecutive blocks of blockSymbols tokens (the last
-// one shorter), without choosing boundaries by cost.
+// one shorter), for callers that need the boundaries at known places.
 void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std::size_t blockSymbols);
 
 // Chooses block boundaries by cost as tokens arrive, and writes each block
