@@ -1,0 +1,464 @@
+#!/usr/bin/env python3
+"""Runs the real setup file under Wine as a user would, and checks the result.
+
+Each scenario gets a copy of one freshly made Wine prefix, starts the setup
+from C:\\Downloads, drives the dialog with the keyboard through X, reads
+window texts through the Win32 test driver, and then checks what landed on
+disk, in the registry and in the Start menu, and the setup's exit code.
+
+Exit status: 0 when every scenario passed, 1 when one failed, 77 when the
+run cannot happen here (no 32-bit Wine for a PE32 setup file).
+"""
+import argparse
+import shutil
+import subprocess
+import sys
+import time
+import traceback
+from pathlib import Path
+
+import payload
+from winebox import Box, is_pe32, log, make_template, start_display, unescape
+
+SKIP = 77
+DIALOG = "Kelvra 2.0 Setup"
+MESSAGE = "Kelvra Setup"
+PRODUCT_WINDOW = "Kelvra"
+DEFAULT_DESTINATION = r"C:\Program Files\Kelvra"
+UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra"
+CSIDL_PROGRAMS = 2
+ID_DESTINATION = 1004
+
+INTRO = ("This program will install Kelvra 2.0 on your computer.\n\nKelvra displays the data transfer rate of "
+         "your Internet connection, both numerically and as a real-time graph.\n\nPlease close all running "
+         "applications before starting the installation.")
+ABORT_QUESTION = "Kelvra setup has not been completed yet.\nAre you sure you want to abort it?"
+SUCCESS = "Kelvra has been successfully installed."
+INVALID_DESTINATION = "Please specify valid destination directory."
+CANNOT_CREATE = "Cannot create destination directory."
+CORRUPTED = "Cannot read setup file, it's probably corrupted."
+
+
+class ScenarioAbort(Exception):
+    """A step the rest of the scenario depends on did not happen."""
+
+
+def require(box, value, what):
+    if not box.check(bool(value), what):
+        raise ScenarioAbort(what)
+    return value
+
+
+# --- steps shared by the scenarios -------------------------------------------
+
+def place_setup(box, setup_file, data=None):
+    """Copies the setup file (or damaged bytes of it) where a download lands."""
+    target = box.host_path(r"C:\Downloads")
+    target.mkdir(parents=True, exist_ok=True)
+    target = target / "KelvraSetup.exe"
+    if data is None:
+        shutil.copyfile(setup_file, target)
+    else:
+        target.write_bytes(data)
+    return target
+
+
+def open_setup(box, setup):
+    process = box.start(setup)
+    dialog = require(box, box.wait_window(DIALOG, 120 * box.slow), "the setup dialog appears")
+    return process, dialog
+
+
+def expect_message(box, text, dismiss="Return"):
+    message = box.wait_window(MESSAGE, 60 * box.slow)
+    shown = text.replace("\n", "\\n")
+    if not box.check(message is not None, f'a "{MESSAGE}" box says "{shown}"', "no message box"):
+        return None
+    box.check(text in message.texts(), f'the box says "{text}"', f"it says {message.texts()}")
+    if dismiss:
+        box.keys(MESSAGE, dismiss)
+        box.check(box.wait_window(message.handle, 20 * box.slow, gone=True), "the message box closes")
+    return message
+
+
+def dialog_stays_open(box, destination):
+    dialog = box.wait_window(DIALOG, 10 * box.slow)
+    box.check(dialog is not None, "the dialog stays open")
+    if dialog:
+        box.check(dialog.control_text(ID_DESTINATION) == destination, "the destination box is unchanged",
+                  repr(dialog.control_text(ID_DESTINATION)))
+    return dialog
+
+
+def type_destination(box, text):
+    """Selects the whole destination box and types over it."""
+    box.driver("focus", DIALOG, ID_DESTINATION)
+    time.sleep(0.3)
+    if text:
+        box.type_text(DIALOG, text)
+    else:
+        box.keys(DIALOG, "Delete")
+    dialog = box.wait_window(DIALOG, 10)
+    require(box, dialog and dialog.control_text(ID_DESTINATION) == text, f"the box reads {text!r}")
+
+
+def expect_exit(box, process, seconds=60):
+    try:
+        code = process.wait(timeout=seconds * box.slow)
+    except Exception:
+        code = None
+    box.check(code == 0, "the setup exits with code 0", f"exit code {code}")
+
+
+def abort_setup(box, process):
+    box.keys(DIALOG, "Escape")
+    question = expect_message(box, ABORT_QUESTION, dismiss=None)
+    require(box, question, "the abort question appears")
+    box.keys(MESSAGE, "y")
+    expect_exit(box, process)
+
+
+def programs_folder(box):
+    rc, lines = box.driver("folder", CSIDL_PROGRAMS)
+    return require(box, rc == 0 and lines and lines[0], "the Programs folder resolves")
+
+
+def driver_values(lines):
+    return {key: unescape(value) for key, _, value in (line.partition("=") for line in lines)}
+
+
+def check_installed(box, destination, expected, view):
+    """Files, shortcuts and uninstall entry of an install into destination."""
+    directory = box.host_path(destination)
+    for name, data in expected.items():
+        path = payload.find_case_insensitive(directory, name)
+        box.check(path is not None and path.read_bytes() == data,
+                  f"{destination}\\{name} holds the packed file byte for byte",
+                  "missing" if path is None else f"{path.stat().st_size} bytes, want {len(data)}")
+
+    programs = programs_folder(box)
+    for link, target, description in [("Kelvra.lnk", "KELVRA.EXE", "Kelvra"),
+                                       ("Kelvra Help.lnk", "KELVRA.HLP", "Kelvra Help")]:
+        rc, lines = box.driver("lnk", f"{programs}\\Kelvra\\{link}")
+        values = driver_values(lines)
+        want = f"{destination}\\{target}"
+        box.check(rc == 0 and values.get("path") == want, f'"{link}" points at {want}', str(values))
+        box.check(values.get("description") == description, f'"{link}" is described as "{description}"',
+                  str(values))
+
+    command = f'"{destination}\\KELVRA.EXE" /UNINSTALL'
+    for name, data in [("DisplayName", "Kelvra"), ("UninstallString", command)]:
+        rc, lines = box.driver("reg", view, UNINSTALL_KEY, name)
+        values = driver_values(lines)
+        box.check(rc == 0 and values.get("type") == "1" and values.get("data") == data
+                  and values.get("size") == str(len(data) + 1),
+                  f"{name} is the REG_SZ {data}", str(values))
+
+
+def check_product_started(box, destination):
+    window = box.wait_window(PRODUCT_WINDOW, 60 * box.slow)
+    want = f"{destination}\\KELVRA.EXE".lower()
+    box.check(window is not None and window.exe.lower() == want, f"KELVRA.EXE runs from {destination}",
+              window.exe if window else "no Kelvra window")
+
+
+def check_nothing_installed(box, destinations, view):
+    for destination in destinations:
+        box.check(not box.host_path(destination).exists(), f"nothing was created at {destination}")
+    programs = programs_folder(box)
+    box.check(not box.host_path(programs + "\\Kelvra").exists(), "no Start menu folder was made")
+    rc, _ = box.driver("key", view, UNINSTALL_KEY)
+    box.check(rc == 1, "no uninstall key was written")
+
+
+def drive_listing(box):
+    """Every path under C: outside the Windows directory, for a before/after comparison."""
+    root = box.prefix / "drive_c"
+    return {str(p.relative_to(root)) for p in root.rglob("*")
+            if p.relative_to(root).parts[0].lower() != "windows"}
+
+
+def install_with_defaults(box, setup, context):
+    process, dialog = open_setup(box, setup)
+    box.check(dialog.control_text(ID_DESTINATION) == DEFAULT_DESTINATION,
+              f"the destination box proposes {DEFAULT_DESTINATION}", repr(dialog.control_text(ID_DESTINATION)))
+    if context.screenshot:
+        box.screenshot(dialog.rect, context.screenshot)
+        log(f"  saved a screenshot of the dialog to {context.screenshot}")
+    box.keys(DIALOG, "Return")
+    expect_message(box, SUCCESS)
+    expect_exit(box, process)
+    return dialog
+
+
+# --- scenarios ----------------------------------------------------------------
+
+def scenario_default(box, context):
+    """Install with the default destination."""
+    setup = place_setup(box, context.setup)
+    dialog = install_with_defaults(box, setup, context)
+    box.check(dialog.caption == DIALOG, "the dialog's caption")
+    for control_id, text in [(1, "Install"), (2, "Cancel"), (1005, "Browse..."), (1006, INTRO)]:
+        box.check(dialog.control_text(control_id) == text, f"control {control_id} reads {text[:30]!r}",
+                  repr(dialog.control_text(control_id)))
+    box.check("Select destination directory:" in dialog.texts(), "the destination label")
+    check_product_started(box, DEFAULT_DESTINATION)
+    check_installed(box, DEFAULT_DESTINATION, context.expected, context.view)
+
+
+def scenario_reinstall(box, context):
+    """A second install over the first, with the first's Kelvra still running."""
+    setup = place_setup(box, context.setup)
+    install_with_defaults(box, setup, context)
+    check_product_started(box, DEFAULT_DESTINATION)
+    directory = box.host_path(DEFAULT_DESTINATION)
+    for name in context.expected:
+        payload.find_case_insensitive(directory, name).write_bytes(b"left over from an older version\n")
+
+    process, _ = open_setup(box, setup)
+    box.check(box.wait_window(PRODUCT_WINDOW, 0, gone=True), "the running Kelvra closed before the dialog")
+    box.keys(DIALOG, "Return")
+    expect_message(box, SUCCESS)
+    expect_exit(box, process)
+    check_product_started(box, DEFAULT_DESTINATION)
+    check_installed(box, DEFAULT_DESTINATION, context.expected, context.view)
+
+
+def scenario_cancel(box, context):
+    """Cancel answered No changes nothing; answered Yes ends the setup, writing nothing."""
+    setup = place_setup(box, context.setup)
+    before = drive_listing(box)
+    process, dialog = open_setup(box, setup)
+    box.keys(DIALOG, "Escape")
+    expect_message(box, ABORT_QUESTION)  # Return takes the default answer, No
+    after_no = dialog_stays_open(box, DEFAULT_DESTINATION)
+    if after_no:
+        box.check(after_no.controls == dialog.controls, "the dialog's controls are as they were")
+    abort_setup(box, process)
+    check_nothing_installed(box, [DEFAULT_DESTINATION], context.view)
+    added = drive_listing(box) - before
+    box.check(not added, "nothing was added under C:", ", ".join(sorted(added)[:10]))
+
+
+def scenario_destinations(box, context):
+    """Refused destinations keep the dialog open; then one with spaces and a trailing backslash installs."""
+    setup = place_setup(box, context.setup)
+    box.host_path(r"C:\My Apps").mkdir()
+    # 251 characters: fits the box, but not with the program's name after it.
+    too_long = "C:\\" + "\\".join(["Very Long Folder Name"] * 11) + "\\Longer"
+    refused = [("", INVALID_DESTINATION), ("C:", INVALID_DESTINATION),
+               (r"C:\No Such Parent\Kelvra", CANNOT_CREATE), (too_long, INVALID_DESTINATION)]
+    process, _ = open_setup(box, setup)
+    for destination, message in refused:
+        log(f"  destination {destination[:40]!r}")
+        type_destination(box, destination)
+        box.keys(DIALOG, "Return")
+        expect_message(box, message)
+        dialog_stays_open(box, destination)
+    box.check(not box.host_path(r"C:\No Such Parent").exists(), "a missing parent is not created")
+    box.check(not box.host_path(r"C:\Very Long Folder Name").exists(), "nothing is created for a too-long destination")
+
+    destination = r"C:\My Apps\Kelvra"
+    type_destination(box, destination + "\\")
+    box.keys(DIALOG, "Return")
+    expect_message(box, SUCCESS)
+    expect_exit(box, process)
+    check_product_started(box, destination)
+    check_installed(box, destination, context.expected, context.view)
+
+
+def damaged_setup(box, context, damage):
+    data = bytearray(Path(context.setup).read_bytes())
+    entries = payload.read_entries(bytes(data))
+    setup = place_setup(box, context.setup, damage(data, entries))
+    process, _ = open_setup(box, setup)
+    box.keys(DIALOG, "Return")
+    expect_message(box, CORRUPTED)
+    dialog_stays_open(box, DEFAULT_DESTINATION)
+    abort_setup(box, process)
+    programs = programs_folder(box)
+    box.check(not box.host_path(programs + "\\Kelvra").exists(), "no Start menu folder was made")
+    box.check(box.driver("key", context.view, UNINSTALL_KEY)[0] == 1, "no uninstall key was written")
+
+
+def scenario_flipped_byte(box, context):
+    """A setup file with one byte of an entry's data flipped."""
+    def flip(data, entries):
+        largest = max(entries, key=lambda e: e.data_size)
+        data[largest.data_offset + largest.data_size // 2] ^= 0xFF
+        return bytes(data)
+    damaged_setup(box, context, flip)
+
+
+def scenario_cut_short(box, context):
+    """A setup file cut short in the middle of its last entry."""
+    def cut(data, entries):
+        last = entries[-1]
+        return bytes(data[:last.data_offset + last.data_size // 2])
+    damaged_setup(box, context, cut)
+
+
+def scenario_running_kelvra(box, context):
+    """A Kelvra started before the setup gets the exit message and is gone before the dialog."""
+    setup = place_setup(box, context.setup)
+    old = box.host_path(r"C:\Old Kelvra")
+    old.mkdir()
+    shutil.copyfile(context.product, old / "KELVRA.EXE")
+    running = box.start(old / "KELVRA.EXE")
+    window = require(box, box.wait_window(PRODUCT_WINDOW, 60 * box.slow), "the old Kelvra runs")
+    box.check(window.exe.lower() == r"c:\old kelvra\kelvra.exe", "it runs from C:\\Old Kelvra", window.exe)
+    process, _ = open_setup(box, setup)
+    box.check(box.wait_window(PRODUCT_WINDOW, 0, gone=True), "its window is gone when the dialog appears")
+    try:
+        code = running.wait(timeout=30 * box.slow)
+    except Exception:
+        code = None
+    box.check(code == 0, "the old Kelvra exited with code 0", f"exit code {code}")
+    abort_setup(box, process)
+
+
+def scenario_browse(box, context):
+    """The folder browser starts at the box's folder and its choice replaces the box's text."""
+    setup = place_setup(box, context.setup)
+    inner = box.host_path(r"C:\Browse Here") / "Inner"
+    inner.mkdir(parents=True)
+    process, _ = open_setup(box, setup)
+    type_destination(box, r"C:\Browse Here\Inner")
+    wanted = ["Inner", "Browse Here"]
+
+    def browse(keys, want, check_selection=True):
+        box.driver("focus", DIALOG, ID_DESTINATION)
+        box.keys(DIALOG, "Tab", "space")   # from the destination box to Browse..., and press it
+        browser = box.wait_owned(DIALOG, 30 * box.slow)
+        if not box.check(browser is not None, "the folder browser opens"):
+            return
+        box.check("Please select directory:" in browser.texts(), "the browser shows its title line",
+                  str(browser.texts()))
+        # The browser fills its tree and applies the initial selection after
+        # it has appeared; keys sent before then would act on no selection.
+        deadline = time.monotonic() + (10 if check_selection else 3) * box.slow
+        while True:
+            rc, labels = box.driver("tree", browser.handle)
+            if labels[:2] == wanted or time.monotonic() > deadline:
+                break
+            time.sleep(0.5)
+        log(f"  browser selection, innermost first: {labels}")
+        if check_selection:
+            box.check(labels[:2] == wanted, r"the browser opens with C:\Browse Here\Inner selected", str(labels))
+        if "Left" in keys:   # arrows act on the tree only when it has the focus
+            tree = next((cid for cid, cls, _ in browser.controls if cls == "SysTreeView32"), None)
+            box.driver("focus", browser.handle, tree)
+            time.sleep(0.3)
+        box.keys(browser.caption, *keys)
+        box.check(box.wait_window(browser.handle, 20 * box.slow, gone=True), "the browser closes")
+        dialog = box.wait_window(DIALOG, 10)
+        box.check(dialog and dialog.control_text(ID_DESTINATION) == want, f"the box then reads {want}",
+                  repr(dialog and dialog.control_text(ID_DESTINATION)))
+
+    # Wine's browser ignores the initial selection the first time it is ever
+    # opened in a fresh prefix; that first opening is the cancelled one.
+    browse(["Escape"], r"C:\Browse Here\Inner", check_selection=False)
+    browse(["Return"], r"C:\Browse Here\Inner")
+    browse(["Left", "Return"], r"C:\Browse Here")  # Left climbs to the parent folder
+
+    box.driver("focus", DIALOG, ID_DESTINATION)
+    box.keys(DIALOG, "Return")
+    expect_message(box, SUCCESS)
+    expect_exit(box, process)
+    check_installed(box, r"C:\Browse Here", context.expected, context.view)
+
+
+SCENARIOS = {
+    "default": scenario_default,
+    "reinstall": scenario_reinstall,
+    "cancel": scenario_cancel,
+    "destinations": scenario_destinations,
+    "flipped-byte": scenario_flipped_byte,
+    "cut-short": scenario_cut_short,
+    "running-kelvra": scenario_running_kelvra,
+    "browse": scenario_browse,
+}
+
+
+# --- the run --------------------------------------------------------------------
+
+def run_scenario(name, context):
+    log(f"scenario {name}: {SCENARIOS[name].__doc__}")
+    prefix = context.workdir / f"prefix-{name}"
+    shutil.rmtree(prefix, ignore_errors=True)
+    subprocess.run(["cp", "-a", str(context.template), str(prefix)], check=True, timeout=600)
+    box = Box(name=name, prefix=prefix, display=context.display, driver_exe=str(context.driver),
+              workdir=context.workdir, slow=context.slow)
+    started = time.monotonic()
+    try:
+        SCENARIOS[name](box, context)
+    except ScenarioAbort:
+        pass
+    except Exception:  # a harness fault must fail the scenario, not the whole run
+        box.failures.append("harness error")
+        log(traceback.format_exc())
+    finally:
+        box.close()
+    verdict = "FAIL" if box.failures else "PASS"
+    log(f"scenario {name}: {verdict} in {time.monotonic() - started:.0f} s")
+    if not box.failures and not context.keep:
+        shutil.rmtree(prefix, ignore_errors=True)
+    return not box.failures
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--setup", required=True, help="the setup file under test")
+    parser.add_argument("--driver", required=True, help="the x86-64 Win32 test driver")
+    parser.add_argument("--product", required=True, help="KELVRA.EXE as built, for the running-Kelvra scenario")
+    parser.add_argument("--payload-dir", action="append", required=True,
+                        help="where the packed files came from (repeatable)")
+    parser.add_argument("--workdir", required=True, help="scratch space for prefixes and logs")
+    parser.add_argument("--scenario", action="append", choices=sorted(SCENARIOS),
+                        help="run only these (repeatable); default all")
+    parser.add_argument("--screenshot", help="save the dialog as a PNG here")
+    parser.add_argument("--emulator-script", help="run this first for a PE32 setup; a failure skips the run")
+    parser.add_argument("--reuse-template", action="store_true", help="keep an existing template prefix")
+    parser.add_argument("--keep", action="store_true", help="keep every scenario's prefix")
+    return parser.parse_args()
+
+
+def main():
+    context = parse_args()
+    started = time.monotonic()
+    context.workdir = Path(context.workdir).resolve()
+    context.workdir.mkdir(parents=True, exist_ok=True)
+    pe32 = is_pe32(context.setup)
+    context.view = 32 if pe32 else 64
+    context.slow = 10 if pe32 else 1
+    if pe32:
+        if not Path("/usr/lib/wine/wine").exists() or (
+                context.emulator_script and subprocess.run([context.emulator_script]).returncode != 0):
+            print("*" * 72 + "\n*** SKIPPED: 32-bit Wine cannot run here, so the PE32 setup file was not"
+                  " run ***\n" + "*" * 72, flush=True)
+            return SKIP
+    context.expected = payload.expected_files(context.setup, context.payload_dir)
+    log(f"setup {context.setup}: {len(context.expected)} entries: {', '.join(context.expected)}")
+
+    context.template = context.workdir / "template"
+    if not (context.reuse_template and (context.template / "system.reg").exists()):
+        log(f"making a fresh Wine prefix in {context.template} (takes minutes)")
+        make_template(context.template, context.workdir / "template.log")
+        log(f"prefix ready after {time.monotonic() - started:.0f} s")
+
+    context.display, xvfb = start_display()
+    log(f"Xvfb on display {context.display}")
+    try:
+        names = context.scenario or list(SCENARIOS)
+        results = {name: run_scenario(name, context) for name in names}
+    finally:
+        xvfb.kill()
+        xvfb.wait()
+    for name, passed in results.items():
+        log(f"{'PASS' if passed else 'FAIL'}  {name}")
+    log(f"{sum(results.values())} of {len(results)} scenarios passed in {time.monotonic() - started:.0f} s")
+    return 0 if all(results.values()) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

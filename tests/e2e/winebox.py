@@ -1,0 +1,257 @@
+"""The machinery under the end-to-end scenarios: an X display of our own,
+Wine prefixes (one template per run, one copy per scenario), the Win32 test
+driver, and keyboard input through X.
+
+Every wait here is bounded. Processes are started by this module and ended by
+it through their own handles; a scenario's Wine server is ended with
+`wineserver -k` in that scenario's prefix only.
+"""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
+WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+DLL_OVERRIDES = "winemenubuilder.exe=d;mscoree=d;mshtml=d"
+
+# Wine draws the frame and caption itself instead of leaving them to a window
+# manager (there is none on the test display), and a crash must end the
+# process instead of opening a debugger dialog that waits for a click.
+PREFIX_SETTINGS = [
+    (r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"),
+    (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
+]
+
+
+def log(message):
+    print(time.strftime("%H:%M:%S"), message, flush=True)
+
+
+def is_pe32(exe):
+    """True for a 32-bit PE image, which needs 32-bit Wine."""
+    data = Path(exe).read_bytes()[:4096]
+    pe = int.from_bytes(data[60:64], "little")
+    return int.from_bytes(data[pe + 4:pe + 6], "little") == 0x14C
+
+
+def loader_for(exe):
+    return WINE32 if is_pe32(exe) else WINE64
+
+
+def start_display(first=95, last=110):
+    """Starts Xvfb on the first free display from `first`; returns (name, process)."""
+    for number in range(first, last):
+        if Path(f"/tmp/.X{number}-lock").exists() or Path(f"/tmp/.X11-unix/X{number}").exists():
+            continue
+        process = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        socket = Path(f"/tmp/.X11-unix/X{number}")
+        for _ in range(100):
+            if socket.exists() or process.poll() is not None:
+                break
+            time.sleep(0.1)
+        if process.poll() is None and socket.exists():
+            return f":{number}", process
+        if process.poll() is None:
+            process.kill()
+        process.wait()
+    raise RuntimeError("no free X display for Xvfb")
+
+
+def wine_env(prefix, display):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES=DLL_OVERRIDES)
+    env.pop("WINEARCH", None)
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    return env
+
+
+def run_bounded(command, env, timeout, logfile=None):
+    out = open(logfile, "ab") if logfile else subprocess.DEVNULL
+    try:
+        return subprocess.run(command, env=env, stdout=out, stderr=out, timeout=timeout).returncode
+    finally:
+        if logfile:
+            out.close()
+
+
+def make_template(prefix, logfile, timeout=1800):
+    """Creates a fresh prefix with the settings above; slow (minutes)."""
+    prefix = Path(prefix)
+    shutil.rmtree(prefix, ignore_errors=True)
+    prefix.parent.mkdir(parents=True, exist_ok=True)
+    env = wine_env(prefix, None)
+    try:
+        run_bounded([WINE64, "wineboot", "-i"], env, timeout, logfile)
+        run_bounded([WINESERVER, "-w"], env, timeout, logfile)
+        for key, name, kind, data in PREFIX_SETTINGS:
+            run_bounded([WINE64, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"], env, 120, logfile)
+        run_bounded([WINESERVER, "-w"], env, 120, logfile)
+    finally:
+        run_bounded([WINESERVER, "-k"], env, 60)
+    if not (prefix / "system.reg").exists() or not (prefix / "drive_c" / "windows").is_dir():
+        raise RuntimeError(f"wineboot did not make a prefix in {prefix}")
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+@dataclass
+class Window:
+    handle: str            # "#hex", usable as a driver target
+    pid: int
+    exe: str               # Windows path of the owning program
+    class_name: str
+    rect: tuple            # left, top, right, bottom in screen pixels
+    owner: str
+    caption: str
+    controls: list = field(default_factory=list)  # (id, class, text)
+
+    def texts(self):
+        return [text for _, _, text in self.controls]
+
+    def control_text(self, control_id):
+        for cid, _, text in self.controls:
+            if cid == control_id:
+                return text
+        return None
+
+
+def parse_window(lines):
+    if not lines:
+        return None
+    fields = lines[0].split("\t")
+    values = dict(f.split("=", 1) for f in fields[1:6])
+    window = Window(handle=fields[0], pid=int(values["pid"]), exe=unescape(values["exe"]),
+                    class_name=values["class"], rect=tuple(int(v) for v in values["rect"].split(",")),
+                    owner=values["owner"], caption=unescape(fields[6] if len(fields) > 6 else ""))
+    for line in lines[1:]:
+        parts = line.split("\t")
+        if len(parts) >= 6:
+            window.controls.append((int(parts[0]), parts[1].split("=", 1)[1], unescape(parts[5])))
+    return window
+
+
+@dataclass
+class Box:
+    """One scenario's world: its own prefix, its processes, its findings."""
+    name: str
+    prefix: Path
+    display: str
+    driver_exe: str
+    workdir: Path
+    slow: int = 1                       # timeout factor; the emulated 32-bit run is slow
+    failures: list = field(default_factory=list)
+    processes: list = field(default_factory=list)
+
+    @property
+    def env(self):
+        return wine_env(self.prefix, self.display)
+
+    @property
+    def logfile(self):
+        return self.workdir / f"{self.name}.log"
+
+    def check(self, condition, what, detail=""):
+        if condition:
+            log(f"  ok    {what}")
+        else:
+            log(f"  FAIL  {what}" + (f": {detail}" if detail else ""))
+            self.failures.append(what)
+        return condition
+
+    def driver(self, *args, timeout=60):
+        # Output goes through a file, not a pipe: Wine's own service processes,
+        # when this start launches them, inherit the descriptors and would hold
+        # a pipe open long after the driver has ended.
+        with tempfile.TemporaryFile(dir=self.workdir) as out:
+            code = subprocess.run([WINE64, self.driver_exe, *map(str, args)], env=self.env, stdout=out,
+                                  stderr=subprocess.DEVNULL, timeout=timeout).returncode
+            out.seek(0)
+            return code, out.read().decode("latin-1").splitlines()
+
+    def wait_window(self, target, seconds, gone=False):
+        """The window named target once visible (with its controls), or None."""
+        if gone:
+            rc, _ = self.driver("gone", target, int(seconds * 1000), timeout=seconds + 60)
+            return rc == 0
+        rc, lines = self.driver("texts", target, int(seconds * 1000), timeout=seconds + 60)
+        return parse_window(lines) if rc == 0 else None
+
+    def wait_owned(self, owner, seconds):
+        rc, lines = self.driver("owned", owner, int(seconds * 1000), timeout=seconds + 60)
+        return parse_window(lines) if rc == 0 else None
+
+    def start(self, exe, *args):
+        logfile = open(self.logfile, "ab")
+        process = subprocess.Popen([loader_for(exe), str(exe), *args], env=self.env, stdout=logfile,
+                                   stderr=subprocess.STDOUT)
+        logfile.close()
+        self.processes.append(process)
+        return process
+
+    def host_path(self, windows_path):
+        """The Linux path of a C: path in this prefix, matching existing names in any case."""
+        drive, _, rest = windows_path.partition(":")
+        assert drive.upper() == "C", windows_path
+        path = self.prefix / "drive_c"
+        for part in [p for p in rest.split("\\") if p]:
+            match = None
+            if path.is_dir():
+                match = next((c for c in path.iterdir() if c.name.lower() == part.lower()), None)
+            path = match or path / part
+        return path
+
+    # Keyboard input goes through X to whichever window has the focus, as a
+    # user's would; focus_window puts it on the window with that caption.
+    def xdotool(self, *args, timeout=30):
+        env = dict(os.environ, DISPLAY=self.display)
+        return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True,
+                              timeout=timeout).stdout.split()
+
+    def focus_window(self, caption):
+        pattern = "^" + "".join("\\" + c if c in ".^$*+?()[]{}|\\" else c for c in caption) + "$"
+        ids = self.xdotool("search", "--onlyvisible", "--name", pattern)
+        if ids:
+            self.xdotool("windowfocus", "--sync", ids[-1], timeout=10 * self.slow)
+        return bool(ids)
+
+    def keys(self, caption, *names):
+        self.focus_window(caption)
+        self.xdotool("key", "--delay", "100", *names)
+        time.sleep(0.3)
+
+    def type_text(self, caption, text):
+        self.focus_window(caption)
+        self.xdotool("type", "--delay", "15", "--", text, timeout=60 + len(text))
+        time.sleep(0.3)
+
+    def screenshot(self, rect, output):
+        left, top, right, bottom = rect
+        env = dict(os.environ, DISPLAY=self.display)
+        subprocess.run(["import", "-window", "root", "-crop", f"{right - left}x{bottom - top}+{left}+{top}",
+                        "+repage", str(output)], env=env, timeout=60, check=True)
+
+    def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+        run_bounded([WINESERVER, "-k"], self.env, 60)
