@@ -8,9 +8,10 @@ PackLevel LevelForMethod(unsigned method) {
 
 std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t size, PackLevel level,
                                           PackProgressFn progress, void *context, EncodeStats *stats) {
-  // The best level keeps per-position prices and candidates for a segment;
-  // this bounds that memory whatever the input's size.
-  const std::size_t segmentSize = level == PackBest ? (256u << 10) : (1u << 20);
+  // The best level prices each segment with the statistics of the one
+  // before, so short segments follow changing data closely; they also bound
+  // the memory for per-position prices and candidates.
+  const std::size_t segmentSize = level == PackBest ? (32u << 10) : (1u << 20);
   std::vector<std::uint8_t> out;
   out.reserve(size / 2 + 64);
   BitWriter bw{&out, 0, 0};
