@@ -20,6 +20,7 @@ constexpr unsigned ChainSize = 32768;      // a power of two above the window
 constexpr unsigned ChainMask = ChainSize - 1;
 constexpr unsigned MaxOffset = arj::MaxDistance + 1;
 constexpr std::uint32_t NoPosition = 0xFFFFFFFFu;
+constexpr unsigned GoodLength = 32;        // the best level searches less after a match this long
 
 struct Match {
   std::uint16_t length;
@@ -99,7 +100,7 @@ static void InsertUpTo(ParserState &ps, std::size_t end) {
 
 // Candidates at pos with strictly growing lengths, nearest first for each
 // length; none reaches past limit. Inserts pos. Returns how many.
-static unsigned FindMatches(ParserState &ps, std::size_t pos, std::size_t limit, Match *out) {
+static unsigned FindMatches(ParserState &ps, std::size_t pos, std::size_t limit, unsigned maxChain, Match *out) {
   InsertUpTo(ps, pos);
   unsigned found = 0;
   std::size_t room = limit - pos;
@@ -108,7 +109,7 @@ static unsigned FindMatches(ParserState &ps, std::size_t pos, std::size_t limit,
     const std::uint8_t *here = ps.data + pos;
     unsigned best = arj::MinMatch - 1;
     std::uint32_t candidate = ps.head[Hash3(here)];
-    for (unsigned tries = ps.params.maxChain; tries && candidate != NoPosition; tries--) {
+    for (unsigned tries = maxChain; tries && candidate != NoPosition; tries--) {
       std::size_t offset = pos - candidate;
       if (offset > MaxOffset) break;
       const std::uint8_t *there = ps.data + candidate;
@@ -131,7 +132,7 @@ static unsigned FindMatches(ParserState &ps, std::size_t pos, std::size_t limit,
 
 static Match LongestMatch(ParserState &ps, std::size_t pos, std::size_t limit) {
   Match found[arj::MaxMatch];
-  unsigned n = FindMatches(ps, pos, limit, found);
+  unsigned n = FindMatches(ps, pos, limit, ps.params.maxChain, found);
   Match m = n ? found[n - 1] : Match{0, 0};
   // A far three-byte match costs about as much as three literals.
   if (m.length == arj::MinMatch && m.distance >= 4096) m.length = 0;
@@ -227,12 +228,16 @@ static void GatherMatches(ParserState &ps, std::size_t begin, std::size_t end) {
   ps.firstMatch.assign(end - begin + 1, 0);
   Match found[arj::MaxMatch];
   std::size_t skipUntil = begin;
+  unsigned previousLongest = 0;
   for (std::size_t pos = begin; pos < end; pos++) {
     ps.firstMatch[pos - begin] = static_cast<std::uint32_t>(ps.matches.size());
     if (pos < skipUntil) continue;
-    unsigned n = FindMatches(ps, pos, end, found);
+    // Inside a long match a shorter search finds nearly as much.
+    unsigned chain = previousLongest >= GoodLength ? ps.params.maxChain / 4 : ps.params.maxChain;
+    unsigned n = FindMatches(ps, pos, end, chain, found);
     ps.matches.insert(ps.matches.end(), found, found + n);
-    if (n && found[n - 1].length >= ps.params.niceLength) skipUntil = pos + found[n - 1].length;
+    previousLongest = n ? found[n - 1].length : 0;
+    if (previousLongest >= ps.params.niceLength) skipUntil = pos + previousLongest;
   }
   ps.firstMatch[end - begin] = static_cast<std::uint32_t>(ps.matches.size());
   InsertUpTo(ps, end);
