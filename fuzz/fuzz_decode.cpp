@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   entry.method = 1 + data[0] % 3;
   entry.fileType = (data[0] >> 2) & 1;
   entry.timestamp = 0;
-  // Up to 2^24 bytes of output: enough for many windows and blocks.
-  entry.fileSize = data[1] | data[2] << 8 | (data[3] & 0xFF) << 16;
+  // Up to 256 KiB of output: ten windows, several blocks.
+  entry.fileSize = data[1] | data[2] << 8 | (data[3] & 0x03) << 16;
   entry.fileCrc = 0;
   std::uint32_t declared = data[4] | data[5] << 8;
   const std::uint8_t *compressed = data + 6;
