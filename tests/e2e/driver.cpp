@@ -303,6 +303,13 @@ int ClickCommand(const char *target, int id)
     return PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control)) ? 0 : 1;
 }
 
+// What the caption's close button sends; posted for the same reason as a click.
+int CloseCommand(const char *target)
+{
+    HWND window = FindTopLevel(target);
+    return window && PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
+}
+
 int SetTextCommand(const char *target, int id, const char *text)
 {
     HWND window = FindTopLevel(target);
@@ -438,6 +445,7 @@ int Usage()
                "       driver owned CAPTION|#HWND MS         wait for a window it owns; print its controls\n"
                "       driver texts CAPTION|#HWND [MS]       the window and its controls' texts\n"
                "       driver click CAPTION|#HWND ID         post the command of control ID\n"
+               "       driver close CAPTION|#HWND            what the caption's close button does\n"
                "       driver settext CAPTION|#HWND ID TEXT\n"
                "       driver focus CAPTION|#HWND ID\n"
                "       driver tree CAPTION|#HWND             the folder browser's selected item and parents\n"
@@ -469,6 +477,8 @@ int main(int argc, char **argv)
         result = TextsCommand(argv[2], argc == 4 ? std::strtoul(argv[3], nullptr, 10) : 0);
     else if (command == "click" && argc == 4)
         result = ClickCommand(argv[2], std::atoi(argv[3]));
+    else if (command == "close" && argc == 3)
+        result = CloseCommand(argv[2]);
     else if (command == "settext" && argc == 5)
         result = SetTextCommand(argv[2], std::atoi(argv[3]), argv[4]);
     else if (command == "focus" && argc == 4)

@@ -116,10 +116,9 @@ def expected_files(setup_file, source_dirs):
     """
     expected = {}
     for entry in read_entries(Path(setup_file).read_bytes()):
-        for directory in source_dirs:
-            path = find_case_insensitive(directory, entry.name)
-            if path is None:
-                continue
+        candidates = [child for directory in map(Path, source_dirs) if directory.is_dir()
+                      for child in directory.iterdir() if child.name.lower() == entry.name.lower()]
+        for path in candidates:
             source = path.read_bytes()
             if len(source) == entry.size and zlib.crc32(source) == entry.crc:
                 expected[entry.name] = on_disk(entry, source)

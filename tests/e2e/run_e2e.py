@@ -10,6 +10,8 @@ Exit status: 0 when every scenario passed, 1 when one failed, 77 when the
 run cannot happen here (no 32-bit Wine for a PE32 setup file).
 """
 import argparse
+import fcntl
+import os
 import shutil
 import subprocess
 import sys
@@ -18,7 +20,7 @@ import traceback
 from pathlib import Path
 
 import payload
-from winebox import Box, is_pe32, log, make_template, start_display, unescape
+from winebox import Box, is_pe32, log, make_template, start_display, stop_process, unescape
 
 SKIP = 77
 DIALOG = "Kelvra 2.0 Setup"
@@ -110,8 +112,11 @@ def expect_exit(box, process, seconds=60):
     box.check(code == 0, "the setup exits with code 0", f"exit code {code}")
 
 
-def abort_setup(box, process):
-    box.keys(DIALOG, "Escape")
+def abort_setup(box, process, by_close_button=False):
+    if by_close_button:
+        box.driver("close", DIALOG)
+    else:
+        box.keys(DIALOG, "Escape")
     question = expect_message(box, ABORT_QUESTION, dismiss=None)
     require(box, question, "the abort question appears")
     box.keys(MESSAGE, "y")
@@ -225,7 +230,7 @@ def scenario_reinstall(box, context):
 
 
 def scenario_cancel(box, context):
-    """Cancel answered No changes nothing; answered Yes ends the setup, writing nothing."""
+    """Esc answered No changes nothing; the close button answered Yes ends the setup, writing nothing."""
     setup = place_setup(box, context.setup)
     before = drive_listing(box)
     process, dialog = open_setup(box, setup)
@@ -234,7 +239,7 @@ def scenario_cancel(box, context):
     after_no = dialog_stays_open(box, DEFAULT_DESTINATION)
     if after_no:
         box.check(after_no.controls == dialog.controls, "the dialog's controls are as they were")
-    abort_setup(box, process)
+    abort_setup(box, process, by_close_button=True)
     check_nothing_installed(box, [DEFAULT_DESTINATION], context.view)
     added = drive_listing(box) - before
     box.check(not added, "nothing was added under C:", ", ".join(sorted(added)[:10]))
@@ -440,11 +445,17 @@ def main():
     context.expected = payload.expected_files(context.setup, context.payload_dir)
     log(f"setup {context.setup}: {len(context.expected)} entries: {', '.join(context.expected)}")
 
-    context.template = context.workdir / "template"
-    if not (context.reuse_template and (context.template / "system.reg").exists()):
-        log(f"making a fresh Wine prefix in {context.template} (takes minutes)")
-        make_template(context.template, context.workdir / "template.log")
-        log(f"prefix ready after {time.monotonic() - started:.0f} s")
+    # A whole-suite run may hand every build tree one template to share (made
+    # by whichever run comes first); otherwise each run makes its own.
+    shared = os.environ.get("KELVRA_E2E_TEMPLATE")
+    context.template = Path(shared).resolve() if shared else context.workdir / "template"
+    context.template.parent.mkdir(parents=True, exist_ok=True)
+    with open(f"{context.template}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not ((shared or context.reuse_template) and (context.template / "system.reg").exists()):
+            log(f"making a fresh Wine prefix in {context.template} (takes minutes)")
+            make_template(context.template, context.workdir / "template.log")
+            log(f"prefix ready after {time.monotonic() - started:.0f} s")
 
     context.display, xvfb = start_display()
     log(f"Xvfb on display {context.display}")
@@ -452,8 +463,7 @@ def main():
         names = context.scenario or list(SCENARIOS)
         results = {name: run_scenario(name, context) for name in names}
     finally:
-        xvfb.kill()
-        xvfb.wait()
+        stop_process(xvfb)
     for name, passed in results.items():
         log(f"{'PASS' if passed else 'FAIL'}  {name}")
     log(f"{sum(results.values())} of {len(results)} scenarios passed in {time.monotonic() - started:.0f} s")

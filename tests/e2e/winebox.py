@@ -43,10 +43,36 @@ def loader_for(exe):
     return WINE32 if is_pe32(exe) else WINE64
 
 
+def display_in_use(number):
+    """A lock whose server is gone is stale: Xvfb takes such a display over."""
+    try:
+        pid = int(Path(f"/tmp/.X{number}-lock").read_text().strip())
+    except (OSError, ValueError):
+        return Path(f"/tmp/.X11-unix/X{number}").exists()
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
+def stop_process(process, grace=10):
+    """Ends a process this module started: politely, then for certain."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=grace)
+        except subprocess.TimeoutExpired:
+            process.kill()
+    process.wait()
+
+
 def start_display(first=95, last=110):
     """Starts Xvfb on the first free display from `first`; returns (name, process)."""
     for number in range(first, last):
-        if Path(f"/tmp/.X{number}-lock").exists() or Path(f"/tmp/.X11-unix/X{number}").exists():
+        if display_in_use(number):
             continue
         process = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -57,9 +83,7 @@ def start_display(first=95, last=110):
             time.sleep(0.1)
         if process.poll() is None and socket.exists():
             return f":{number}", process
-        if process.poll() is None:
-            process.kill()
-        process.wait()
+        stop_process(process)
     raise RuntimeError("no free X display for Xvfb")
 
 
@@ -251,7 +275,5 @@ class Box:
 
     def close(self):
         for process in self.processes:
-            if process.poll() is None:
-                process.kill()
-            process.wait()
+            stop_process(process)
         run_bounded([WINESERVER, "-k"], self.env, 60)
