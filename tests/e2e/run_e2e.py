@@ -74,9 +74,9 @@ def open_setup(box, setup):
 def expect_message(box, text, dismiss="Return"):
     message = box.wait_window(MESSAGE, 60 * box.slow)
     shown = text.replace("\n", "\\n")
-    if not box.check(message is not None, f'a "{MESSAGE}" box says "{shown}"', "no message box"):
+    if not box.check(message is not None, f'a "{MESSAGE}" box appears', f'none came to say "{shown}"'):
         return None
-    box.check(text in message.texts(), f'the box says "{text}"', f"it says {message.texts()}")
+    box.check(text in message.texts(), f'it says "{shown}"', f"it says {message.texts()}")
     if dismiss:
         box.keys(MESSAGE, dismiss)
         box.check(box.wait_window(message.handle, 20 * box.slow, gone=True), "the message box closes")
@@ -183,13 +183,13 @@ def drive_listing(box):
             if p.relative_to(root).parts[0].lower() != "windows"}
 
 
-def install_with_defaults(box, setup, context):
+def install_with_defaults(box, setup, screenshot=None):
     process, dialog = open_setup(box, setup)
     box.check(dialog.control_text(ID_DESTINATION) == DEFAULT_DESTINATION,
               f"the destination box proposes {DEFAULT_DESTINATION}", repr(dialog.control_text(ID_DESTINATION)))
-    if context.screenshot:
-        box.screenshot(dialog.rect, context.screenshot)
-        log(f"  saved a screenshot of the dialog to {context.screenshot}")
+    if screenshot:
+        box.screenshot(dialog.rect, screenshot)
+        log(f"  saved a screenshot of the dialog to {screenshot}")
     box.keys(DIALOG, "Return")
     expect_message(box, SUCCESS)
     expect_exit(box, process)
@@ -201,7 +201,7 @@ def install_with_defaults(box, setup, context):
 def scenario_default(box, context):
     """Install with the default destination."""
     setup = place_setup(box, context.setup)
-    dialog = install_with_defaults(box, setup, context)
+    dialog = install_with_defaults(box, setup, context.screenshot)
     box.check(dialog.caption == DIALOG, "the dialog's caption")
     for control_id, text in [(1, "Install"), (2, "Cancel"), (1005, "Browse..."), (1006, INTRO)]:
         box.check(dialog.control_text(control_id) == text, f"control {control_id} reads {text[:30]!r}",
@@ -214,7 +214,7 @@ def scenario_default(box, context):
 def scenario_reinstall(box, context):
     """A second install over the first, with the first's Kelvra still running."""
     setup = place_setup(box, context.setup)
-    install_with_defaults(box, setup, context)
+    install_with_defaults(box, setup)
     check_product_started(box, DEFAULT_DESTINATION)
     directory = box.host_path(DEFAULT_DESTINATION)
     for name in context.expected:
