@@ -226,13 +226,10 @@ int ListWindows()
     return 0;
 }
 
-int WaitCommand(const char *target, DWORD timeoutMs)
+void PrintWindowAndControls(HWND window)
 {
-    HWND window = WaitForTopLevel(target, timeoutMs);
-    if (!window)
-        return 1;
     PrintWindowLine(window);
-    return 0;
+    EnumChildWindows(window, PrintChild, 0);
 }
 
 struct OwnedSearch {
@@ -262,8 +259,7 @@ int WaitOwnedCommand(const char *ownerTarget, DWORD timeoutMs)
         OwnedSearch search{owner, nullptr};
         EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&search));
         if (search.found) {
-            PrintWindowLine(search.found);
-            EnumChildWindows(search.found, PrintChild, 0);
+            PrintWindowAndControls(search.found);
             return 0;
         }
         if (GetTickCount() - start >= timeoutMs)
@@ -288,8 +284,7 @@ int TextsCommand(const char *target, DWORD timeoutMs)
     HWND window = WaitForTopLevel(target, timeoutMs);
     if (!window)
         return 1;
-    PrintWindowLine(window);
-    EnumChildWindows(window, PrintChild, 0);
+    PrintWindowAndControls(window);
     return 0;
 }
 
@@ -440,10 +435,10 @@ int FolderCommand(int csidl)
 int Usage()
 {
     std::fputs("usage: driver list\n"
-               "       driver wait CAPTION|#HWND MS          wait for a visible top-level window\n"
                "       driver gone CAPTION|#HWND MS          wait until it is gone\n"
                "       driver owned CAPTION|#HWND MS         wait for a window it owns; print its controls\n"
-               "       driver texts CAPTION|#HWND [MS]       the window and its controls' texts\n"
+               "       driver texts CAPTION|#HWND [MS]       wait for a visible top-level window; print\n"
+               "                                             it and its controls' texts\n"
                "       driver click CAPTION|#HWND ID         post the command of control ID\n"
                "       driver close CAPTION|#HWND            what the caption's close button does\n"
                "       driver settext CAPTION|#HWND ID TEXT\n"
@@ -467,8 +462,6 @@ int main(int argc, char **argv)
     int result = 2;
     if (command == "list" && argc == 2)
         result = ListWindows();
-    else if (command == "wait" && argc == 4)
-        result = WaitCommand(argv[2], std::strtoul(argv[3], nullptr, 10));
     else if (command == "owned" && argc == 4)
         result = WaitOwnedCommand(argv[2], std::strtoul(argv[3], nullptr, 10));
     else if (command == "gone" && argc == 4)
