@@ -15,7 +15,7 @@ ExtractState extractState;
 DecoderState decoderState;
 
 void RaiseExtractError(ExtractResult code) {
-  extractState.raisedCode = code;
+  extractState.raised.code = code;
   if (!extractState.errorJump) std::abort(); // a raise outside any guard is a bug
   std::longjmp(*extractState.errorJump, 1);
 }
@@ -26,7 +26,7 @@ ExtractResult RunGuarded(GuardedFn body, void *context) {
   extractState.errorJump = &jump;
   if (setjmp(jump) != 0) {
     extractState.errorJump = outer;
-    return extractState.raisedCode;
+    return extractState.raised.code;
   }
   body(context);
   extractState.errorJump = outer;

@@ -16,6 +16,12 @@ constexpr unsigned CommentSize = 2048;    // stored comment with its NUL
 constexpr unsigned PathSize = 512;        // destination, output path
 constexpr unsigned NodeCount = 2 * arj::LiteralCount - 1;
 
+// What a raise carries from deep inside the readers, the writer or the
+// decoder up to the guard that ends the extraction: the code and nothing else.
+struct ExtractError {
+  ExtractResult code;
+};
+
 // Fields of the header last read. The main header lands here too and is
 // overwritten by the first entry header.
 struct EntryHeader {
@@ -56,7 +62,7 @@ struct ExtractState {
   std::int64_t inputOrigin;            // file offset of inputBuffer[0]
 
   std::jmp_buf *errorJump;             // where RaiseExtractError lands; null outside a guard
-  ExtractResult raisedCode;            // code carried by the last raise
+  ExtractError raised;                 // what the last raise carried
 };
 
 // The decoder's one record. The tables and node arrays keep their contents
@@ -113,6 +119,9 @@ std::size_t ReadCrcBlock(void *buffer, std::size_t length);
 
 // Headers.
 std::int64_t FindArchive();           // position of the main header, or -1
+// Little-endian fields of the header buffer at a cursor that advances.
+unsigned ReadHeaderField16(const unsigned char *buffer, unsigned *cursor);
+std::uint32_t ReadHeaderField32(const unsigned char *buffer, unsigned *cursor);
 enum HeaderKind { MainHeader, EntryHeaderKind };
 int ReadHeader(HeaderKind kind);      // 0 at an end marker, 1 after a header
 void StripParity(char *text);

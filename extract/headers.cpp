@@ -47,12 +47,15 @@ std::int64_t FindArchive() {
   return -1;
 }
 
-static unsigned HeaderField16(const unsigned char *b, unsigned offset) {
-  return b[offset] | b[offset + 1] << 8;
+unsigned ReadHeaderField16(const unsigned char *buffer, unsigned *cursor) {
+  unsigned v = buffer[*cursor] | buffer[*cursor + 1] << 8;
+  *cursor += 2;
+  return v;
 }
 
-static std::uint32_t HeaderField32(const unsigned char *b, unsigned offset) {
-  return HeaderField16(b, offset) | static_cast<std::uint32_t>(HeaderField16(b, offset + 2)) << 16;
+std::uint32_t ReadHeaderField32(const unsigned char *buffer, unsigned *cursor) {
+  std::uint32_t lo = ReadHeaderField16(buffer, cursor);
+  return lo | static_cast<std::uint32_t>(ReadHeaderField16(buffer, cursor)) << 16;
 }
 
 void StripParity(char *text) {
@@ -95,13 +98,14 @@ int ReadHeader(HeaderKind kind) {
   h.flags = b[arj::OffFlags];
   h.method = b[arj::OffMethod];
   h.fileType = b[arj::OffFileType];
-  h.timestamp = HeaderField32(b, arj::OffTimestamp);
-  extractState.compressedLeft = HeaderField32(b, arj::OffCompressedSize);
-  h.fileSize = static_cast<std::int32_t>(HeaderField32(b, arj::OffFileSize));
-  h.fileCrc = HeaderField32(b, arj::OffFileCrc);
-  h.entryPos = static_cast<std::int16_t>(HeaderField16(b, arj::OffEntryPos));
-  h.fileMode = static_cast<std::uint16_t>(HeaderField16(b, arj::OffFileMode));
-  h.hostData = static_cast<std::uint16_t>(HeaderField16(b, arj::OffHostData));
+  unsigned cursor = arj::OffTimestamp;
+  h.timestamp = ReadHeaderField32(b, &cursor);
+  extractState.compressedLeft = ReadHeaderField32(b, &cursor);
+  h.fileSize = static_cast<std::int32_t>(ReadHeaderField32(b, &cursor));
+  h.fileCrc = ReadHeaderField32(b, &cursor);
+  h.entryPos = static_cast<std::int16_t>(ReadHeaderField16(b, &cursor));
+  h.fileMode = static_cast<std::uint16_t>(ReadHeaderField16(b, &cursor));
+  h.hostData = static_cast<std::uint16_t>(ReadHeaderField16(b, &cursor));
 
   // The name must end inside the header and fit its buffer whole: a cut name
   // would extract under a name nobody stored. The comment is never used, so
