@@ -30,14 +30,21 @@ void StartDecoder() {
   StartBitReader();
 }
 
+// The single-value form: no lengths, and every table entry decodes to v
+// without consuming a bit. A value outside the alphabet would be taken for a
+// tree node, so it is refused.
+static void SetSingleValue(unsigned v, unsigned count, std::uint8_t *lengths, std::uint16_t *table,
+                           unsigned tableBits) {
+  if (v >= count) RaiseExtractError(XR_BAD_TABLE);
+  std::memset(lengths, 0, count);
+  for (unsigned i = 0; i < (1u << tableBits); i++) table[i] = static_cast<std::uint16_t>(v);
+}
+
 void ReadPreLengths(unsigned count, unsigned countBits, int zeroRunAfter) {
   DecoderState &d = decoderState;
   unsigned n = TakeBits(countBits);
   if (n == 0) {
-    unsigned v = TakeBits(countBits);
-    if (v >= count) RaiseExtractError(XR_BAD_TABLE);
-    std::memset(d.auxLengths, 0, count);
-    for (unsigned i = 0; i < (1u << arj::AuxTableBits); i++) d.auxTable[i] = static_cast<std::uint16_t>(v);
+    SetSingleValue(TakeBits(countBits), count, d.auxLengths, d.auxTable, arj::AuxTableBits);
     return;
   }
   if (n > count) RaiseExtractError(XR_BAD_TABLE);
@@ -67,11 +74,7 @@ void ReadSymbolLengths() {
   const unsigned count = arj::LiteralCount;
   unsigned n = TakeBits(9);
   if (n == 0) {
-    unsigned v = TakeBits(9);
-    if (v >= count) RaiseExtractError(XR_BAD_TABLE);
-    std::memset(d.literalLengths, 0, count);
-    for (unsigned i = 0; i < (1u << arj::LiteralTableBits); i++)
-      d.literalTable[i] = static_cast<std::uint16_t>(v);
+    SetSingleValue(TakeBits(9), count, d.literalLengths, d.literalTable, arj::LiteralTableBits);
     return;
   }
   if (n > count) RaiseExtractError(XR_BAD_TABLE);
