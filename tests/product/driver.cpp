@@ -59,26 +59,39 @@ static int CountWindows()
     return 0;
 }
 
-// The message box's text is the static control with id 0xFFFF.
-static int Answer(const char *answer, DWORD timeoutMs)
+// Presses a button of the dialog captioned `caption` once it appears, after
+// printing the dialog's text (a message box's text is control 0xFFFF), and
+// waits for the dialog to close if asked to.
+static int Press(const char *caption, int button, DWORD timeoutMs, bool waitClose)
 {
-    HWND box = nullptr;
-    if (!WaitFor(timeoutMs, [&] { return (box = FindWindowA("#32770", "Kelvra")) != nullptr; })) {
-        puts("no message box");
+    // Found before it is shown, a dialog may still lack its controls.
+    HWND box = nullptr, control = nullptr;
+    const bool ready = WaitFor(timeoutMs, [&] {
+        box = FindWindowA("#32770", caption);
+        control = box ? GetDlgItem(box, button) : nullptr;
+        return box && control && IsWindowVisible(box);
+    });
+    if (!ready) {
+        printf("no window \"%s\" with button %d\n", caption, button);
         return 1;
     }
     char text[1024] = "";
     GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
-    printf("%s\n", text);
+    if (text[0]) printf("%s\n", text);
     fflush(stdout);
+    // Posted, not sent: the button's command may open a modal box of its own,
+    // and a sent click would not return until that one is closed too.
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(control));
+    if (!waitClose) return 0;
+    if (WaitFor(timeoutMs, [&] { return !IsWindow(box); })) return 0;
+    puts("still open");
+    return 1;
+}
+
+static int Answer(const char *answer, DWORD timeoutMs)
+{
     const int button = strcmp(answer, "yes") == 0 ? IDYES : strcmp(answer, "no") == 0 ? IDNO : IDOK;
-    HWND control = GetDlgItem(box, button);
-    if (!control) {
-        puts("no such button");
-        return 1;
-    }
-    SendMessageA(control, BM_CLICK, 0, 0);
-    return WaitFor(timeoutMs, [&] { return !IsWindow(box); }) ? 0 : 1;
+    return Press("Kelvra", button, timeoutMs, true);
 }
 
 static const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra";
@@ -210,7 +223,7 @@ static int GdiCount(int rounds)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        puts("usage: driver wait-window|send-exit|count|answer|install|state|gdi ...");
+        puts("usage: driver wait-window|send-exit|count|answer|press|install|state|gdi ...");
         return 2;
     }
     const char *command = argv[1];
@@ -219,6 +232,7 @@ int main(int argc, char **argv)
     if (strcmp(command, "send-exit") == 0) return SendExit(timeoutMs);
     if (strcmp(command, "count") == 0) return CountWindows();
     if (strcmp(command, "answer") == 0 && argc > 2) return Answer(argv[2], argc > 3 ? DWORD(atoi(argv[3])) : 10000);
+    if (strcmp(command, "press") == 0 && argc > 4) return Press(argv[2], atoi(argv[3]), DWORD(atoi(argv[4])), false);
     if (strcmp(command, "install") == 0 && argc > 3) return Install(argv[2], argv[3], argc < 5 || strcmp(argv[4], "--no-user-file") != 0);
     if (strcmp(command, "state") == 0 && argc > 2) return State(argv[2]);
     if (strcmp(command, "gdi") == 0) return GdiCount(argc > 2 ? atoi(argv[2]) : 1000);

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The real setup file, then the uninstall command it registered: afterwards
+# the prefix's files (outside the Windows directory and the temporary files)
+# and its uninstall entries are exactly what they were before the install.
+# Extra argument: KelvraSetup.exe.
+source "$(dirname "$0")/wine-common.sh"
+setup=$4
+
+uninstall_root='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+snapshot() {
+  (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -print |
+     grep -v -i -E '/temp(/|$)|/AppData/Local/Microsoft|\.log$' | sort)
+  rm -f "$work/uninstall.reg"
+  timeout 120 "$wine" reg export "$uninstall_root" 'Z:'"$work/uninstall.reg" /y >/dev/null 2>&1 || true
+  [ -f "$work/uninstall.reg" ] && iconv -f UTF-16 -t UTF-8 "$work/uninstall.reg" | tr -d '\r' | grep -v '^$'
+  true
+}
+
+# What a run cut short may have left, so that "before" means never installed.
+timeout 120 "$wine" reg delete "$uninstall_root\\Kelvra" /f >/dev/null 2>&1 || true
+rm -rf "$WINEPREFIX/drive_c/Program Files/Kelvra" \
+       "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Kelvra
+
+# The Programs folder exists on a used machine; make sure it does here too.
+drive state 'C:\nowhere' >/dev/null
+before=$(snapshot)
+
+timeout 300 "$wine" "$setup" &
+setup_process=$!
+drive press "Kelvra 2.0 Setup" 1 60000 >/dev/null || fail "no setup dialog"
+expect "setup result" "Kelvra has been successfully installed." "$(drive press "Kelvra Setup" 1 120000)"
+wait "$setup_process" || fail "setup exited with $?"
+expect "meter started" "meter window 360x214" "$(drive wait-window 60000)"
+installed=$(snapshot)
+grep -q 'Program Files/Kelvra/KELVRA.EXE$' <<<"$installed" || fail "nothing installed: $installed"
+
+command=$(timeout 120 "$wine" reg query "$uninstall_root\\Kelvra" /v UninstallString | tr -d '\r' |
+          sed -n 's/.*UninstallString *REG_SZ *//p')
+expect "uninstall command" '"C:\Program Files\Kelvra\KELVRA.EXE" /UNINSTALL' "$command"
+program=${command%\" /UNINSTALL}
+program=${program#\"}
+timeout 120 "$wine" "$program" /UNINSTALL &
+uninstaller=$!
+drive answer yes 60000 >/dev/null || fail "no question"
+expect "outcome" "Kelvra has been removed from your computer." "$(drive answer ok 60000)"
+wait "$uninstaller" || fail "uninstaller exited with $?"
+expect "meter closed" "0" "$(drive count)"
+
+# The cleanup helper finishes after the uninstaller; give it a bounded while.
+for _ in $(seq 60); do
+  after=$(snapshot)
+  [ "$after" = "$before" ] && break
+  sleep 0.5
+done
+expect "prefix as before the install" "$before" "$after"
