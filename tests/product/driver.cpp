@@ -193,6 +193,18 @@ static int State(const char *directory)
     return 0;
 }
 
+// Keeps a file open without sharing for a while, as another program might.
+static int Hold(const char *path, DWORD ms)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return printf("cannot open %s\n", path), 1;
+    puts("holding");
+    fflush(stdout);
+    Sleep(ms);
+    CloseHandle(file);
+    return 0;
+}
+
 // Drives `rounds` samples and repaints through the meter and reports its GDI
 // object count before and after; a leak shows as growth.
 static int GdiCount(int rounds)
@@ -223,7 +235,7 @@ static int GdiCount(int rounds)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        puts("usage: driver wait-window|send-exit|count|answer|press|install|state|gdi ...");
+        puts("usage: driver wait-window|send-exit|count|answer|press|install|state|hold|gdi ...");
         return 2;
     }
     const char *command = argv[1];
@@ -234,6 +246,7 @@ int main(int argc, char **argv)
     if (strcmp(command, "answer") == 0 && argc > 2) return Answer(argv[2], argc > 3 ? DWORD(atoi(argv[3])) : 10000);
     if (strcmp(command, "press") == 0 && argc > 4) return Press(argv[2], atoi(argv[3]), DWORD(atoi(argv[4])), false);
     if (strcmp(command, "install") == 0 && argc > 3) return Install(argv[2], argv[3], argc < 5 || strcmp(argv[4], "--no-user-file") != 0);
+    if (strcmp(command, "hold") == 0 && argc > 3) return Hold(argv[2], DWORD(atoi(argv[3])));
     if (strcmp(command, "state") == 0 && argc > 2) return State(argv[2]);
     if (strcmp(command, "gdi") == 0) return GdiCount(argc > 2 ? atoi(argv[2]) : 1000);
     puts("unknown command");

@@ -40,11 +40,7 @@ command=$(timeout 120 "$wine" reg query "$uninstall_root\\Kelvra" /v UninstallSt
 expect "uninstall command" '"C:\Program Files\Kelvra\KELVRA.EXE" /UNINSTALL' "$command"
 program=${command%\" /UNINSTALL}
 program=${program#\"}
-timeout 120 "$wine" "$program" /UNINSTALL &
-uninstaller=$!
-drive answer yes 60000 >/dev/null || fail "no question"
-expect "outcome" "Kelvra has been removed from your computer." "$(drive answer ok 60000)"
-wait "$uninstaller" || fail "uninstaller exited with $?"
+uninstall_yes "$program" "Kelvra has been removed from your computer."
 expect "meter closed" "0" "$(drive count)"
 
 # The cleanup helper finishes after the uninstaller; give it a bounded while.

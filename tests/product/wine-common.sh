@@ -61,3 +61,15 @@ expect() {
   fi
   echo "ok: $1"
 }
+
+# uninstall_yes <program> <expected closing message> [exit code]: runs
+# "<program> /UNINSTALL", answers Yes and checks the one message that reports
+# the outcome, and the exit code (0 unless said: 1 means not all was removed).
+uninstall_yes() {
+  timeout 120 "$wine" "$1" /UNINSTALL &
+  local uninstaller=$! code=0
+  expect "question" "Remove Kelvra and its Start menu shortcuts?" "$(drive answer yes 60000)"
+  expect "outcome" "$2" "$(drive answer ok 60000)"
+  wait "$uninstaller" || code=$?
+  expect "uninstaller's exit code" "${3:-0}" "$code"
+}
