@@ -289,6 +289,13 @@ bool AddBackslash(char *path, size_t pathSize)
     return true;
 }
 
+void RemoveTrailingBackslash(char *path)
+{
+    const size_t length = strlen(path);
+    if (length < 2 || path[length - 1] != '\\' || (length == 3 && path[1] == ':')) return;
+    path[length - 1] = '\0';
+}
+
 bool JoinPath(const char *first, const char *second, char *out, size_t outSize)
 {
     if (outSize == 0) return false;

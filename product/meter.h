@@ -109,6 +109,10 @@ bool DirectoryOfPath(const char *path, char *out, size_t outSize);
 // (path unchanged) when there is no room for it.
 bool AddBackslash(char *path, size_t pathSize);
 
+// Removes one trailing backslash, except from a drive's root such as C:\ and
+// from a lone backslash, whose meaning it would change.
+void RemoveTrailingBackslash(char *path);
+
 // out = `first` followed by `second`, or false (out empty) when it would not fit.
 bool JoinPath(const char *first, const char *second, char *out, size_t outSize);
 

@@ -50,11 +50,22 @@ static void CloseRunningCopies()
     CloseHandle(mutex);
 }
 
+// Removes a directory if it is empty. Some systems refuse a path that ends
+// in a backslash for this, so it goes without.
+static bool RemoveEmptyDirectory(const char *directory, DWORD delayFlags)
+{
+    char path[MAX_PATH];
+    if (!JoinPath(directory, "", path, sizeof(path))) return false;
+    RemoveTrailingBackslash(path);
+    return delayFlags ? MoveFileExA(path, nullptr, delayFlags) != 0 : RemoveDirectoryA(path) != 0;
+}
+
 // Deletes both shortcuts, then the folder if nothing else is in it.
 static bool RemoveShortcuts()
 {
     char programs[MAX_PATH];
-    if (!SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE)) return false;
+    // Without a Programs folder the setup could not have made shortcuts either.
+    if (!SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE)) return true;
     char folder[MAX_PATH], shortcut[MAX_PATH];
     AddBackslash(programs, sizeof(programs));
     if (!JoinPath(programs, "Kelvra\\", folder, sizeof(folder))) return false;
@@ -62,7 +73,7 @@ static bool RemoveShortcuts()
     static const char *const Shortcuts[] = {"Kelvra.lnk", "Kelvra Help.lnk"};
     for (const char *name : Shortcuts)
         ok = JoinPath(folder, name, shortcut, sizeof(shortcut)) && DeleteIfPresent(shortcut) && ok;
-    if (!RemoveDirectoryA(folder)) {
+    if (!RemoveEmptyDirectory(folder, 0)) {
         const DWORD error = GetLastError();
         // A folder the user has put something else into is theirs to keep.
         if (!IsGone(error) && error != ERROR_DIR_NOT_EMPTY) ok = false;
@@ -152,7 +163,7 @@ static HANDLE RemoveSelf(const char *self, const char *directory, bool otherFile
     }
     outcome.selfRemovalAtRestart = true;
     // Renames at restart run in order, so the directory goes after the file.
-    if (!otherFiles) MoveFileExA(directory, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!otherFiles) RemoveEmptyDirectory(directory, MOVEFILE_DELAY_UNTIL_REBOOT);
     return nullptr;
 }
 
@@ -185,7 +196,7 @@ int RunUninstall()
         const bool otherFiles = HoldsOtherFiles(directory, selfName);
         outcome.userFilesKept = otherFiles && outcome.failedFileCount == 0;
         if (selfIsProduct) helperReady = RemoveSelf(self, directory, otherFiles, outcome);
-        else if (!otherFiles) RemoveDirectoryA(directory);
+        else if (!otherFiles) RemoveEmptyDirectory(directory, 0);
     }
 
     char text[512];
@@ -219,6 +230,6 @@ int RunCleanup(const Command &command)
     char program[MAX_PATH];
     if (!JoinPath(command.directory, "KELVRA.EXE", program, sizeof(program))) return 1;
     const bool deleted = DeleteIfPresent(program);
-    if (deleted) RemoveDirectoryA(command.directory);
+    if (deleted) RemoveEmptyDirectory(command.directory, 0);
     return deleted ? 0 : 1;
 }

@@ -321,6 +321,26 @@ TEST(Paths, AreBuiltWithinTheirBuffers)
     }
 }
 
+TEST(RemoveTrailingBackslash, KeepsRootsIntact)
+{
+    struct Case {
+        const char *path, *expected;
+    } cases[] = {
+        {"C:\\K\\", "C:\\K"},
+        {"C:\\K", "C:\\K"},
+        {"C:\\", "C:\\"},
+        {"\\", "\\"},
+        {"", ""},
+        {"K\\\\", "K\\"},  // one at a time
+    };
+    for (const Case &c : cases) {
+        char path[16];
+        strcpy(path, c.path);
+        RemoveTrailingBackslash(path);
+        EXPECT_STREQ(path, c.expected) << c.path;
+    }
+}
+
 TEST(BuildCleanupCommand, QuotesPathsAndRoundTripsThroughTheParser)
 {
     char command[400];
