@@ -432,6 +432,28 @@ int FolderCommand(int csidl)
     return 0;
 }
 
+// A top-level window whose thread stops reading its messages: what a hung
+// program looks like to a broadcast.
+int HangCommand(DWORD milliseconds)
+{
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KelvraTestHung";
+    if (!RegisterClassA(&windowClass))
+        return 1;
+    HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Hung Window", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  0, 0, 200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (!window)
+        return 1;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+    Sleep(milliseconds);
+    DestroyWindow(window);
+    return 0;
+}
+
 int Usage()
 {
     std::fputs("usage: driver list\n"
@@ -447,7 +469,8 @@ int Usage()
                "       driver lnk FILE.lnk\n"
                "       driver reg 32|64 SUBKEY VALUE         a value under HKEY_LOCAL_MACHINE\n"
                "       driver key 32|64 SUBKEY               exit 0 when the key exists\n"
-               "       driver folder CSIDL\n",
+               "       driver folder CSIDL\n"
+               "       driver hang MS                        show a window, then stop answering it\n",
                stderr);
     return 2;
 }
@@ -484,6 +507,8 @@ int main(int argc, char **argv)
         result = ReadRegistryCommand(std::atoi(argv[2]), argv[3], argv[4]);
     else if (command == "key" && argc == 4)
         result = KeyExistsCommand(std::atoi(argv[2]), argv[3]);
+    else if (command == "hang" && argc == 3)
+        result = HangCommand(std::strtoul(argv[2], nullptr, 10));
     else if (command == "folder" && argc == 3)
         result = FolderCommand(std::atoi(argv[2]));
     else

@@ -322,6 +322,20 @@ def scenario_running_kelvra(box, context):
     abort_setup(box, process)
 
 
+def scenario_hung_window(box, context):
+    """A hung window elsewhere on the desktop does not hold the setup back for long."""
+    setup = place_setup(box, context.setup)
+    box.start(context.driver, "hang", 600_000)
+    require(box, box.wait_window("Hung Window", 60 * box.slow), "a window that stops answering is up")
+    time.sleep(6)   # the system calls a window hung after five seconds without reading messages
+    started = time.monotonic()
+    process, _ = open_setup(box, setup)
+    waited = time.monotonic() - started
+    log(f"  the dialog came after {waited:.1f} s")
+    box.check(waited < 60 * box.slow, "the dialog came within a minute, not after the hung window's ten")
+    abort_setup(box, process)
+
+
 def scenario_browse(box, context):
     """The folder browser starts at the box's folder and its choice replaces the box's text."""
     setup = place_setup(box, context.setup)
@@ -382,6 +396,7 @@ SCENARIOS = {
     "cut-short": scenario_cut_short,
     "running-kelvra": scenario_running_kelvra,
     "browse": scenario_browse,
+    "hung-window": scenario_hung_window,
 }
 
 

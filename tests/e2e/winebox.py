@@ -225,7 +225,7 @@ class Box:
 
     def start(self, exe, *args):
         logfile = open(self.logfile, "ab")
-        process = subprocess.Popen([loader_for(exe), str(exe), *args], env=self.env, stdout=logfile,
+        process = subprocess.Popen([loader_for(exe), str(exe), *map(str, args)], env=self.env, stdout=logfile,
                                    stderr=subprocess.STDOUT)
         logfile.close()
         self.processes.append(process)
