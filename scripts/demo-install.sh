@@ -112,7 +112,9 @@ else
   import -window root "$demo/setup-done.png"
   say "message shown; screenshot $demo/setup-done.png"
   press_enter "$box"
-  for _ in $(seq 120); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.5; done
+  # Starting the installed program waits for it to be ready for input,
+  # which takes a while when 32-bit Wine is emulated.
+  for _ in $(seq $((timeout * 2))); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.5; done
   kill -0 "$setup_pid" 2>/dev/null && fail "the setup did not exit after its message"
   if wait_window "Kelvra" 20 >/dev/null; then say "the installed Kelvra was started"; fi
 fi
