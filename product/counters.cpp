@@ -1,8 +1,8 @@
 // Reads the octet counters of the machine's network interfaces. The table
 // functions are looked up at run time: GetIfTable2 (64-bit counters) where the
 // system has it, GetIfTable (32-bit) otherwise, and none at all still lets the
-// meter start. Loopback and the filter layers stacked on real adapters are
-// left out, since their traffic is already counted once elsewhere.
+// meter start. Loopback, and the layers stacked on real adapters, are left
+// out: their traffic is already counted once elsewhere.
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600  // declares the newer table; nothing is linked to it
 #include <winsock2.h>
@@ -22,14 +22,14 @@ static struct {
     GetIfTableFn getTable;    // the older table, used when getTable2 is null
 } counters;
 
-bool StartInterfaceCounters()
+bool StartInterfaceCounters(bool allowNewerTable)
 {
     counters = {};
     counters.library = LoadLibraryA("iphlpapi.dll");
     if (!counters.library) return false;
     counters.getTable2 = (GetIfTable2Fn)(void *)GetProcAddress(counters.library, "GetIfTable2");
     counters.freeTable = (FreeMibTableFn)(void *)GetProcAddress(counters.library, "FreeMibTable");
-    if (!counters.getTable2 || !counters.freeTable) counters.getTable2 = nullptr;
+    if (!allowNewerTable || !counters.getTable2 || !counters.freeTable) counters.getTable2 = nullptr;
     counters.getTable = (GetIfTableFn)(void *)GetProcAddress(counters.library, "GetIfTable");
     return counters.getTable2 || counters.getTable;
 }
@@ -40,15 +40,22 @@ void StopInterfaceCounters()
     counters = {};
 }
 
+// Where the system marks its physical adapters, only they are counted: the
+// tunnels, virtual switches and VPN adapters stacked on them carry the same
+// bytes a second time. A machine with none (dial-up alone) counts the rest.
 static unsigned ReadTable2(InterfaceSample *out, unsigned outCount, bool &ok)
 {
     PMIB_IF_TABLE2 table = nullptr;
     ok = counters.getTable2(&table) == NO_ERROR && table;
     if (!ok) return 0;
+    bool anyHardware = false;
+    for (ULONG i = 0; i < table->NumEntries; i++)
+        if (table->Table[i].InterfaceAndOperStatusFlags.HardwareInterface) anyHardware = true;
     unsigned count = 0;
     for (ULONG i = 0; i < table->NumEntries && count < outCount; i++) {
         const MIB_IF_ROW2 &row = table->Table[i];
         if (row.Type == IF_TYPE_SOFTWARE_LOOPBACK || row.InterfaceAndOperStatusFlags.FilterInterface) continue;
+        if (anyHardware && !row.InterfaceAndOperStatusFlags.HardwareInterface) continue;
         out[count++] = {row.InterfaceLuid.Value, row.InOctets, row.OutOctets, 64};
     }
     counters.freeTable(table);

@@ -16,7 +16,9 @@ constexpr char MeterInstanceMutex[] = "KelvraMeterRunning";
 UINT ExitMessage();
 
 // counters.cpp: the system's interface counters, from iphlpapi.dll when present.
-bool StartInterfaceCounters();  // false when neither table function exists
+// False when neither table function exists; allowNewerTable false makes the
+// program use the older table as on a system that lacks the newer one.
+bool StartInterfaceCounters(bool allowNewerTable = true);
 unsigned ReadInterfaceCounters(InterfaceSample *out, unsigned outCount, bool &ok);
 void StopInterfaceCounters();
 
