@@ -24,7 +24,7 @@ if [ ! -f "$prefix/system.reg" ]; then
   while [ "$build" != / ] && [ ! -f "$build/CMakeCache.txt" ]; do build=$(dirname "$build"); done
   base=${KELVRA_WINEPREFIX:-$build/wineprefix}
   rm -rf "$prefix.new"
-  cp -al "$base" "$prefix.new"
+  cp -al "$base" "$prefix.new" 2>/dev/null || { rm -rf "$prefix.new"; cp -a "$base" "$prefix.new"; }
   for reg in "$prefix.new"/*.reg; do cp --remove-destination "$base/$(basename "$reg")" "$reg"; done
   mv "$prefix.new" "$prefix"
 fi
