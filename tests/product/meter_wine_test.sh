@@ -21,3 +21,10 @@ expect "window survives updates" "1" "$(drive count)"
 expect "exit on KelvraExit" "meter window gone" "$(drive send-exit 20000)"
 wait "$meter" || fail "meter exited with $?"
 echo "ok: meter process ended"
+
+# Without the interface library the meter still starts, and still closes.
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;iphlpapi=d" timeout 300 "$wine" "$product" &
+meter=$!
+expect "meter window without iphlpapi" "meter window 360x214" "$(drive wait-window 60000)"
+expect "exit on KelvraExit without iphlpapi" "meter window gone" "$(drive send-exit 20000)"
+wait "$meter" || fail "meter exited with $?"
