@@ -406,6 +406,7 @@ def run_scenario(name, context):
     log(f"scenario {name}: {SCENARIOS[name].__doc__}")
     prefix = context.workdir / f"prefix-{name}"
     shutil.rmtree(prefix, ignore_errors=True)
+    (context.workdir / f"{name}.log").unlink(missing_ok=True)
     subprocess.run(["cp", "-a", str(context.template), str(prefix)], check=True, timeout=600)
     box = Box(name=name, prefix=prefix, display=context.display, driver_exe=str(context.driver),
               workdir=context.workdir, slow=context.slow)
@@ -421,7 +422,9 @@ def run_scenario(name, context):
         box.close()
     verdict = "FAIL" if box.failures else "PASS"
     log(f"scenario {name}: {verdict} in {time.monotonic() - started:.0f} s")
-    if not box.failures and not context.keep:
+    if box.failures:
+        log(f"  left {prefix} and {box.logfile} for a look")
+    elif not context.keep:
         shutil.rmtree(prefix, ignore_errors=True)
     return not box.failures
 

@@ -111,6 +111,7 @@ def make_template(prefix, logfile, timeout=1800):
     """Creates a fresh prefix with the settings above; slow (minutes)."""
     prefix = Path(prefix)
     shutil.rmtree(prefix, ignore_errors=True)
+    Path(logfile).unlink(missing_ok=True)
     prefix.parent.mkdir(parents=True, exist_ok=True)
     env = wine_env(prefix, None)
     try:
