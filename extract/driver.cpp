@@ -187,6 +187,10 @@ static void ReleaseAll() {
 
 ExtractResult ExtractArchive(const char *setupPath, const char *destination) {
   BuildCrcTable();
+  // Tables carry over from block to block and entry to entry, as the format
+  // allows, but never from one call to the next: a damaged archive that
+  // decodes with a table it never built must give the same result every time.
+  ClearDecodeTables();
   if (!destination || std::strlen(destination) >= PathSize) return XR_CREATE_OUTPUT;
   std::strcpy(extractState.destination, destination);
   if (!OpenSetupStream(setupPath)) return XR_OPEN_SETUP;

@@ -242,6 +242,36 @@ TEST_F(DriverTest, RepeatsTheSameResultAndBytes) {
   EXPECT_EQ(Output("R.BIN"), firstBytes);
 }
 
+// A block whose literal/length lengths are all zero builds no table and
+// decodes with whatever table is there. Within one call that is the
+// previous block's; a later call must not see an earlier call's.
+TEST_F(DriverTest, StartsEveryCallWithFreshTables) {
+  BitWriter bw;
+  bw.Put(1, 16);  // one symbol
+  bw.Put(0, 5);   // pre-code: single-value form...
+  bw.Put(0, 5);   // ...of symbol 0, "one length 0"
+  bw.Put(5, 9);   // five literal/length lengths, all 0: nothing built
+  bw.Put(0, 5);   // distance code: single-value form
+  bw.Put(0, 5);
+  TestEntry stale;
+  stale.fields.name = "STALE.BIN";
+  stale.fields.fileSize = 1;
+  stale.fields.fileCrc = Crc32(Bytes{0});  // what all-zero tables decode to
+  stale.data = bw.bytes;
+  Bytes staleArchive = ArchiveBytes({stale});
+
+  BitWriter builds;
+  PutSingleValueBlock(builds, 4, 'x');  // leaves every literal table entry at 'x'
+  TestEntry first;
+  first.fields.name = "BUILDS.BIN";
+  first.fields.fileSize = 4;
+  first.fields.fileCrc = Crc32(B("xxxx"));
+  first.data = builds.bytes;
+  EXPECT_EQ(Extract(ArchiveBytes({first})), XR_OK);
+  EXPECT_EQ(Extract(staleArchive), XR_OK);
+  EXPECT_EQ(Output("STALE.BIN"), Bytes{0});
+}
+
 TEST_F(DriverTest, ListsEntriesWithoutWriting) {
   TestEntry e = StoredAsLiterals("DIR\\LIST.TXT", B("line\n"), 1);
   e.fields.entryPos = 4;
