@@ -4,6 +4,7 @@
 #   scripts/fuzz.sh --short          30 seconds per run (the test suite's)
 #   scripts/fuzz.sh --long SECONDS   a long run of each target
 #   scripts/fuzz.sh --merge          minimise what the runs found into fuzz/corpus/
+#   scripts/fuzz.sh --coverage       line coverage of extract/ by the committed corpus
 #
 # Seeds: the committed corpus, archives made by mksetup, and the archives
 # of other archivers in ../shared/fixtures (read from there, never copied).
@@ -19,8 +20,26 @@ case "$mode" in
   --short) seconds=30 ;;
   --long) seconds=${2:?give the seconds per target} ;;
   --merge) seconds=0 ;;
-  *) echo "usage: scripts/fuzz.sh --short | --long SECONDS | --merge" >&2; exit 2 ;;
+  --coverage) seconds=0 ;;
+  *) echo "usage: scripts/fuzz.sh --short | --long SECONDS | --merge | --coverage" >&2; exit 2 ;;
 esac
+
+if [ "$mode" = --coverage ]; then
+  # The replay programs built with clang's source coverage, run over the
+  # committed corpus and regressions.
+  cov=$root/build/fuzz-coverage
+  cmake -S . -B "$cov" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" -DKELVRA_TEST_PARTS=extract >/dev/null
+  cmake --build "$cov" -j2 --target fuzz_extract_replay fuzz_decode_replay fuzz_roundtrip_replay >/dev/null
+  rm -f "$cov"/*.profraw
+  for t in extract decode roundtrip; do
+    LLVM_PROFILE_FILE="$cov/$t.profraw" "$cov/fuzz/fuzz_${t}_replay" "fuzz/corpus/$t" "fuzz/regressions/$t" >/dev/null
+  done
+  llvm-profdata merge -o "$cov/all.profdata" "$cov"/*.profraw
+  llvm-cov report "$cov/fuzz/fuzz_extract_replay" -object "$cov/fuzz/fuzz_decode_replay" \
+    -object "$cov/fuzz/fuzz_roundtrip_replay" -instr-profile="$cov/all.profdata" "$root/extract"
+  exit 0
+fi
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2 >/dev/null
