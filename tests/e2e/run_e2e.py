@@ -30,6 +30,7 @@ DEFAULT_DESTINATION = r"C:\Program Files\Kelvra"
 UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra"
 CSIDL_PROGRAMS = 2
 ID_DESTINATION = 1004
+IDOK, IDYES, IDNO = 1, 6, 7
 
 INTRO = ("This program will install Kelvra 2.0 on your computer.\n\nKelvra displays the data transfer rate of "
          "your Internet connection, both numerically and as a real-time graph.\n\nPlease close all running "
@@ -72,11 +73,18 @@ def open_setup(box, setup):
 
 
 def expect_message(box, text, dismiss="Return"):
+    """A message box over the dialog with this text; OK only, or Yes and No with No the default."""
     message = box.wait_window(MESSAGE, 60 * box.slow)
     shown = text.replace("\n", "\\n")
     if not box.check(message is not None, f'a "{MESSAGE}" box appears', f'none came to say "{shown}"'):
         return None
     box.check(text in message.texts(), f'it says "{shown}"', f"it says {message.texts()}")
+    dialog = box.wait_window(DIALOG, 0)
+    box.check(dialog is not None and message.owner == dialog.handle, "the box is owned by the dialog",
+              f"owner {message.owner}")
+    want = {IDYES: False, IDNO: True} if text == ABORT_QUESTION else {IDOK: True}
+    box.check(message.buttons() == want, "its buttons: " + ("Yes, and No as default" if IDNO in want else "OK"),
+              str(message.buttons()))
     if dismiss:
         box.keys(MESSAGE, dismiss)
         box.check(box.wait_window(message.handle, 20 * box.slow, gone=True), "the message box closes")
@@ -365,7 +373,7 @@ def scenario_browse(box, context):
         if check_selection:
             box.check(labels[:2] == wanted, r"the browser opens with C:\Browse Here\Inner selected", str(labels))
         if "Left" in keys:   # arrows act on the tree only when it has the focus
-            tree = next((cid for cid, cls, _ in browser.controls if cls == "SysTreeView32"), None)
+            tree = next((cid for cid, cls, *_ in browser.controls if cls == "SysTreeView32"), None)
             box.driver("focus", browser.handle, tree)
             time.sleep(0.3)
         box.keys(browser.caption, *keys)

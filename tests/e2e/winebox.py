@@ -147,16 +147,21 @@ class Window:
     rect: tuple            # left, top, right, bottom in screen pixels
     owner: str
     caption: str
-    controls: list = field(default_factory=list)  # (id, class, text)
+    controls: list = field(default_factory=list)  # (id, class, style, text)
 
     def texts(self):
-        return [text for _, _, text in self.controls]
+        return [text for *_, text in self.controls]
 
     def control_text(self, control_id):
-        for cid, _, text in self.controls:
+        for cid, _, _, text in self.controls:
             if cid == control_id:
                 return text
         return None
+
+    def buttons(self):
+        """Push buttons by id, each with whether it is the default one."""
+        return {cid: style & 0xF == 1 for cid, cls, style, _ in self.controls
+                if cls == "Button" and style & 0xF in (0, 1)}
 
 
 def parse_window(lines):
@@ -170,7 +175,8 @@ def parse_window(lines):
     for line in lines[1:]:
         parts = line.split("\t")
         if len(parts) >= 6:
-            window.controls.append((int(parts[0]), parts[1].split("=", 1)[1], unescape(parts[5])))
+            window.controls.append((int(parts[0]), parts[1].split("=", 1)[1], int(parts[2].split("=", 1)[1], 16),
+                                    unescape(parts[5])))
     return window
 
 
