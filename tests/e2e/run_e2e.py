@@ -220,13 +220,16 @@ def scenario_default(box, context):
 
 
 def scenario_reinstall(box, context):
-    """A second install over the first, with the first's Kelvra still running."""
+    """A second install over a damaged first one, with the first's Kelvra still running."""
     setup = place_setup(box, context.setup)
     install_with_defaults(box, setup)
     check_product_started(box, DEFAULT_DESTINATION)
     directory = box.host_path(DEFAULT_DESTINATION)
     for name in context.expected:
         payload.find_case_insensitive(directory, name).write_bytes(b"left over from an older version\n")
+    shortcuts = box.host_path(programs_folder(box) + "\\Kelvra")
+    (shortcuts / "Kelvra.lnk").write_bytes(b"not a shortcut")
+    (shortcuts / "Kelvra Help.lnk").unlink()
 
     process, _ = open_setup(box, setup)
     box.check(box.wait_window(PRODUCT_WINDOW, 0, gone=True), "the running Kelvra closed before the dialog")
