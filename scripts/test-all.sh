@@ -20,6 +20,11 @@ export KELVRA_WINEPREFIX=$root/build/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 
+# The end-to-end runs make one template prefix of their own (the other
+# Windows tests write into the shared one) and copy it per scenario.
+export KELVRA_E2E_TEMPLATE=$root/build/e2e-template
+rm -rf "$KELVRA_E2E_TEMPLATE" "$KELVRA_E2E_TEMPLATE.lock"
+
 failed=()
 step() {
   local name=$1
