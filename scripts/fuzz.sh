@@ -98,6 +98,7 @@ fi
 if [ "$mode" = --merge ]; then
   for t in "${targets[@]}"; do
     mkdir -p "fuzz/corpus/$t.new"
+    mkdir -p "fuzz/corpus/$t"
     "$bin/fuzz_$t" -merge=1 "fuzz/corpus/$t.new" "fuzz/corpus/$t" "$work/$t" "$seeds/$t" 2>&1 | tail -1
     rm -rf "fuzz/corpus/$t" && mv "fuzz/corpus/$t.new" "fuzz/corpus/$t"
   done
@@ -109,8 +110,11 @@ run() { # name target work-dir seed-dirs...
   local name=$1 t=$2 dir=$3
   shift 3
   mkdir -p "$dir"
+  # Git keeps no empty folders: a target without regressions has none.
+  local committed=()
+  for d in "fuzz/corpus/$t" "fuzz/regressions/$t"; do [ -d "$d" ] && committed+=("$d"); done
   echo "fuzz: $name for ${seconds}s"
-  if ! "$bin/fuzz_$t" "$dir" "fuzz/corpus/$t" "fuzz/regressions/$t" "$@" \
+  if ! "$bin/fuzz_$t" "$dir" "${committed[@]}" "$@" \
       -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -max_len=65536 \
       -artifact_prefix="$artifacts/$t-" -print_final_stats=1 >"$dir.log" 2>&1; then
     echo "fuzz: $name FAILED, see $dir.log and $artifacts"
