@@ -2,9 +2,6 @@
 
 #include "test_support.h"
 
-#ifndef _WIN32
-#include <dirent.h>
-#endif
 
 namespace {
 
@@ -204,14 +201,6 @@ TEST_F(DriverTest, ReportsAFullDisk) {
   Bytes setup = ArchiveBytes({StoredAsLiterals("full", Bytes(60000, 'z'))});
   WriteFileBytes(dir / "setup.bin", setup);
   EXPECT_EQ(ExtractArchive(PathString(dir / "setup.bin").c_str(), "/dev/"), XR_WRITE);
-}
-
-int OpenDescriptors() {
-  int n = 0;
-  DIR *d = opendir("/proc/self/fd");
-  while (readdir(d)) n++;
-  closedir(d);
-  return n;
 }
 
 TEST_F(DriverTest, ClosesEverythingOnEveryPath) {

@@ -5,6 +5,10 @@
 #include <fstream>
 #include <random>
 
+#ifdef __linux__
+#include <dirent.h>
+#endif
+
 void BitWriter::Put(unsigned value, unsigned bits) {
   for (unsigned i = bits; i-- > 0;) {
     if (bitCount % 8 == 0) bytes.push_back(0);
@@ -354,3 +358,13 @@ void TempDirTest::TearDown() {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }
+
+#ifdef __linux__
+int OpenDescriptors() {
+  int n = 0;
+  DIR *d = opendir("/proc/self/fd");
+  while (readdir(d)) n++;
+  closedir(d);
+  return n;
+}
+#endif

@@ -92,6 +92,11 @@ std::string PathString(const std::filesystem::path &path);   // native string, '
 std::string DestinationOf(const std::filesystem::path &dir);  // with the trailing separator
 std::filesystem::path FixturesDir();                          // empty when absent
 
+#ifdef __linux__
+// The process's open file descriptors, to show that nothing stays open.
+int OpenDescriptors();
+#endif
+
 // Runs code that may raise; returns the raised code or XR_OK.
 template <class F> ExtractResult Guarded(F body) {
   return RunGuarded([](void *context) { (*static_cast<F *>(context))(); }, &body);

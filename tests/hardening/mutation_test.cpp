@@ -4,7 +4,6 @@
 // extraction must end in 0 or one of the result codes, within a stated time
 // bound, with every descriptor closed, nothing written outside the
 // destination, and the same result and bytes when repeated at once.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -17,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "extract.h"
 #include "packer.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 typedef std::vector<std::uint8_t> Bytes;
@@ -75,14 +74,6 @@ SetupFile MakeSetupFile() {
   }
   mark(BuildEndMarker());
   return f;
-}
-
-int OpenDescriptors() {
-  int n = 0;
-  DIR *d = opendir("/proc/self/fd");
-  while (readdir(d)) n++;
-  closedir(d);
-  return n;
 }
 
 std::map<std::string, Bytes> Contents(const fs::path &dir) {
