@@ -159,23 +159,23 @@ std::size_t ReadCrcBlock(void *buffer, std::size_t length) {
 
 // ---- The driver ---------------------------------------------------------
 
+// Finds the archive and reads its main header, leaving the stream at the
+// first entry header. XR_OK, or the code that ends the walk.
+static ExtractResult OpenArchive() {
+  std::int64_t start = FindArchive();
+  if (start < 0) return XR_NO_ARCHIVE;
+  SeekSetupStream(start);
+  return ReadHeader(MainHeader) ? XR_OK : XR_NO_MAIN_HEADER;
+}
+
 static void ExtractAll(void *context) {
   ExtractResult &result = *static_cast<ExtractResult *>(context);
-  std::int64_t start = FindArchive();
-  if (start < 0) {
-    result = XR_NO_ARCHIVE;
-    return;
-  }
-  SeekSetupStream(start);
-  if (!ReadHeader(MainHeader)) {
-    result = XR_NO_MAIN_HEADER;
-    return;
-  }
+  result = OpenArchive();
+  if (result != XR_OK) return;
   while (ReadHeader(EntryHeaderKind)) {
     result = ExtractEntry();
     if (result != XR_OK) return;
   }
-  result = XR_OK;
 }
 
 // Closes whatever a finished or failed extraction left open.
@@ -209,16 +209,8 @@ struct ListContext {
 
 static void ListAll(void *context) {
   ListContext &list = *static_cast<ListContext *>(context);
-  std::int64_t start = FindArchive();
-  if (start < 0) {
-    list.result = XR_NO_ARCHIVE;
-    return;
-  }
-  SeekSetupStream(start);
-  if (!ReadHeader(MainHeader)) {
-    list.result = XR_NO_MAIN_HEADER;
-    return;
-  }
+  list.result = OpenArchive();
+  if (list.result != XR_OK) return;
   while (ReadHeader(EntryHeaderKind)) {
     const EntryHeader &h = extractState.header;
     ArchiveEntryInfo info;
@@ -235,7 +227,6 @@ static void ListAll(void *context) {
     if (list.onEntry) list.onEntry(&info, list.context);
     SkipEntryData();
   }
-  list.result = XR_OK;
 }
 
 ExtractResult ListArchive(const char *setupPath, ListEntryFn onEntry, void *context) {
