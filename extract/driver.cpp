@@ -16,7 +16,7 @@ DecoderState decoderState;
 
 void RaiseExtractError(ExtractResult code) {
   extractState.raised.code = code;
-  if (!extractState.errorJump) std::abort(); // a raise outside any guard is a bug
+  if (!extractState.errorJump) std::abort();  // a raise outside any guard is a bug
   std::longjmp(*extractState.errorJump, 1);
 }
 
@@ -118,9 +118,7 @@ void SeekSetupStream(std::int64_t offset) {
   s.inputPos = s.inputEnd = 0;
 }
 
-std::int64_t TellSetupStream() {
-  return extractState.inputOrigin + extractState.inputPos;
-}
+std::int64_t TellSetupStream() { return extractState.inputOrigin + extractState.inputPos; }
 
 std::int64_t SetupStreamSize() {
   ExtractState &s = extractState;
@@ -240,10 +238,9 @@ ExtractResult ListArchive(const char *setupPath, ListEntryFn onEntry, void *cont
 
 const char *ExtractResultName(ExtractResult result) {
   static const char *const names[] = {
-      "OK",           "XR_NO_MAIN_HEADER", "XR_BAD_HEADER",    "XR_BAD_TABLE",
-      "XR_OPEN_SETUP", "XR_EOF",           "XR_CRC",           "XR_ENCRYPTED",
-      "XR_HEADER_CRC", "XR_NO_ARCHIVE",    "XR_CREATE_OUTPUT", "XR_WRITE",
-      "XR_NO_MEMORY",  "XR_METHOD",        "XR_FILE_TYPE",     "XR_VERSION",
+      "OK",           "XR_NO_MAIN_HEADER", "XR_BAD_HEADER", "XR_BAD_TABLE",  "XR_OPEN_SETUP",    "XR_EOF",
+      "XR_CRC",       "XR_ENCRYPTED",      "XR_HEADER_CRC", "XR_NO_ARCHIVE", "XR_CREATE_OUTPUT", "XR_WRITE",
+      "XR_NO_MEMORY", "XR_METHOD",         "XR_FILE_TYPE",  "XR_VERSION",
   };
   if (result == XR_OK) return names[0];
   if (result >= XR_NO_MAIN_HEADER && result <= XR_VERSION) return names[result - 0xE0000000u];

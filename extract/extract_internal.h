@@ -11,9 +11,9 @@
 #include "format.h"
 
 constexpr unsigned InputBufferSize = 1u << 16;
-constexpr unsigned NameSize = 512;        // stored name with its NUL
-constexpr unsigned CommentSize = 2048;    // stored comment with its NUL
-constexpr unsigned PathSize = 512;        // destination, output path
+constexpr unsigned NameSize = 512;      // stored name with its NUL
+constexpr unsigned CommentSize = 2048;  // stored comment with its NUL
+constexpr unsigned PathSize = 512;      // destination, output path
 constexpr unsigned NodeCount = 2 * arj::LiteralCount - 1;
 
 // What a raise carries from deep inside the readers, the writer or the
@@ -25,67 +25,67 @@ struct ExtractError {
 // Fields of the header last read. The main header lands here too and is
 // overwritten by the first entry header.
 struct EntryHeader {
-  std::uint16_t basicHeaderSize;       // N of the last header, 0 at an end marker
-  unsigned char headerBuffer[arj::MaxBasicHeaderSize]; // the basic header bytes
-  unsigned firstHeaderSize;            // offset of the name in the basic header
+  std::uint16_t basicHeaderSize;                        // N of the last header, 0 at an end marker
+  unsigned char headerBuffer[arj::MaxBasicHeaderSize];  // the basic header bytes
+  unsigned firstHeaderSize;                             // offset of the name in the basic header
   unsigned archiverVersion;
   unsigned minVersion;
   unsigned hostOs;
   unsigned flags;
   std::uint16_t method;
   std::uint32_t fileType;
-  std::uint32_t timestamp;             // packed date and time, never applied
-  std::int32_t fileSize;               // bytes after decoding
-  std::uint32_t fileCrc;               // CRC-32 of the decoded data
-  std::int16_t entryPos;               // start of the file-name part within name
-  std::uint16_t fileMode;              // never applied
-  std::uint16_t hostData;              // never used
-  char name[NameSize];                 // stored name, NUL-terminated
-  char comment[CommentSize];           // stored comment, cut to fit; never used
+  std::uint32_t timestamp;    // packed date and time, never applied
+  std::int32_t fileSize;      // bytes after decoding
+  std::uint32_t fileCrc;      // CRC-32 of the decoded data
+  std::int16_t entryPos;      // start of the file-name part within name
+  std::uint16_t fileMode;     // never applied
+  std::uint16_t hostData;     // never used
+  char name[NameSize];        // stored name, NUL-terminated
+  char comment[CommentSize];  // stored comment, cut to fit; never used
 };
 
 // The one running extraction.
 struct ExtractState {
   std::uint32_t crcTable[256];
-  std::uint32_t runningCrc;            // CRC register of the stretch being verified
-  char destination[PathSize];          // ends in a separator
-  std::FILE *setupStream;              // open from ExtractArchive's open to its close
-  std::FILE *outputStream;             // open while one entry is written
+  std::uint32_t runningCrc;    // CRC register of the stretch being verified
+  char destination[PathSize];  // ends in a separator
+  std::FILE *setupStream;      // open from ExtractArchive's open to its close
+  std::FILE *outputStream;     // open while one entry is written
   EntryHeader header;
-  std::uint32_t compressedLeft;        // compressed bytes the bit reader may still take
+  std::uint32_t compressedLeft;  // compressed bytes the bit reader may still take
 
   // Read buffer over setupStream: inputBuffer[inputPos..inputEnd) holds the
   // file's bytes from offset inputOrigin + inputPos on.
   unsigned char inputBuffer[InputBufferSize];
   unsigned inputPos;
   unsigned inputEnd;
-  std::int64_t inputOrigin;            // file offset of inputBuffer[0]
+  std::int64_t inputOrigin;  // file offset of inputBuffer[0]
 
-  std::jmp_buf *errorJump;             // where RaiseExtractError lands; null outside a guard
-  ExtractError raised;                 // what the last raise carried
+  std::jmp_buf *errorJump;  // where RaiseExtractError lands; null outside a guard
+  ExtractError raised;      // what the last raise carried
 };
 
 // The decoder's one record. The tables and node arrays keep their contents
 // from block to block and from call to call: each build overwrites only the
 // entries it sets.
 struct DecoderState {
-  std::uint16_t bitBuffer;             // next 16 bits of the stream, earliest bit at 15
-  std::uint64_t bitReservoir;          // next bitsHeld bits, earliest at bit 63; bitBuffer is its top
-  unsigned bitsHeld;                   // valid bits in bitReservoir, at least 16 once started
-  std::uint64_t bitsConsumed;          // bits removed since StartBitReader
-  std::uint32_t entryCompressedSize;   // compressedLeft when the reader started
-  std::uint32_t bytesTaken;            // bytes taken from the entry so far (ahead of need)
-  std::uint32_t bytesRead;             // of those, bytes the file supplied (the rest read as 0xFF)
+  std::uint16_t bitBuffer;            // next 16 bits of the stream, earliest bit at 15
+  std::uint64_t bitReservoir;         // next bitsHeld bits, earliest at bit 63; bitBuffer is its top
+  unsigned bitsHeld;                  // valid bits in bitReservoir, at least 16 once started
+  std::uint64_t bitsConsumed;         // bits removed since StartBitReader
+  std::uint32_t entryCompressedSize;  // compressedLeft when the reader started
+  std::uint32_t bytesTaken;           // bytes taken from the entry so far (ahead of need)
+  std::uint32_t bytesRead;            // of those, bytes the file supplied (the rest read as 0xFF)
 
   std::uint16_t literalTable[1u << arj::LiteralTableBits];
   std::uint8_t literalLengths[arj::LiteralCount];
   std::uint16_t auxTable[1u << arj::AuxTableBits];
   std::uint8_t auxLengths[arj::PreCodeCount];
-  std::uint16_t leftChild[NodeCount];  // child on a 0 bit: symbol or node number
-  std::uint16_t rightChild[NodeCount]; // child on a 1 bit
+  std::uint16_t leftChild[NodeCount];   // child on a 0 bit: symbol or node number
+  std::uint16_t rightChild[NodeCount];  // child on a 1 bit
 
-  std::uint32_t blockLeft;             // symbols left in the block, 0 = header due
-  unsigned char *slidingWindow;        // WindowSize bytes while an entry is decoded
+  std::uint32_t blockLeft;       // symbols left in the block, 0 = header due
+  unsigned char *slidingWindow;  // WindowSize bytes while an entry is decoded
 };
 
 extern ExtractState extractState;
@@ -102,28 +102,28 @@ void *AllocOrRaise(std::size_t size);
 // CRC-32.
 void BuildCrcTable();
 void Crc32Update(const void *data, std::size_t length);
-std::uint32_t Crc32Of(const void *data, std::size_t length); // whole stretch, complemented
+std::uint32_t Crc32Of(const void *data, std::size_t length);  // whole stretch, complemented
 
 // Setup stream access (buffered).
 bool OpenSetupStream(const char *path);
 void CloseSetupStream();
-int ReadSetupByte();                  // 0..255, or -1 at end of file or on error
+int ReadSetupByte();  // 0..255, or -1 at end of file or on error
 std::size_t ReadSetupBlock(void *buffer, std::size_t length);
-void SeekSetupStream(std::int64_t offset);   // from the start of the file
+void SeekSetupStream(std::int64_t offset);  // from the start of the file
 std::int64_t TellSetupStream();
 std::int64_t SetupStreamSize();
-unsigned ReadArchiveByte();           // raises XR_EOF
+unsigned ReadArchiveByte();  // raises XR_EOF
 unsigned ReadWord16();
 std::uint32_t ReadWord32();
 std::size_t ReadCrcBlock(void *buffer, std::size_t length);
 
 // Headers.
-std::int64_t FindArchive();           // position of the main header, or -1
+std::int64_t FindArchive();  // position of the main header, or -1
 // Little-endian fields of the header buffer at a cursor that advances.
 unsigned ReadHeaderField16(const unsigned char *buffer, unsigned *cursor);
 std::uint32_t ReadHeaderField32(const unsigned char *buffer, unsigned *cursor);
 enum HeaderKind { MainHeader, EntryHeaderKind };
-int ReadHeader(HeaderKind kind);      // 0 at an end marker, 1 after a header
+int ReadHeader(HeaderKind kind);  // 0 at an end marker, 1 after a header
 void StripParity(char *text);
 ExtractResult CheckEntry();
 void SkipEntryData();
@@ -138,11 +138,10 @@ void CloseOutputStream();
 
 // Bit reader and code tables.
 void StartBitReader();
-void RefillBits();                    // tops bitReservoir up to more than 56 bits
-void SyncBitReader();                 // gives back bytes taken ahead of need
-void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits,
-                      std::uint16_t *table);
-void ClearDecodeTables();             // back to the all-zero start state (tests)
+void RefillBits();     // tops bitReservoir up to more than 56 bits
+void SyncBitReader();  // gives back bytes taken ahead of need
+void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table);
+void ClearDecodeTables();  // back to the all-zero start state (tests)
 
 // Removes the first n bits (0 to 32) of the stream.
 inline void ConsumeBits(unsigned n) {

@@ -65,8 +65,8 @@ void StripParity(char *text) {
 // Copies the NUL-terminated string at from (within [from, limit)) into out,
 // at most capacity - 1 characters. Returns the offset just past the stored
 // terminator, or 0 when there is none before limit.
-static unsigned CopyHeaderString(const unsigned char *buffer, unsigned from, unsigned limit,
-                                 char *out, unsigned capacity, unsigned *length) {
+static unsigned CopyHeaderString(const unsigned char *buffer, unsigned from, unsigned limit, char *out,
+                                 unsigned capacity, unsigned *length) {
   const void *nul = from < limit ? std::memchr(buffer + from, 0, limit - from) : nullptr;
   if (!nul) return 0;
   unsigned n = static_cast<unsigned>(static_cast<const unsigned char *>(nul) - buffer) - from;
@@ -111,13 +111,11 @@ int ReadHeader(HeaderKind kind) {
   // would extract under a name nobody stored. The comment is never used, so
   // a long one is merely cut.
   unsigned nameLength = 0, commentLength = 0;
-  unsigned commentStart =
-      CopyHeaderString(b, h.firstHeaderSize, size, h.name, NameSize, &nameLength);
+  unsigned commentStart = CopyHeaderString(b, h.firstHeaderSize, size, h.name, NameSize, &nameLength);
   if (commentStart == 0 || nameLength >= NameSize) RaiseExtractError(XR_BAD_HEADER);
   if (!CopyHeaderString(b, commentStart, size, h.comment, CommentSize, &commentLength))
     RaiseExtractError(XR_BAD_HEADER);
-  if (h.entryPos < 0 || static_cast<unsigned>(h.entryPos) > nameLength)
-    RaiseExtractError(XR_BAD_HEADER);
+  if (h.entryPos < 0 || static_cast<unsigned>(h.entryPos) > nameLength) RaiseExtractError(XR_BAD_HEADER);
   if (h.hostOs != arj::HostOsKeepsBit7) {
     StripParity(h.name);
     StripParity(h.comment);
@@ -130,17 +128,19 @@ int ReadHeader(HeaderKind kind) {
   return 1;
 }
 
-void SkipEntryData() {
-  SeekSetupStream(TellSetupStream() + extractState.compressedLeft);
-}
+void SkipEntryData() { SeekSetupStream(TellSetupStream() + extractState.compressedLeft); }
 
 ExtractResult CheckEntry() {
   const EntryHeader &h = extractState.header;
   ExtractResult refusal = XR_OK;
-  if (h.minVersion > arj::MaxExtractorVersion) refusal = XR_VERSION;
-  else if (h.flags & arj::FlagEncrypted) refusal = XR_ENCRYPTED;
-  else if (h.method > 4 || (h.method == 4 && h.archiverVersion == 1)) refusal = XR_METHOD;
-  else if (h.fileType != arj::FileTypeBinary && h.fileType != arj::FileTypeText) refusal = XR_FILE_TYPE;
+  if (h.minVersion > arj::MaxExtractorVersion)
+    refusal = XR_VERSION;
+  else if (h.flags & arj::FlagEncrypted)
+    refusal = XR_ENCRYPTED;
+  else if (h.method > 4 || (h.method == 4 && h.archiverVersion == 1))
+    refusal = XR_METHOD;
+  else if (h.fileType != arj::FileTypeBinary && h.fileType != arj::FileTypeText)
+    refusal = XR_FILE_TYPE;
   if (refusal != XR_OK) SkipEntryData();
   return refusal;
 }

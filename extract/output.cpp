@@ -31,8 +31,7 @@ static bool IsDeviceName(const char *component, std::size_t length) {
 // absolute, drive-qualified and ".." names are refused before anything is
 // created; so are device names, which would write somewhere else entirely.
 ExtractResult BuildOutputPath(const char *destination, const char *fileName, char *path) {
-  if (!fileName[0] || IsSeparator(fileName[0]) || std::strchr(fileName, ':'))
-    return XR_CREATE_OUTPUT;
+  if (!fileName[0] || IsSeparator(fileName[0]) || std::strchr(fileName, ':')) return XR_CREATE_OUTPUT;
   for (const char *part = fileName; *part;) {
     std::size_t n = 0;
     while (part[n] && !IsSeparator(part[n])) n++;

@@ -16,8 +16,7 @@
 // entry or tree child holds a symbol (below count) or a node number (count
 // and up); node numbers start at count so that the distance code's nodes stay
 // below those of the literal/length code built before it in the same block.
-void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits,
-                      std::uint16_t *table) {
+void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table) {
   DecoderState &d = decoderState;
   unsigned codes[arj::MaxCodeLength + 1] = {};
   for (unsigned s = 0; s < count; s++) {
@@ -44,8 +43,7 @@ void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tabl
   }
 
   std::uint32_t rootStart = first[tableBits + 1] >> shift;
-  if (rootStart != 0)
-    std::memset(table + rootStart, 0, (tableSize - rootStart) * sizeof table[0]);
+  if (rootStart != 0) std::memset(table + rootStart, 0, (tableSize - rootStart) * sizeof table[0]);
 
   unsigned nextNode = count;
   const std::uint32_t treeBit = 1u << (15 - tableBits);

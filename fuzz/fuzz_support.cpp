@@ -18,7 +18,10 @@ void FuzzSetUp() {
   fs::remove_all(dir);
   fs::create_directories(dir);
   workDir = dir.string() + "/";
-  std::atexit([] { std::error_code ec; fs::remove_all(workDir, ec); });
+  std::atexit([] {
+    std::error_code ec;
+    fs::remove_all(workDir, ec);
+  });
 
   // 16 MiB per file: far more than any sane entry of a fuzz input decodes to.
   signal(SIGXFSZ, SIG_IGN);

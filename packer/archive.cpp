@@ -11,7 +11,7 @@ namespace {
 // Entries are written as the setup files shipped so far carry them.
 constexpr std::uint8_t ArchiverVersion = 7;
 constexpr std::uint8_t MinVersion = 1;
-constexpr std::uint16_t FileModeArchive = 0x20; // DOS attribute: archive bit only
+constexpr std::uint16_t FileModeArchive = 0x20;  // DOS attribute: archive bit only
 
 void PutLe(std::vector<std::uint8_t> &out, std::size_t at, std::uint32_t value, unsigned bytes) {
   for (unsigned i = 0; i < bytes; i++) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -45,14 +45,14 @@ std::vector<std::uint8_t> FrameHeader(const HeaderFields &f) {
   PutLe(basic, arj::OffEntryPos, f.entryPos, 2);
   PutLe(basic, arj::OffFileMode, f.fileMode, 2);
   basic.insert(basic.end(), f.name->begin(), f.name->end());
-  basic.push_back(0); // end of name
-  basic.push_back(0); // empty comment
+  basic.push_back(0);  // end of name
+  basic.push_back(0);  // empty comment
 
   std::vector<std::uint8_t> out{arj::HeaderIdByte0, arj::HeaderIdByte1};
   AppendLe(out, static_cast<std::uint32_t>(basic.size()), 2);
   out.insert(out.end(), basic.begin(), basic.end());
   AppendLe(out, Crc32(basic.data(), basic.size()), 4);
-  AppendLe(out, 0, 2); // no extended header
+  AppendLe(out, 0, 2);  // no extended header
   return out;
 }
 
@@ -66,7 +66,7 @@ bool IsDeviceName(const std::string &name) {
          base[3] >= '1' && base[3] <= '9';
 }
 
-} // namespace
+}  // namespace
 
 std::uint32_t Crc32(const std::uint8_t *data, std::size_t size, std::uint32_t crc) {
   static std::uint32_t table[256];
@@ -84,7 +84,7 @@ std::uint32_t Crc32(const std::uint8_t *data, std::size_t size, std::uint32_t cr
 
 std::uint32_t DosTimestamp(std::time_t t) {
   std::tm local{};
-  if (!localtime_r(&t, &local) || local.tm_year < 80) return (1u << 21) | (1u << 16); // 1980-01-01
+  if (!localtime_r(&t, &local) || local.tm_year < 80) return (1u << 21) | (1u << 16);  // 1980-01-01
   if (local.tm_year > 207) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
   return std::uint32_t(local.tm_year - 80) << 25 | std::uint32_t(local.tm_mon + 1) << 21 |
          std::uint32_t(local.tm_mday) << 16 | std::uint32_t(local.tm_hour) << 11 |
@@ -102,9 +102,15 @@ std::vector<std::uint8_t> BuildMainHeader(const std::string &archiveName, std::u
 }
 
 std::vector<std::uint8_t> BuildEntryHeader(const EntryFields &entry) {
-  HeaderFields f{static_cast<std::uint8_t>(entry.method), static_cast<std::uint8_t>(entry.fileType),
-                 entry.timestamp, entry.compressedSize, entry.fileSize, entry.fileCrc,
-                 static_cast<std::uint16_t>(entry.entryPos), FileModeArchive, &entry.name};
+  HeaderFields f{static_cast<std::uint8_t>(entry.method),
+                 static_cast<std::uint8_t>(entry.fileType),
+                 entry.timestamp,
+                 entry.compressedSize,
+                 entry.fileSize,
+                 entry.fileCrc,
+                 static_cast<std::uint16_t>(entry.entryPos),
+                 FileModeArchive,
+                 &entry.name};
   return FrameHeader(f);
 }
 
@@ -114,7 +120,8 @@ bool CheckEntryName(const std::string &name, std::string *problem) {
   if (name.empty()) return *problem = "the name is empty", false;
   if (name.size() > 511) return *problem = "the name is longer than 511 characters", false;
   for (unsigned char c : name) {
-    if (c >= 0x80) return *problem = "the name has a character outside 7-bit ASCII, which the archive cannot keep", false;
+    if (c >= 0x80)
+      return *problem = "the name has a character outside 7-bit ASCII, which the archive cannot keep", false;
     if (c < 0x20 || std::strchr("<>:\"/\\|?*", c))
       return *problem = "the name has a character that Windows file names cannot hold", false;
   }
@@ -142,7 +149,8 @@ bool TextForStorage(const std::vector<std::uint8_t> &file, std::vector<std::uint
     }
   }
   if (crLf && bareLf) {
-    *problem = "it mixes CR LF and bare LF line ends (first bare LF at offset " + std::to_string(firstBareLf) +
+    *problem = "it mixes CR LF and bare LF line ends (first bare LF at offset " +
+               std::to_string(firstBareLf) +
                "), and installing it would turn every bare LF into CR LF; pack it as binary";
     return false;
   }

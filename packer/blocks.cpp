@@ -18,8 +18,8 @@ constexpr unsigned SplitChunkSymbols = 512;
 
 // One item of the literal/length length list, in pre-code symbols.
 struct LengthItem {
-  std::uint8_t symbol;           // 0: one zero; 1, 2: a run of zeros; 3..18: length symbol - 2
-  std::uint8_t extraBits;        // 4 after symbol 1, 9 after symbol 2
+  std::uint8_t symbol;     // 0: one zero; 1, 2: a run of zeros; 3..18: length symbol - 2
+  std::uint8_t extraBits;  // 4 after symbol 1, 9 after symbol 2
   std::uint16_t extra;
 };
 
@@ -27,18 +27,18 @@ struct LengthItem {
 // lengths 0 and goes in the single-value form with its only (or any) symbol.
 struct BlockPlan {
   std::uint8_t literalLengths[arj::LiteralCount];
-  unsigned literalUsed, literalSingle;     // symbols in use; the first of them
+  unsigned literalUsed, literalSingle;  // symbols in use; the first of them
   std::uint8_t distanceLengths[arj::DistanceCount];
   unsigned distanceUsed, distanceSingle;
   std::uint8_t preLengths[arj::PreCodeCount];
   unsigned preUsed, preSingle;
-  LengthItem items[arj::LiteralCount];     // the literal/length lengths as pre-code items
+  LengthItem items[arj::LiteralCount];  // the literal/length lengths as pre-code items
   unsigned itemCount;
 };
 
 // Stands in for a BitWriter where only the size of the output matters.
 struct BitCounter {
-  std::uint64_t bits;                      // bits that would have been written
+  std::uint64_t bits;  // bits that would have been written
 };
 
 inline void PutBits(BitCounter &bc, std::uint32_t, unsigned count) { bc.bits += count; }
@@ -105,7 +105,7 @@ void EmitLength(Sink &sink, unsigned length) {
   if (length < 7)
     PutBits(sink, length, 3);
   else
-    PutBits(sink, (1u << (length - 3)) - 2, length - 3); // 111, then length - 7 ones, then 0
+    PutBits(sink, (1u << (length - 3)) - 2, length - 3);  // 111, then length - 7 ones, then 0
 }
 
 template <class Sink>
@@ -147,7 +147,7 @@ void EmitBlockHeader(Sink &sink, const BlockPlan &p, std::size_t symbols, const 
   EmitShortList(sink, p.distanceLengths, arj::DistanceCount, p.distanceUsed, p.distanceSingle, false);
 }
 
-} // namespace
+}  // namespace
 
 void ClearHistogram(BlockHistogram &h) { std::memset(&h, 0, sizeof h); }
 
@@ -172,7 +172,8 @@ std::uint64_t BlockBits(const BlockHistogram &h) {
   BuildCanonicalCodes(p.preLengths, arj::PreCodeCount, preCodes);
   BitCounter bc{0};
   EmitBlockHeader(bc, p, h.symbols, preCodes);
-  for (unsigned s = 0; s < arj::LiteralCount; s++) bc.bits += std::uint64_t(h.literal[s]) * p.literalLengths[s];
+  for (unsigned s = 0; s < arj::LiteralCount; s++)
+    bc.bits += std::uint64_t(h.literal[s]) * p.literalLengths[s];
   for (unsigned c = 0; c < arj::DistanceCount; c++)
     bc.bits += std::uint64_t(h.distance[c]) * (p.distanceLengths[c] + (c ? c - 1 : 0));
   return bc.bits;
@@ -184,7 +185,8 @@ void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count) {
   CountTokens(h, tokens, count);
   BlockPlan p;
   PlanBlock(h, p);
-  std::uint16_t preCodes[arj::PreCodeCount], literalCodes[arj::LiteralCount], distanceCodes[arj::DistanceCount];
+  std::uint16_t preCodes[arj::PreCodeCount], literalCodes[arj::LiteralCount],
+      distanceCodes[arj::DistanceCount];
   BuildCanonicalCodes(p.preLengths, arj::PreCodeCount, preCodes);
   BuildCanonicalCodes(p.literalLengths, arj::LiteralCount, literalCodes);
   BuildCanonicalCodes(p.distanceLengths, arj::DistanceCount, distanceCodes);

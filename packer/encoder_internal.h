@@ -10,8 +10,8 @@
 
 // One literal/length symbol and, for a match, its distance value.
 struct Token {
-  std::uint16_t symbol;          // 0..255 literal, 256..509 match of length symbol - 253
-  std::uint16_t distance;        // distance value 0..MaxDistance; the match starts distance + 1 back
+  std::uint16_t symbol;    // 0..255 literal, 256..509 match of length symbol - 253
+  std::uint16_t distance;  // distance value 0..MaxDistance; the match starts distance + 1 back
 };
 
 constexpr unsigned MaxBlockSymbols = 65535;
@@ -32,8 +32,8 @@ inline unsigned DistanceSymbol(unsigned distance) {
 // Bits are sent most significant first, bytes in file order.
 struct BitWriter {
   std::vector<std::uint8_t> *out;
-  std::uint64_t pending;         // the low pendingCount bits are not yet stored
-  unsigned pendingCount;         // 0..7 between calls
+  std::uint64_t pending;  // the low pendingCount bits are not yet stored
+  unsigned pendingCount;  // 0..7 between calls
 };
 
 inline void PutBits(BitWriter &bw, std::uint32_t value, unsigned count) {
@@ -53,8 +53,7 @@ inline void FlushBits(BitWriter &bw) {
 // Returns the number of symbols in use; with fewer than 2 every length is 0
 // (the caller sends the single-value form), otherwise the lengths form a
 // complete code of at most maxBits.
-unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits,
-                          std::uint8_t *lengths);
+unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits, std::uint8_t *lengths);
 
 // Canonical codes for the lengths: shorter codes first, and within one
 // length the lower symbol gets the lower code.
@@ -63,7 +62,7 @@ void BuildCanonicalCodes(const std::uint8_t *lengths, unsigned count, std::uint1
 struct BlockHistogram {
   std::uint32_t literal[arj::LiteralCount];
   std::uint32_t distance[arj::DistanceCount];
-  std::uint32_t symbols;         // tokens counted
+  std::uint32_t symbols;  // tokens counted
 };
 
 void ClearHistogram(BlockHistogram &h);
@@ -83,10 +82,10 @@ void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std
 // Chooses block boundaries by cost as tokens arrive, and writes each block
 // once it is settled.
 struct BlockSplitter {
-  std::vector<Token> pending;    // tokens [0, openCount) form the open block
+  std::vector<Token> pending;  // tokens [0, openCount) form the open block
   std::size_t openCount;
   BlockHistogram openHistogram;
-  std::uint64_t openBits;        // BlockBits of the open block
+  std::uint64_t openBits;  // BlockBits of the open block
   EncodeStats stats;
 };
 

@@ -13,8 +13,8 @@ namespace {
 
 struct MergeNode {
   std::uint64_t weight;
-  int left;                      // leaf: -1 - symbol; package: node index
-  int right;                     // package only
+  int left;   // leaf: -1 - symbol; package: node index
+  int right;  // package only
 };
 
 // Huffman depths of the leaves, given in ascending weight, by the two-queue
@@ -46,7 +46,7 @@ unsigned HuffmanDepths(const std::uint32_t *freq, const std::vector<unsigned> &s
   return deepest;
 }
 
-} // namespace
+}  // namespace
 
 unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits,
                           std::uint8_t *lengths) {

@@ -26,9 +26,9 @@ typedef void (*PackProgressFn)(std::uint64_t bytesDone, void *context);
 
 // What the encoder did, for tests and reports.
 struct EncodeStats {
-  unsigned blocks;               // blocks written
-  unsigned largestBlock;         // symbols in the largest block
-  std::uint64_t symbols;         // literals and matches in all blocks
+  unsigned blocks;        // blocks written
+  unsigned largestBlock;  // symbols in the largest block
+  std::uint64_t symbols;  // literals and matches in all blocks
 };
 
 // Compresses size bytes into one entry's method 1-3 stream, made up to whole
@@ -77,16 +77,16 @@ bool TextForStorage(const std::vector<std::uint8_t> &file, std::vector<std::uint
 long FindArchiveStart(const std::uint8_t *data, std::size_t size);
 
 struct PackInput {
-  std::string path;              // file to read
-  bool text;                     // store as a text entry
+  std::string path;  // file to read
+  bool text;         // store as a text entry
 };
 
 struct PackJob {
-  std::string output;            // setup file to write
-  std::string stub;              // executable to put in front; empty for a bare archive
-  unsigned method;               // 1, 2 or 3
-  std::vector<PackInput> inputs; // entries in this order
-  std::FILE *log;                // progress and summary; null for silence
+  std::string output;             // setup file to write
+  std::string stub;               // executable to put in front; empty for a bare archive
+  unsigned method;                // 1, 2 or 3
+  std::vector<PackInput> inputs;  // entries in this order
+  std::FILE *log;                 // progress and summary; null for silence
 };
 
 // Writes the setup file under a temporary name beside job.output and renames

@@ -16,21 +16,21 @@
 namespace {
 
 constexpr unsigned HashBits = 16;
-constexpr unsigned ChainSize = 32768;      // a power of two above the window
+constexpr unsigned ChainSize = 32768;  // a power of two above the window
 constexpr unsigned ChainMask = ChainSize - 1;
 constexpr unsigned MaxOffset = arj::MaxDistance + 1;
 constexpr std::uint32_t NoPosition = 0xFFFFFFFFu;
-constexpr unsigned GoodLength = 32;        // the best level searches less after a match this long
+constexpr unsigned GoodLength = 32;  // the best level searches less after a match this long
 
 struct Match {
   std::uint16_t length;
-  std::uint16_t distance;        // distance value: offset - 1
+  std::uint16_t distance;  // distance value: offset - 1
 };
 
 struct LevelParams {
-  unsigned maxChain;             // candidates tried per position
-  unsigned niceLength;           // stop looking once a match is this long
-  bool lazy;                     // try the next position before taking a match
+  unsigned maxChain;    // candidates tried per position
+  unsigned niceLength;  // stop looking once a match is this long
+  bool lazy;            // try the next position before taking a match
 };
 
 const LevelParams FastParams{16, 64, true};
@@ -68,27 +68,27 @@ struct CostModel {
   float distance[arj::DistanceCount];
 };
 
-} // namespace
+}  // namespace
 
 struct ParserState {
-  const std::uint8_t *data;            // the whole input; matches may reach back anywhere in the window
-  std::size_t size;                    // bytes of data
+  const std::uint8_t *data;  // the whole input; matches may reach back anywhere in the window
+  std::size_t size;          // bytes of data
   PackLevel level;
-  LevelParams params;                  // chain depth and nice length of the level
-  std::vector<std::uint32_t> head;     // newest position per hash, or NoPosition
-  std::vector<std::uint32_t> chain;    // previous position of the same hash, by position & ChainMask
-  std::size_t inserted;                // positions below this are in the chains
+  LevelParams params;                // chain depth and nice length of the level
+  std::vector<std::uint32_t> head;   // newest position per hash, or NoPosition
+  std::vector<std::uint32_t> chain;  // previous position of the same hash, by position & ChainMask
+  std::size_t inserted;              // positions below this are in the chains
   // Best level only.
   CostModel model;
-  bool haveModel;                      // model holds statistics of earlier data
-  std::vector<Match> matches;          // candidates of the segment, by position
-  std::vector<std::uint32_t> firstMatch; // per position: index into matches; one more at the end
-  std::vector<float> price;            // cheapest bits to reach each position
-  std::vector<Match> arrival;          // how that cheapest way arrives (length 1: literal)
+  bool haveModel;                         // model holds statistics of earlier data
+  std::vector<Match> matches;             // candidates of the segment, by position
+  std::vector<std::uint32_t> firstMatch;  // per position: index into matches; one more at the end
+  std::vector<float> price;               // cheapest bits to reach each position
+  std::vector<Match> arrival;             // how that cheapest way arrives (length 1: literal)
 };
 
 static void InsertUpTo(ParserState &ps, std::size_t end) {
-  std::size_t last = ps.size >= 3 ? ps.size - 2 : 0; // positions with three bytes to hash
+  std::size_t last = ps.size >= 3 ? ps.size - 2 : 0;  // positions with three bytes to hash
   if (end > last) end = last;
   for (std::size_t p = ps.inserted; p < end; p++) {
     std::uint32_t h = Hash3(ps.data + p);
@@ -100,7 +100,8 @@ static void InsertUpTo(ParserState &ps, std::size_t end) {
 
 // Candidates at pos with strictly growing lengths, nearest first for each
 // length; none reaches past limit. Inserts pos. Returns how many.
-static unsigned FindMatches(ParserState &ps, std::size_t pos, std::size_t limit, unsigned maxChain, Match *out) {
+static unsigned FindMatches(ParserState &ps, std::size_t pos, std::size_t limit, unsigned maxChain,
+                            Match *out) {
   InsertUpTo(ps, pos);
   unsigned found = 0;
   std::size_t room = limit - pos;
@@ -173,7 +174,8 @@ static void ModelFromTokens(CostModel &model, const std::vector<Token> &tokens, 
   for (unsigned s = 0; s < arj::LiteralCount; s++)
     model.literal[s] = static_cast<float>(std::log2(literalTotal / (h.literal[s] + 0.25)));
   for (unsigned c = 0; c < arj::DistanceCount; c++)
-    model.distance[c] = static_cast<float>(std::log2(distanceTotal / (h.distance[c] + 0.25)) + (c ? c - 1 : 0));
+    model.distance[c] =
+        static_cast<float>(std::log2(distanceTotal / (h.distance[c] + 0.25)) + (c ? c - 1 : 0));
 }
 
 // A first guess for data nothing is known about yet.

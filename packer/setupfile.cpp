@@ -30,7 +30,8 @@ std::string BaseName(const std::string &path) {
   std::size_t end = path.find_last_not_of('/');
   if (end == std::string::npos) return path;
   std::size_t slash = path.find_last_of('/', end);
-  return path.substr(slash == std::string::npos ? 0 : slash + 1, end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+  return path.substr(slash == std::string::npos ? 0 : slash + 1,
+                     end - (slash == std::string::npos ? 0 : slash + 1) + 1);
 }
 
 std::string Upper(std::string s) {
@@ -75,12 +76,15 @@ bool PlanEntries(const PackJob &job, std::vector<PlannedEntry> *plan, std::strin
     if (!S_ISREG(st.st_mode)) return Fail(error, input.path + ": not a regular file");
     if (std::uint64_t(st.st_size) > MaxEntrySize)
       return Fail(error, input.path + ": larger than 2 GiB, which an entry cannot hold");
-    PlannedEntry e{&input, BaseName(input.path), std::uint64_t(st.st_size), DosTimestamp(ClampTime(st.st_mtime))};
+    PlannedEntry e{&input, BaseName(input.path), std::uint64_t(st.st_size),
+                   DosTimestamp(ClampTime(st.st_mtime))};
     std::string problem;
-    if (!CheckEntryName(e.name, &problem)) return Fail(error, input.path + ": cannot store the name \"" + e.name + "\": " + problem);
+    if (!CheckEntryName(e.name, &problem))
+      return Fail(error, input.path + ": cannot store the name \"" + e.name + "\": " + problem);
     // Windows names ignore case: two such entries would install as one file.
     for (const std::string &other : seen)
-      if (other == Upper(e.name)) return Fail(error, input.path + ": another input already installs as \"" + e.name + "\"");
+      if (other == Upper(e.name))
+        return Fail(error, input.path + ": another input already installs as \"" + e.name + "\"");
     seen.push_back(Upper(e.name));
     plan->push_back(e);
   }
@@ -171,7 +175,8 @@ bool WriteAll(std::FILE *out, const PackJob &job, const std::vector<PlannedEntry
     return Fail(error, job.output + ": write error: " + std::strerror(errno));
   for (const PlannedEntry &e : plan)
     if (!WriteEntry(out, job, e, verbose, error)) return false;
-  if (!WriteBytes(out, BuildEndMarker())) return Fail(error, job.output + ": write error: " + std::strerror(errno));
+  if (!WriteBytes(out, BuildEndMarker()))
+    return Fail(error, job.output + ": write error: " + std::strerror(errno));
   return true;
 }
 
@@ -194,7 +199,7 @@ void GuardTemporary(CleanupGuard &guard, const std::string &path) {
   std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", path.c_str());
   for (int i = 0; i < 3; i++) {
     guard.previous[i] = std::signal(CleanupSignals[i], RemoveTemporaryAndDie);
-    if (guard.previous[i] == SIG_IGN) std::signal(CleanupSignals[i], SIG_IGN); // as under nohup
+    if (guard.previous[i] == SIG_IGN) std::signal(CleanupSignals[i], SIG_IGN);  // as under nohup
   }
 }
 
@@ -202,7 +207,7 @@ void ReleaseTemporary(const CleanupGuard &guard) {
   for (int i = 0; i < 3; i++) std::signal(CleanupSignals[i], guard.previous[i]);
 }
 
-} // namespace
+}  // namespace
 
 bool WriteSetupFile(const PackJob &job, std::string *error) {
   if (job.method < 1 || job.method > 3) return Fail(error, "method must be 1, 2 or 3");
@@ -214,12 +219,14 @@ bool WriteSetupFile(const PackJob &job, std::string *error) {
     if (!ReadWholeFile(job.stub, &stub, error)) return false;
     if (stub.size() >= std::size_t(arj::ScanLimit))
       return Fail(error, job.stub + ": the stub is " + std::to_string(stub.size()) +
-                             " bytes; the archive must start within the first " + std::to_string(arj::ScanLimit));
+                             " bytes; the archive must start within the first " +
+                             std::to_string(arj::ScanLimit));
   }
 
   std::string temporary = job.output + ".tmpXXXXXX";
   int fd = mkstemp(&temporary[0]);
-  if (fd < 0) return Fail(error, job.output + ": cannot create a temporary file beside it: " + std::strerror(errno));
+  if (fd < 0)
+    return Fail(error, job.output + ": cannot create a temporary file beside it: " + std::strerror(errno));
   CleanupGuard guard;
   GuardTemporary(guard, temporary);
   mode_t mask = umask(0);
@@ -232,7 +239,8 @@ bool WriteSetupFile(const PackJob &job, std::string *error) {
     Fail(error, job.output + ": cannot write: " + std::strerror(errno));
   }
   ok = ok && WriteAll(out, job, plan, stub, error);
-  if (out && std::fclose(out) != 0 && ok) ok = Fail(error, job.output + ": write error: " + std::strerror(errno));
+  if (out && std::fclose(out) != 0 && ok)
+    ok = Fail(error, job.output + ": write error: " + std::strerror(errno));
   ok = ok && CheckArchiveIsFound(temporary, stub.size(), error);
   if (ok && std::rename(temporary.c_str(), job.output.c_str()) != 0)
     ok = Fail(error, job.output + ": cannot rename the finished file into place: " + std::strerror(errno));

@@ -12,17 +12,17 @@ constexpr unsigned MaxInterfaces = 64;  // interfaces followed at once; more are
 
 // One interface's octet counters as read at one moment.
 struct InterfaceSample {
-    uint64_t id;           // stable per interface between two readings (index or LUID)
-    uint64_t inOctets;     // bytes received since the counter started
-    uint64_t outOctets;    // bytes sent since the counter started
-    unsigned counterBits;  // 32 or 64: where the counter wraps
+  uint64_t id;           // stable per interface between two readings (index or LUID)
+  uint64_t inOctets;     // bytes received since the counter started
+  uint64_t outOctets;    // bytes sent since the counter started
+  unsigned counterBits;  // 32 or 64: where the counter wraps
 };
 
 // The previous reading, kept to turn counters into amounts moved since then.
 struct CounterState {
-    InterfaceSample previous[MaxInterfaces];  // last reading, in table order
-    unsigned previousCount;                   // entries of previous in use, <= MaxInterfaces
-    bool havePrevious;                        // false until the first reading
+  InterfaceSample previous[MaxInterfaces];  // last reading, in table order
+  unsigned previousCount;                   // entries of previous in use, <= MaxInterfaces
+  bool havePrevious;                        // false until the first reading
 };
 
 void StartCounters(CounterState &state);
@@ -35,8 +35,8 @@ uint64_t CounterDelta(uint64_t before, uint64_t after, unsigned counterBits);
 // Takes a new reading (at most MaxInterfaces entries are used) and returns the
 // bytes received and sent since the previous one, summed over the interfaces
 // present in both. An interface seen for the first time adds nothing.
-void TakeReading(CounterState &state, const InterfaceSample *now, unsigned count,
-                 uint64_t &receivedBytes, uint64_t &sentBytes);
+void TakeReading(CounterState &state, const InterfaceSample *now, unsigned count, uint64_t &receivedBytes,
+                 uint64_t &sentBytes);
 
 // Bytes per second for `bytes` moved in `elapsedMs`; 0 when no time passed.
 uint64_t RatePerSecond(uint64_t bytes, uint32_t elapsedMs);
@@ -55,10 +55,10 @@ void FormatRate(uint64_t bytesPerSecond, char *out, size_t outSize);
 constexpr unsigned HistoryLength = 60;  // one sample a second: the last minute
 
 struct RateHistory {
-    uint64_t received[HistoryLength];  // bytes per second, ring buffer
-    uint64_t sent[HistoryLength];      // bytes per second, same slots as received
-    unsigned next;                     // slot the next sample goes to, < HistoryLength
-    unsigned count;                    // samples held, <= HistoryLength
+  uint64_t received[HistoryLength];  // bytes per second, ring buffer
+  uint64_t sent[HistoryLength];      // bytes per second, same slots as received
+  unsigned next;                     // slot the next sample goes to, < HistoryLength
+  unsigned count;                    // samples held, <= HistoryLength
 };
 
 void StartHistory(RateHistory &history);
@@ -77,15 +77,15 @@ int ScaleToHeight(uint64_t rate, uint64_t fullScale, int height);
 // ---- Command line ----
 
 enum CommandKind {
-    COMMAND_METER,      // no switch: show the meter
-    COMMAND_UNINSTALL,  // "/UNINSTALL": remove the product
-    COMMAND_CLEANUP,    // "/CLEANUP <pid> <directory>": finish removing a directory
+  COMMAND_METER,      // no switch: show the meter
+  COMMAND_UNINSTALL,  // "/UNINSTALL": remove the product
+  COMMAND_CLEANUP,    // "/CLEANUP <pid> <directory>": finish removing a directory
 };
 
 struct Command {
-    CommandKind kind;
-    uint32_t waitProcessId;  // COMMAND_CLEANUP: process to outlive first
-    char directory[260];     // COMMAND_CLEANUP: installation directory, ends in a backslash
+  CommandKind kind;
+  uint32_t waitProcessId;  // COMMAND_CLEANUP: process to outlive first
+  char directory[260];     // COMMAND_CLEANUP: installation directory, ends in a backslash
 };
 
 // Switches are matched without regard to case. The command line is untrusted:
@@ -121,17 +121,17 @@ bool JoinPath(const char *first, const char *second, char *out, size_t outSize);
 // installation directory) with "/CLEANUP <pid> <directory>", waits for it and
 // then deletes the helper. False when it does not fit in outSize bytes or a
 // path holds a character the interpreter would expand or misread.
-bool BuildCleanupCommand(const char *helper, uint32_t processId, const char *directory,
-                         char *out, size_t outSize);
+bool BuildCleanupCommand(const char *helper, uint32_t processId, const char *directory, char *out,
+                         size_t outSize);
 
 // What the uninstaller achieved, to be told in one message box.
 struct UninstallOutcome {
-    char failedFiles[ProductFileCount][16];  // product files that are still there
-    unsigned failedFileCount;                // entries of failedFiles in use
-    bool keyFailed;                          // the uninstall entry could not be deleted
-    bool shortcutsFailed;                    // a shortcut or the Start menu folder remains
-    bool selfRemovalAtRestart;               // the program file goes only at the next restart
-    bool userFilesKept;                      // other files keep the directory in place
+  char failedFiles[ProductFileCount][16];  // product files that are still there
+  unsigned failedFileCount;                // entries of failedFiles in use
+  bool keyFailed;                          // the uninstall entry could not be deleted
+  bool shortcutsFailed;                    // a shortcut or the Start menu folder remains
+  bool selfRemovalAtRestart;               // the program file goes only at the next restart
+  bool userFilesKept;                      // other files keep the directory in place
 };
 
 void StartOutcome(UninstallOutcome &outcome);

@@ -26,348 +26,339 @@ constexpr COLORREF ReceivedFillColor = RGB(40, 112, 76);
 constexpr COLORREF SentColor = RGB(255, 153, 51);
 
 static struct {
-    HFONT labelFont;          // row captions
-    HFONT valueFont;          // the two rates
-    HFONT smallFont;          // graph scale and notes
-    CounterState counters;    // previous interface reading
-    RateHistory history;      // bytes per second, one sample a second
-    DWORD lastSampleTick;     // GetTickCount of the previous reading, ms
-    bool tableFound;          // the system has one of the table functions
-    bool countersAvailable;   // tableFound, and the last reading worked
-    uint64_t received;        // newest receive rate, bytes per second
-    uint64_t sent;            // newest send rate, bytes per second
-    bool paused;              // the graph stands still; the numbers go on
-    bool onTop;               // the window stays above the others
+  HFONT labelFont;         // row captions
+  HFONT valueFont;         // the two rates
+  HFONT smallFont;         // graph scale and notes
+  CounterState counters;   // previous interface reading
+  RateHistory history;     // bytes per second, one sample a second
+  DWORD lastSampleTick;    // GetTickCount of the previous reading, ms
+  bool tableFound;         // the system has one of the table functions
+  bool countersAvailable;  // tableFound, and the last reading worked
+  uint64_t received;       // newest receive rate, bytes per second
+  uint64_t sent;           // newest send rate, bytes per second
+  bool paused;             // the graph stands still; the numbers go on
+  bool onTop;              // the window stays above the others
 } meter;
 
-static HFONT MakeFont(int height, int weight)
-{
-    return CreateFontA(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, "Tahoma");
+static HFONT MakeFont(int height, int weight) {
+  return CreateFontA(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, "Tahoma");
 }
 
-static void SampleCounters()
-{
-    InterfaceSample now[MaxInterfaces];
-    bool ok = false;
-    const unsigned count = ReadInterfaceCounters(now, MaxInterfaces, ok);
-    const DWORD tick = GetTickCount();
-    meter.countersAvailable = ok;
-    if (!ok) {
-        // A failed reading breaks the chain: the next one starts afresh.
-        StartCounters(meter.counters);
-        meter.received = meter.sent = 0;
-    } else {
-        const bool first = !meter.counters.havePrevious;
-        uint64_t receivedBytes, sentBytes;
-        TakeReading(meter.counters, now, count, receivedBytes, sentBytes);
-        const DWORD elapsed = tick - meter.lastSampleTick;  // unsigned: survives the tick wrap
-        meter.received = first ? 0 : RatePerSecond(receivedBytes, elapsed);
-        meter.sent = first ? 0 : RatePerSecond(sentBytes, elapsed);
-    }
-    meter.lastSampleTick = tick;
-}
-
-static void StartMeter()
-{
-    meter.counters = {};
+static void SampleCounters() {
+  InterfaceSample now[MaxInterfaces];
+  bool ok = false;
+  const unsigned count = ReadInterfaceCounters(now, MaxInterfaces, ok);
+  const DWORD tick = GetTickCount();
+  meter.countersAvailable = ok;
+  if (!ok) {
+    // A failed reading breaks the chain: the next one starts afresh.
     StartCounters(meter.counters);
-    StartHistory(meter.history);
-    meter.tableFound = StartInterfaceCounters();
-    meter.countersAvailable = false;
     meter.received = meter.sent = 0;
-    meter.paused = meter.onTop = false;
-    meter.lastSampleTick = GetTickCount();
-    if (meter.tableFound) SampleCounters();
-    meter.labelFont = MakeFont(13, FW_NORMAL);
-    meter.valueFont = MakeFont(18, FW_BOLD);
-    meter.smallFont = MakeFont(11, FW_NORMAL);
+  } else {
+    const bool first = !meter.counters.havePrevious;
+    uint64_t receivedBytes, sentBytes;
+    TakeReading(meter.counters, now, count, receivedBytes, sentBytes);
+    const DWORD elapsed = tick - meter.lastSampleTick;  // unsigned: survives the tick wrap
+    meter.received = first ? 0 : RatePerSecond(receivedBytes, elapsed);
+    meter.sent = first ? 0 : RatePerSecond(sentBytes, elapsed);
+  }
+  meter.lastSampleTick = tick;
 }
 
-static void StopMeter()
-{
-    StopInterfaceCounters();
-    DeleteObject(meter.labelFont);
-    DeleteObject(meter.valueFont);
-    DeleteObject(meter.smallFont);
-    meter.labelFont = meter.valueFont = meter.smallFont = nullptr;
+static void StartMeter() {
+  meter.counters = {};
+  StartCounters(meter.counters);
+  StartHistory(meter.history);
+  meter.tableFound = StartInterfaceCounters();
+  meter.countersAvailable = false;
+  meter.received = meter.sent = 0;
+  meter.paused = meter.onTop = false;
+  meter.lastSampleTick = GetTickCount();
+  if (meter.tableFound) SampleCounters();
+  meter.labelFont = MakeFont(13, FW_NORMAL);
+  meter.valueFont = MakeFont(18, FW_BOLD);
+  meter.smallFont = MakeFont(11, FW_NORMAL);
 }
 
-static void FillSolid(HDC dc, const RECT &rect, COLORREF color)
-{
-    HBRUSH brush = CreateSolidBrush(color);
-    FillRect(dc, &rect, brush);
-    DeleteObject(brush);
+static void StopMeter() {
+  StopInterfaceCounters();
+  DeleteObject(meter.labelFont);
+  DeleteObject(meter.valueFont);
+  DeleteObject(meter.smallFont);
+  meter.labelFont = meter.valueFont = meter.smallFont = nullptr;
 }
 
-static void DrawLabel(HDC dc, HFONT font, COLORREF color, const char *text, RECT rect, UINT format)
-{
-    HGDIOBJ oldFont = SelectObject(dc, font);
-    SetTextColor(dc, color);
-    DrawTextA(dc, text, -1, &rect, format | DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(dc, oldFont);
+static void FillSolid(HDC dc, const RECT &rect, COLORREF color) {
+  HBRUSH brush = CreateSolidBrush(color);
+  FillRect(dc, &rect, brush);
+  DeleteObject(brush);
 }
 
-static void DrawRateRow(HDC dc, int top, COLORREF color, const char *caption, uint64_t rate)
-{
-    const RECT swatch = {Margin, top + 9, Margin + 10, top + 19};
-    FillSolid(dc, swatch, color);
-    DrawLabel(dc, meter.labelFont, TextColor, caption, {Margin + 18, top, ClientWidth / 2, top + RowHeight},
-             DT_LEFT | DT_VCENTER);
-    char value[RateTextSize];
-    if (meter.countersAvailable) FormatRate(rate, value, sizeof(value));
-    else lstrcpynA(value, "n/a", sizeof(value));
-    DrawLabel(dc, meter.valueFont, TextColor, value, {ClientWidth / 2, top, ClientWidth - Margin, top + RowHeight},
-             DT_RIGHT | DT_VCENTER);
+static void DrawLabel(HDC dc, HFONT font, COLORREF color, const char *text, RECT rect, UINT format) {
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  SetTextColor(dc, color);
+  DrawTextA(dc, text, -1, &rect, format | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(dc, oldFont);
+}
+
+static void DrawRateRow(HDC dc, int top, COLORREF color, const char *caption, uint64_t rate) {
+  const RECT swatch = {Margin, top + 9, Margin + 10, top + 19};
+  FillSolid(dc, swatch, color);
+  DrawLabel(dc, meter.labelFont, TextColor, caption, {Margin + 18, top, ClientWidth / 2, top + RowHeight},
+            DT_LEFT | DT_VCENTER);
+  char value[RateTextSize];
+  if (meter.countersAvailable)
+    FormatRate(rate, value, sizeof(value));
+  else
+    lstrcpynA(value, "n/a", sizeof(value));
+  DrawLabel(dc, meter.valueFont, TextColor, value,
+            {ClientWidth / 2, top, ClientWidth - Margin, top + RowHeight}, DT_RIGHT | DT_VCENTER);
 }
 
 // Points of one series, oldest first; x runs so that a full minute spans the width.
-static unsigned PlotSeries(const RECT &plot, uint64_t fullScale, bool received, POINT *points)
-{
-    const int width = plot.right - plot.left - 1;
-    const int height = plot.bottom - plot.top - 1;
-    const unsigned count = meter.history.count;
-    for (unsigned i = 0; i < count; i++) {
-        const unsigned age = count - 1 - i;
-        uint64_t receivedRate, sentRate;
-        HistoryAt(meter.history, age, receivedRate, sentRate);
-        points[i].x = plot.right - 1 - int(age) * width / int(HistoryLength - 1);
-        points[i].y = plot.bottom - 1 - ScaleToHeight(received ? receivedRate : sentRate, fullScale, height);
-    }
-    return count;
+static unsigned PlotSeries(const RECT &plot, uint64_t fullScale, bool received, POINT *points) {
+  const int width = plot.right - plot.left - 1;
+  const int height = plot.bottom - plot.top - 1;
+  const unsigned count = meter.history.count;
+  for (unsigned i = 0; i < count; i++) {
+    const unsigned age = count - 1 - i;
+    uint64_t receivedRate, sentRate;
+    HistoryAt(meter.history, age, receivedRate, sentRate);
+    points[i].x = plot.right - 1 - int(age) * width / int(HistoryLength - 1);
+    points[i].y = plot.bottom - 1 - ScaleToHeight(received ? receivedRate : sentRate, fullScale, height);
+  }
+  return count;
 }
 
-static void DrawLine(HDC dc, const POINT *points, unsigned count, COLORREF color)
-{
-    HPEN pen = CreatePen(PS_SOLID, 2, color);
-    HGDIOBJ oldPen = SelectObject(dc, pen);
-    Polyline(dc, points, int(count));
+static void DrawLine(HDC dc, const POINT *points, unsigned count, COLORREF color) {
+  HPEN pen = CreatePen(PS_SOLID, 2, color);
+  HGDIOBJ oldPen = SelectObject(dc, pen);
+  Polyline(dc, points, int(count));
+  SelectObject(dc, oldPen);
+  DeleteObject(pen);
+}
+
+static void DrawGrid(HDC dc, const RECT &plot) {
+  HPEN pen = CreatePen(PS_SOLID, 1, GridColor);
+  HGDIOBJ oldPen = SelectObject(dc, pen);
+  for (int i = 1; i < 4; i++) {
+    const int y = plot.top + (plot.bottom - plot.top) * i / 4;
+    MoveToEx(dc, plot.left, y, nullptr);
+    LineTo(dc, plot.right, y);
+  }
+  // One line every ten seconds.
+  for (int i = 1; i < 6; i++) {
+    const int x = plot.left + (plot.right - plot.left) * i / 6;
+    MoveToEx(dc, x, plot.top, nullptr);
+    LineTo(dc, x, plot.bottom);
+  }
+  SelectObject(dc, oldPen);
+  DeleteObject(pen);
+}
+
+static void DrawGraph(HDC dc, const RECT &panel) {
+  FillSolid(dc, panel, PanelColor);
+  const RECT plot = {panel.left + 1, panel.top + 1, panel.right - 1, panel.bottom - 1};
+  DrawGrid(dc, plot);
+  const RECT note = {plot.left + 6, plot.top + 3, plot.right - 6, plot.bottom - 3};
+  if (!meter.countersAvailable) {
+    DrawLabel(dc, meter.smallFont, DimTextColor, "Network counters are not available.", note,
+              DT_CENTER | DT_VCENTER);
+    return;
+  }
+  const uint64_t fullScale = GraphFullScale(meter.history);
+  POINT points[HistoryLength + 2];
+  unsigned count = PlotSeries(plot, fullScale, true, points);
+  if (count >= 2) {
+    // The received area is filled down to the base line, the sent line drawn over it.
+    points[count] = {points[count - 1].x, plot.bottom - 1};
+    points[count + 1] = {points[0].x, plot.bottom - 1};
+    HBRUSH brush = CreateSolidBrush(ReceivedFillColor);
+    HGDIOBJ oldBrush = SelectObject(dc, brush);
+    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    Polygon(dc, points, int(count + 2));
     SelectObject(dc, oldPen);
-    DeleteObject(pen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(brush);
+    DrawLine(dc, points, count, ReceivedColor);
+    count = PlotSeries(plot, fullScale, false, points);
+    DrawLine(dc, points, count, SentColor);
+  }
+  char scale[RateTextSize];
+  FormatRate(fullScale, scale, sizeof(scale));
+  DrawLabel(dc, meter.smallFont, DimTextColor, scale, note, DT_LEFT | DT_TOP);
+  DrawLabel(dc, meter.smallFont, DimTextColor, meter.paused ? "paused" : "last minute", note,
+            DT_RIGHT | DT_TOP);
 }
 
-static void DrawGrid(HDC dc, const RECT &plot)
-{
-    HPEN pen = CreatePen(PS_SOLID, 1, GridColor);
-    HGDIOBJ oldPen = SelectObject(dc, pen);
-    for (int i = 1; i < 4; i++) {
-        const int y = plot.top + (plot.bottom - plot.top) * i / 4;
-        MoveToEx(dc, plot.left, y, nullptr);
-        LineTo(dc, plot.right, y);
-    }
-    // One line every ten seconds.
-    for (int i = 1; i < 6; i++) {
-        const int x = plot.left + (plot.right - plot.left) * i / 6;
-        MoveToEx(dc, x, plot.top, nullptr);
-        LineTo(dc, x, plot.bottom);
-    }
-    SelectObject(dc, oldPen);
-    DeleteObject(pen);
+static void PaintMeter(HWND window) {
+  PAINTSTRUCT paint;
+  HDC windowDc = BeginPaint(window, &paint);
+  RECT client;
+  GetClientRect(window, &client);
+  HDC dc = CreateCompatibleDC(windowDc);
+  HBITMAP bitmap = CreateCompatibleBitmap(windowDc, client.right, client.bottom);
+  if (dc && bitmap) {
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    SetBkMode(dc, TRANSPARENT);
+    FillSolid(dc, client, BackgroundColor);
+    DrawRateRow(dc, Margin - 4, ReceivedColor, "Received", meter.received);
+    DrawRateRow(dc, Margin - 4 + RowHeight, SentColor, "Sent", meter.sent);
+    DrawGraph(dc, {Margin, GraphTop, client.right - Margin, client.bottom - Margin});
+    BitBlt(windowDc, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+    SelectObject(dc, oldBitmap);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  if (dc) DeleteDC(dc);
+  EndPaint(window, &paint);
 }
 
-static void DrawGraph(HDC dc, const RECT &panel)
-{
-    FillSolid(dc, panel, PanelColor);
-    const RECT plot = {panel.left + 1, panel.top + 1, panel.right - 1, panel.bottom - 1};
-    DrawGrid(dc, plot);
-    const RECT note = {plot.left + 6, plot.top + 3, plot.right - 6, plot.bottom - 3};
-    if (!meter.countersAvailable) {
-        DrawLabel(dc, meter.smallFont, DimTextColor, "Network counters are not available.", note, DT_CENTER | DT_VCENTER);
-        return;
-    }
-    const uint64_t fullScale = GraphFullScale(meter.history);
-    POINT points[HistoryLength + 2];
-    unsigned count = PlotSeries(plot, fullScale, true, points);
-    if (count >= 2) {
-        // The received area is filled down to the base line, the sent line drawn over it.
-        points[count] = {points[count - 1].x, plot.bottom - 1};
-        points[count + 1] = {points[0].x, plot.bottom - 1};
-        HBRUSH brush = CreateSolidBrush(ReceivedFillColor);
-        HGDIOBJ oldBrush = SelectObject(dc, brush);
-        HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
-        Polygon(dc, points, int(count + 2));
-        SelectObject(dc, oldPen);
-        SelectObject(dc, oldBrush);
-        DeleteObject(brush);
-        DrawLine(dc, points, count, ReceivedColor);
-        count = PlotSeries(plot, fullScale, false, points);
-        DrawLine(dc, points, count, SentColor);
-    }
-    char scale[RateTextSize];
-    FormatRate(fullScale, scale, sizeof(scale));
-    DrawLabel(dc, meter.smallFont, DimTextColor, scale, note, DT_LEFT | DT_TOP);
-    DrawLabel(dc, meter.smallFont, DimTextColor, meter.paused ? "paused" : "last minute", note, DT_RIGHT | DT_TOP);
+static void TogglePause(HWND window) {
+  meter.paused = !meter.paused;
+  InvalidateRect(window, nullptr, FALSE);
 }
 
-static void PaintMeter(HWND window)
-{
-    PAINTSTRUCT paint;
-    HDC windowDc = BeginPaint(window, &paint);
-    RECT client;
-    GetClientRect(window, &client);
-    HDC dc = CreateCompatibleDC(windowDc);
-    HBITMAP bitmap = CreateCompatibleBitmap(windowDc, client.right, client.bottom);
-    if (dc && bitmap) {
-        HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
-        SetBkMode(dc, TRANSPARENT);
-        FillSolid(dc, client, BackgroundColor);
-        DrawRateRow(dc, Margin - 4, ReceivedColor, "Received", meter.received);
-        DrawRateRow(dc, Margin - 4 + RowHeight, SentColor, "Sent", meter.sent);
-        DrawGraph(dc, {Margin, GraphTop, client.right - Margin, client.bottom - Margin});
-        BitBlt(windowDc, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
-        SelectObject(dc, oldBitmap);
-    }
-    if (bitmap) DeleteObject(bitmap);
-    if (dc) DeleteDC(dc);
-    EndPaint(window, &paint);
-}
-
-static void TogglePause(HWND window)
-{
-    meter.paused = !meter.paused;
-    InvalidateRect(window, nullptr, FALSE);
-}
-
-static void SetOnTop(HWND window, bool onTop)
-{
-    meter.onTop = onTop;
-    SetWindowPos(window, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+static void SetOnTop(HWND window, bool onTop) {
+  meter.onTop = onTop;
+  SetWindowPos(window, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 // The help is a plain text file beside the program.
-static void ShowHelp(HWND window)
-{
-    char path[MAX_PATH], directory[MAX_PATH], arguments[MAX_PATH + 2];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-    if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
-    if (!JoinPath(directory, "KELVRA.HLP", path, sizeof(path))) return;
-    wsprintfA(arguments, "\"%s\"", path);
-    ShellExecuteA(window, "open", "notepad.exe", arguments, directory, SW_SHOWNORMAL);
+static void ShowHelp(HWND window) {
+  char path[MAX_PATH], directory[MAX_PATH], arguments[MAX_PATH + 2];
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+  if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
+  if (!JoinPath(directory, "KELVRA.HLP", path, sizeof(path))) return;
+  wsprintfA(arguments, "\"%s\"", path);
+  ShellExecuteA(window, "open", "notepad.exe", arguments, directory, SW_SHOWNORMAL);
 }
 
-static bool HandleKey(HWND window, WPARAM key)
-{
-    switch (key) {
-    case VK_SPACE: TogglePause(window); return true;
-    case VK_ESCAPE: ShowWindow(window, SW_MINIMIZE); return true;
-    case VK_F1: ShowHelp(window); return true;
+static bool HandleKey(HWND window, WPARAM key) {
+  switch (key) {
+    case VK_SPACE:
+      TogglePause(window);
+      return true;
+    case VK_ESCAPE:
+      ShowWindow(window, SW_MINIMIZE);
+      return true;
+    case VK_F1:
+      ShowHelp(window);
+      return true;
     case 'T':
-        if (GetKeyState(VK_CONTROL) >= 0) return false;
-        SetOnTop(window, !meter.onTop);
-        return true;
-    }
-    return false;
+      if (GetKeyState(VK_CONTROL) >= 0) return false;
+      SetOnTop(window, !meter.onTop);
+      return true;
+  }
+  return false;
 }
 
 // Settings the user may set in KELVRA.INI beside the program.
-static void ReadSettings(bool &onTop, bool &minimized)
-{
-    char path[MAX_PATH], directory[MAX_PATH];
-    onTop = minimized = false;
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-    if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
-    if (!JoinPath(directory, "KELVRA.INI", path, sizeof(path))) return;
-    onTop = GetPrivateProfileIntA("Kelvra", "AlwaysOnTop", 0, path) != 0;
-    minimized = GetPrivateProfileIntA("Kelvra", "StartMinimized", 0, path) != 0;
+static void ReadSettings(bool &onTop, bool &minimized) {
+  char path[MAX_PATH], directory[MAX_PATH];
+  onTop = minimized = false;
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+  if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
+  if (!JoinPath(directory, "KELVRA.INI", path, sizeof(path))) return;
+  onTop = GetPrivateProfileIntA("Kelvra", "AlwaysOnTop", 0, path) != 0;
+  minimized = GetPrivateProfileIntA("Kelvra", "StartMinimized", 0, path) != 0;
 }
 
-static LRESULT CALLBACK MeterWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == ExitMessage() && message != 0) {
-        DestroyWindow(window);
-        return 0;
-    }
-    switch (message) {
+static LRESULT CALLBACK MeterWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == ExitMessage() && message != 0) {
+    DestroyWindow(window);
+    return 0;
+  }
+  switch (message) {
     case WM_CREATE:
-        SetTimer(window, SampleTimer, SampleIntervalMs, nullptr);
-        return 0;
+      SetTimer(window, SampleTimer, SampleIntervalMs, nullptr);
+      return 0;
     case WM_TIMER:
-        if (wParam != SampleTimer) break;
-        if (meter.tableFound) SampleCounters();
-        if (!meter.paused) PushRates(meter.history, meter.received, meter.sent);
-        InvalidateRect(window, nullptr, FALSE);
-        return 0;
+      if (wParam != SampleTimer) break;
+      if (meter.tableFound) SampleCounters();
+      if (!meter.paused) PushRates(meter.history, meter.received, meter.sent);
+      InvalidateRect(window, nullptr, FALSE);
+      return 0;
     case WM_LBUTTONDOWN:
-        if (GET_Y_LPARAM(lParam) < GraphTop) break;
-        TogglePause(window);
-        return 0;
+      if (GET_Y_LPARAM(lParam) < GraphTop) break;
+      TogglePause(window);
+      return 0;
     case WM_KEYDOWN:
-        if (HandleKey(window, wParam)) return 0;
-        break;
+      if (HandleKey(window, wParam)) return 0;
+      break;
     case WM_ERASEBKGND:
-        return 1;  // the paint covers every pixel
+      return 1;  // the paint covers every pixel
     case WM_PAINT:
-        PaintMeter(window);
-        return 0;
+      PaintMeter(window);
+      return 0;
     case WM_DESTROY:
-        KillTimer(window, SampleTimer);
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
+      KillTimer(window, SampleTimer);
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
 }
 
 // Becomes the one running meter, or brings the running one to the front.
 // Returns the mutex to hold for the life of the meter, or null to exit.
-static HANDLE ClaimSingleInstance()
-{
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, MeterInstanceMutex);
-    if (!mutex) return INVALID_HANDLE_VALUE;  // run anyway; nothing to hold
-    // A copy that was just told to exit may still hold the mutex for a moment
-    // without a window, and one just started may not have its window yet.
-    for (int attempt = 0; attempt < 50; attempt++) {
-        const DWORD wait = WaitForSingleObject(mutex, attempt == 0 ? 0 : 100);
-        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) return mutex;
-        HWND other = FindWindowA(MeterWindowClass, nullptr);
-        if (other) {
-            if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
-            SetForegroundWindow(other);
-            break;
-        }
+static HANDLE ClaimSingleInstance() {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, MeterInstanceMutex);
+  if (!mutex) return INVALID_HANDLE_VALUE;  // run anyway; nothing to hold
+  // A copy that was just told to exit may still hold the mutex for a moment
+  // without a window, and one just started may not have its window yet.
+  for (int attempt = 0; attempt < 50; attempt++) {
+    const DWORD wait = WaitForSingleObject(mutex, attempt == 0 ? 0 : 100);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) return mutex;
+    HWND other = FindWindowA(MeterWindowClass, nullptr);
+    if (other) {
+      if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
+      SetForegroundWindow(other);
+      break;
     }
-    CloseHandle(mutex);
-    return nullptr;
+  }
+  CloseHandle(mutex);
+  return nullptr;
 }
 
-int RunMeter(HINSTANCE instance, int showState)
-{
-    HANDLE mutex = ClaimSingleInstance();
-    if (!mutex) return 0;
+int RunMeter(HINSTANCE instance, int showState) {
+  HANDLE mutex = ClaimSingleInstance();
+  if (!mutex) return 0;
 
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = MeterWindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
-    if (!windowClass.hIcon) windowClass.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
-    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = MeterWindowClass;
-    int exitCode = 1;
-    if (RegisterClassA(&windowClass)) {
-        StartMeter();
-        const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-        RECT frame = {0, 0, ClientWidth, ClientHeight};
-        AdjustWindowRect(&frame, style, FALSE);
-        HWND window = CreateWindowExA(0, MeterWindowClass, "Kelvra", style, CW_USEDEFAULT, CW_USEDEFAULT,
-                                      frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                                      instance, nullptr);
-        if (window) {
-            bool onTop, minimized;
-            ReadSettings(onTop, minimized);
-            if (onTop) SetOnTop(window, true);
-            ShowWindow(window, minimized ? SW_SHOWMINNOACTIVE : showState);
-            UpdateWindow(window);
-            MSG msg;
-            while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-            exitCode = 0;
-        }
-        StopMeter();
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = MeterWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
+  if (!windowClass.hIcon) windowClass.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = MeterWindowClass;
+  int exitCode = 1;
+  if (RegisterClassA(&windowClass)) {
+    StartMeter();
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    RECT frame = {0, 0, ClientWidth, ClientHeight};
+    AdjustWindowRect(&frame, style, FALSE);
+    HWND window = CreateWindowExA(0, MeterWindowClass, "Kelvra", style, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                                  instance, nullptr);
+    if (window) {
+      bool onTop, minimized;
+      ReadSettings(onTop, minimized);
+      if (onTop) SetOnTop(window, true);
+      ShowWindow(window, minimized ? SW_SHOWMINNOACTIVE : showState);
+      UpdateWindow(window);
+      MSG msg;
+      while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+      }
+      exitCode = 0;
     }
-    if (mutex != INVALID_HANDLE_VALUE) {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    }
-    return exitCode;
+    StopMeter();
+  }
+  if (mutex != INVALID_HANDLE_VALUE) {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+  return exitCode;
 }

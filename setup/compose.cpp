@@ -15,10 +15,8 @@ void MakeDefaultDestination(const char *windowsDir, char *out) {
 
 char *AddTrailingBackslash(char *path, std::size_t capacity) {
   std::size_t length = std::strlen(path);
-  if (length == 0 || path[length - 1] == ':' || path[length - 1] == '\\')
-    return path;
-  if (length + 2 > capacity)
-    return nullptr;
+  if (length == 0 || path[length - 1] == ':' || path[length - 1] == '\\') return path;
+  if (length + 2 > capacity) return nullptr;
   path[length] = '\\';
   path[length + 1] = '\0';
   return path;
@@ -26,21 +24,18 @@ char *AddTrailingBackslash(char *path, std::size_t capacity) {
 
 DestinationCheck PrepareWorkingPath(const char *destinationText, char *working) {
   std::size_t length = std::strlen(destinationText);
-  if (length < 3)
-    return DestinationCheck::TooShort;
-  if (destinationText[length - 1] == '\\')
-    length--;
+  if (length < 3) return DestinationCheck::TooShort;
+  if (destinationText[length - 1] == '\\') length--;
   // Later the path gets '\' and, quoted, KELVRA.EXE: two quotes, one
   // backslash, ten characters.
-  if (length + 13 > PathCapacity - 1)
-    return DestinationCheck::TooLong;
+  if (length + 13 > PathCapacity - 1) return DestinationCheck::TooLong;
   std::memcpy(working, destinationText, length);
   working[length] = '\0';
   return DestinationCheck::Ok;
 }
 
-bool JoinPath(char *out, std::size_t capacity, const char *dir, const char *s1,
-              const char *s2, const char *s3) {
+bool JoinPath(char *out, std::size_t capacity, const char *dir, const char *s1, const char *s2,
+              const char *s3) {
   const char *parts[] = {dir, s1, s2, s3};
   std::size_t used = 0;
   for (const char *part : parts) {
@@ -71,15 +66,12 @@ static bool EndsWithBackslash(const char *path) {
   return length > 0 && path[length - 1] == '\\';
 }
 
-bool ComposeShortcutPaths(const char *productFolder, const char *destination,
-                          const char *fileName, const char *shortcutName,
-                          char *linkPath, char *targetPath) {
+bool ComposeShortcutPaths(const char *productFolder, const char *destination, const char *fileName,
+                          const char *shortcutName, char *linkPath, char *targetPath) {
   linkPath[0] = '\0';
   targetPath[0] = '\0';
-  if (productFolder[0] == '\0')
-    return false;
-  if (!JoinPath(linkPath, PathCapacity, productFolder, "\\", shortcutName, ".lnk"))
-    return false;
+  if (productFolder[0] == '\0') return false;
+  if (!JoinPath(linkPath, PathCapacity, productFolder, "\\", shortcutName, ".lnk")) return false;
   const char *separator = EndsWithBackslash(destination) ? "" : "\\";
   if (!JoinPath(targetPath, PathCapacity, destination, separator, fileName)) {
     linkPath[0] = '\0';
@@ -92,10 +84,8 @@ const char *ExtractFailureMessage(std::uint32_t result) {
   // Signed, so that a result from outside the code table (a platform fault
   // code, say) cannot land in the first two groups.
   std::int32_t group = static_cast<std::int32_t>(result ^ 0xE0000000u);
-  if (group >= 1 && group <= 9)
-    return ReadFailureText;
-  if (group == 10 || group == 11)
-    return WriteFailureText;
+  if (group >= 1 && group <= 9) return ReadFailureText;
+  if (group == 10 || group == 11) return WriteFailureText;
   return InternalFailureText;
 }
 
@@ -109,8 +99,7 @@ unsigned PictureColourCount(const unsigned char *packedBitmap) {
   unsigned bitCount = packedBitmap[14] | packedBitmap[15] << 8;
   std::uint32_t count = bitCount <= 8 ? 1u << bitCount : 0;
   std::uint32_t clrUsed = ReadLe32(packedBitmap + 32);
-  if (clrUsed != 0)
-    count = clrUsed;
+  if (clrUsed != 0) count = clrUsed;
   return count;
 }
 
@@ -118,8 +107,7 @@ std::size_t PicturePixelOffset(const unsigned char *packedBitmap) {
   return ReadLe32(packedBitmap) + 4 * std::size_t{PictureColourCount(packedBitmap)};
 }
 
-void FillPaletteEntries(const unsigned char *packedBitmap, unsigned count,
-                        unsigned char *entries) {
+void FillPaletteEntries(const unsigned char *packedBitmap, unsigned count, unsigned char *entries) {
   const unsigned char *table = packedBitmap + ReadLe32(packedBitmap);
   for (unsigned i = 0; i < count; i++) {
     entries[4 * i + 0] = table[4 * i + 2];  // red

@@ -54,8 +54,8 @@ DestinationCheck PrepareWorkingPath(const char *destinationText, char *working);
 
 // dir + s1 + s2 + s3 into out, or false (out emptied) when the result and
 // its NUL would not fit capacity bytes.
-bool JoinPath(char *out, std::size_t capacity, const char *dir, const char *s1,
-              const char *s2 = "", const char *s3 = "");
+bool JoinPath(char *out, std::size_t capacity, const char *dir, const char *s1, const char *s2 = "",
+              const char *s3 = "");
 
 // "\"<directory>KELVRA.EXE\"": the quotes keep a planted "C:\Program.exe"
 // from running in place of a program under "C:\Program Files". directory
@@ -69,9 +69,8 @@ bool BuildUninstallCommand(const char *directory, char *out, std::size_t capacit
 // "<destination>[\]<fileName>", each in PathCapacity bytes. False when the
 // Programs folder is unknown (empty) or either path would not fit: the
 // shortcut is then skipped rather than written somewhere unexpected.
-bool ComposeShortcutPaths(const char *productFolder, const char *destination,
-                          const char *fileName, const char *shortcutName,
-                          char *linkPath, char *targetPath);
+bool ComposeShortcutPaths(const char *productFolder, const char *destination, const char *fileName,
+                          const char *shortcutName, char *linkPath, char *targetPath);
 
 // The message for a failed extraction, chosen by the code's low part.
 const char *ExtractFailureMessage(std::uint32_t result);
@@ -86,5 +85,4 @@ std::size_t PicturePixelOffset(const unsigned char *packedBitmap);
 // Fills count palette entries (red, green, blue, flags 0: the layout of
 // PALETTEENTRY) from the colour table that follows the header, whose
 // entries are stored blue, green, red, reserved.
-void FillPaletteEntries(const unsigned char *packedBitmap, unsigned count,
-                        unsigned char *entries);
+void FillPaletteEntries(const unsigned char *packedBitmap, unsigned count, unsigned char *entries);

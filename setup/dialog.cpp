@@ -17,8 +17,7 @@ int RunSetup() {
   CoInitialize(NULL);
   UINT exitMessage = RegisterWindowMessageA(ExitMessageName);
   if (exitMessage != 0)
-    SendMessageTimeoutA(HWND_BROADCAST, exitMessage, 0, 0, SMTO_ABORTIFHUNG,
-                        ExitBroadcastTimeoutMs, NULL);
+    SendMessageTimeoutA(HWND_BROADCAST, exitMessage, 0, 0, SMTO_ABORTIFHUNG, ExitBroadcastTimeoutMs, NULL);
   DialogBoxParamA(setupState.instance, MAKEINTRESOURCEA(IDD_SETUP), NULL, SetupDialogProc, 0);
   CoUninitialize();
   return 0;
@@ -31,64 +30,59 @@ void ReadDestinationBox(HWND dialog) {
   char *buffer = setupState.destination;
   WORD capacity = sizeof setupState.destination - 1;
   CopyMemory(buffer, &capacity, sizeof capacity);
-  LRESULT copied = SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_GETLINE, 0,
-                                       reinterpret_cast<LPARAM>(buffer));
-  if (copied < 0 || copied > capacity)
-    copied = 0;
+  LRESULT copied =
+      SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_GETLINE, 0, reinterpret_cast<LPARAM>(buffer));
+  if (copied < 0 || copied > capacity) copied = 0;
   buffer[copied] = '\0';
 }
 
 static void ShowDefaultDestination(HWND dialog) {
   char windowsDir[PathCapacity];
   UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-  if (length == 0 || length >= sizeof windowsDir)
-    windowsDir[0] = '\0';
+  if (length == 0 || length >= sizeof windowsDir) windowsDir[0] = '\0';
   char destination[PathCapacity];
   MakeDefaultDestination(windowsDir, destination);
-  SendDlgItemMessageA(dialog, IDC_DESTINATION, WM_SETTEXT, 0,
-                      reinterpret_cast<LPARAM>(destination));
+  SendDlgItemMessageA(dialog, IDC_DESTINATION, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(destination));
 }
 
 static BOOL OnCommand(HWND dialog, WORD id) {
   switch (id) {
-  case IDOK:
-    ReadDestinationBox(dialog);
-    if (InstallToDirectory(dialog) == 0)
+    case IDOK:
+      ReadDestinationBox(dialog);
+      if (InstallToDirectory(dialog) == 0) return FALSE;
+      EndDialog(dialog, 0);
+      return TRUE;
+    case IDCANCEL:
+      if (MessageBoxA(dialog, AbortQuestionText, SetupCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) !=
+          IDYES)
+        return FALSE;
+      EndDialog(dialog, 0);
+      return TRUE;
+    case IDC_BROWSE:
+      ReadDestinationBox(dialog);
+      if (BrowseForDestination(dialog, setupState.destination))
+        SendDlgItemMessageA(dialog, IDC_DESTINATION, WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>(setupState.destination));
       return FALSE;
-    EndDialog(dialog, 0);
-    return TRUE;
-  case IDCANCEL:
-    if (MessageBoxA(dialog, AbortQuestionText, SetupCaption,
-                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
-      return FALSE;
-    EndDialog(dialog, 0);
-    return TRUE;
-  case IDC_BROWSE:
-    ReadDestinationBox(dialog);
-    if (BrowseForDestination(dialog, setupState.destination))
-      SendDlgItemMessageA(dialog, IDC_DESTINATION, WM_SETTEXT, 0,
-                          reinterpret_cast<LPARAM>(setupState.destination));
-    return FALSE;
   }
   return FALSE;
 }
 
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
-  case WM_INITDIALOG: {
-    // The icon is shared and lives as long as the module; never destroyed.
-    HICON icon = LoadIconA(setupState.instance, MAKEINTRESOURCEA(IDI_SETUP));
-    SetClassLongPtrA(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
-    ShowDefaultDestination(dialog);
-    return TRUE;
-  }
-  case WM_COMMAND:
-    return OnCommand(dialog, LOWORD(wParam));
-  case WM_DRAWITEM:
-    if (wParam != IDC_PICTURE)
-      return FALSE;
-    PaintPicture(GetDlgItem(dialog, IDC_PICTURE));
-    return TRUE;
+    case WM_INITDIALOG: {
+      // The icon is shared and lives as long as the module; never destroyed.
+      HICON icon = LoadIconA(setupState.instance, MAKEINTRESOURCEA(IDI_SETUP));
+      SetClassLongPtrA(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+      ShowDefaultDestination(dialog);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      return OnCommand(dialog, LOWORD(wParam));
+    case WM_DRAWITEM:
+      if (wParam != IDC_PICTURE) return FALSE;
+      PaintPicture(GetDlgItem(dialog, IDC_PICTURE));
+      return TRUE;
   }
   return FALSE;
 }
@@ -107,20 +101,17 @@ bool BrowseForDestination(HWND owner, char *path) {
   browse.lParam = reinterpret_cast<LPARAM>(path);
   browse.iImage = 0;
   LPITEMIDLIST item = SHBrowseForFolderA(&browse);
-  if (item == NULL)
-    return false;
+  if (item == NULL) return false;
   // The display-name buffer holds the folder's display name until the path
   // replaces it; without a path that name must not become the destination.
   BOOL converted = SHGetPathFromIDListA(item, chosen);
   CoTaskMemFree(item);
-  if (!converted)
-    return false;
+  if (!converted) return false;
   lstrcpynA(path, chosen, PathCapacity);
   return true;
 }
 
 int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
-  if (message == BFFM_INITIALIZED && data != 0)
-    SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, data);
+  if (message == BFFM_INITIALIZED && data != 0) SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, data);
   return 0;
 }

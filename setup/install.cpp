@@ -17,8 +17,7 @@ static bool CanEnterDirectory(const char *directory) {
   DWORD length = GetCurrentDirectoryA(PathCapacity - 1, saved);
   bool haveSaved = length != 0 && length < PathCapacity - 1;
   bool entered = SetCurrentDirectoryA(directory) != FALSE;
-  if (haveSaved)
-    SetCurrentDirectoryA(saved);
+  if (haveSaved) SetCurrentDirectoryA(saved);
   return entered;
 }
 
@@ -49,7 +48,6 @@ int InstallToDirectory(HWND dialog) {
   ShowMessage(dialog, SuccessText, MB_ICONASTERISK);
 
   char command[PathCapacity];
-  if (BuildProgramCommand(working, command, sizeof command))
-    WinExec(command, SW_SHOW);
+  if (BuildProgramCommand(working, command, sizeof command)) WinExec(command, SW_SHOW);
   return 1;
 }

@@ -15,11 +15,9 @@ constexpr unsigned MaxPaletteColours = 256;
 HPALETTE CreatePicturePalette(const unsigned char *packedBitmap, int *colourCount) {
   unsigned count = PictureColourCount(packedBitmap);
   *colourCount = static_cast<int>(count);
-  if (count == 0 || count > MaxPaletteColours)
-    return NULL;
+  if (count == 0 || count > MaxPaletteColours) return NULL;
   HGLOBAL block = GlobalAlloc(GHND, sizeof(LOGPALETTE) + sizeof(PALETTEENTRY) * count);
-  if (block == NULL)
-    return NULL;
+  if (block == NULL) return NULL;
   LOGPALETTE *logical = static_cast<LOGPALETTE *>(GlobalLock(block));
   HPALETTE palette = NULL;
   if (logical != NULL) {
@@ -38,8 +36,7 @@ HPALETTE CreatePicturePalette(const unsigned char *packedBitmap, int *colourCoun
 HBITMAP LoadPictureBitmap(HINSTANCE instance, int resourceId, HPALETTE *palette) {
   *palette = NULL;
   HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(resourceId), RT_BITMAP);
-  if (found == NULL)
-    return NULL;
+  if (found == NULL) return NULL;
   DWORD size = SizeofResource(instance, found);
   HGLOBAL loaded = LoadResource(instance, found);
   const unsigned char *packed = static_cast<const unsigned char *>(LockResource(loaded));
@@ -55,12 +52,11 @@ HBITMAP LoadPictureBitmap(HINSTANCE instance, int resourceId, HPALETTE *palette)
     previous = SelectPalette(screen, *palette, FALSE);
     RealizePalette(screen);
   }
-  HBITMAP bitmap = CreateDIBitmap(screen, reinterpret_cast<const BITMAPINFOHEADER *>(packed),
-                                  CBM_INIT, packed + PicturePixelOffset(packed),
+  HBITMAP bitmap = CreateDIBitmap(screen, reinterpret_cast<const BITMAPINFOHEADER *>(packed), CBM_INIT,
+                                  packed + PicturePixelOffset(packed),
                                   reinterpret_cast<const BITMAPINFO *>(packed), DIB_RGB_COLORS);
   // A palette still selected into a released context could not be deleted.
-  if (previous != NULL)
-    SelectPalette(screen, previous, FALSE);
+  if (previous != NULL) SelectPalette(screen, previous, FALSE);
   ReleaseDC(NULL, screen);
   FreeResource(loaded);
   return bitmap;
@@ -70,8 +66,7 @@ void PaintPicture(HWND control) {
   HPALETTE palette = NULL;
   HBITMAP bitmap = LoadPictureBitmap(setupState.instance, IDB_PICTURE, &palette);
   if (bitmap == NULL) {
-    if (palette != NULL)
-      DeleteObject(palette);
+    if (palette != NULL) DeleteObject(palette);
     return;
   }
   BITMAP size = {};
@@ -92,12 +87,9 @@ void PaintPicture(HWND control) {
   SelectObject(memory, previousBitmap);
   DeleteObject(bitmap);
 
-  if (memoryPalette != NULL)
-    SelectPalette(memory, memoryPalette, FALSE);
-  if (dcPalette != NULL)
-    SelectPalette(dc, dcPalette, FALSE);
+  if (memoryPalette != NULL) SelectPalette(memory, memoryPalette, FALSE);
+  if (dcPalette != NULL) SelectPalette(dc, dcPalette, FALSE);
   DeleteDC(memory);
   ReleaseDC(control, dc);
-  if (palette != NULL)
-    DeleteObject(palette);
+  if (palette != NULL) DeleteObject(palette);
 }

@@ -29,8 +29,7 @@ int InstallToDirectory(HWND dialog);
 // shell.cpp: Start menu and uninstall entry. COM must be initialised.
 void GetProgramsFolder(int folderId, char *out);
 HRESULT CreateShellLink(const char *target, const char *linkFile, const char *description);
-HRESULT CreateStartMenuShortcut(const char *destination, const char *fileName,
-                                const char *shortcutName);
+HRESULT CreateStartMenuShortcut(const char *destination, const char *fileName, const char *shortcutName);
 int RegisterUninstall(char *destination);
 
 // picture.cpp: the dialog's picture, rebuilt from the resource on each paint.

@@ -12,12 +12,10 @@ static const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion
 void GetProgramsFolder(int folderId, char *out) {
   out[0] = '\0';
   IMalloc *allocator = NULL;
-  if (FAILED(SHGetMalloc(&allocator)))
-    return;
+  if (FAILED(SHGetMalloc(&allocator))) return;
   LPITEMIDLIST list = NULL;
   if (SUCCEEDED(SHGetSpecialFolderLocation(NULL, folderId, &list))) {
-    if (!SHGetPathFromIDListA(list, out))
-      out[0] = '\0';
+    if (!SHGetPathFromIDListA(list, out)) out[0] = '\0';
     allocator->Free(list);
   }
   if (out[0] != '\0' &&
@@ -30,8 +28,7 @@ HRESULT CreateShellLink(const char *target, const char *linkFile, const char *de
   IShellLinkA *link = NULL;
   HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                 reinterpret_cast<void **>(&link));
-  if (FAILED(hr))
-    return hr;
+  if (FAILED(hr)) return hr;
   IPersistFile *file = NULL;
   hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void **>(&file));
   if (FAILED(hr)) {
@@ -52,14 +49,12 @@ HRESULT CreateShellLink(const char *target, const char *linkFile, const char *de
 
 // Skips the shortcut (E_FAIL) when the Programs folder is unknown or a path
 // would not fit, instead of writing a .lnk into the root of the drive.
-HRESULT CreateStartMenuShortcut(const char *destination, const char *fileName,
-                                const char *shortcutName) {
+HRESULT CreateStartMenuShortcut(const char *destination, const char *fileName, const char *shortcutName) {
   char folder[PathCapacity];
   GetProgramsFolder(CSIDL_PROGRAMS, folder);
   char linkFile[PathCapacity];
   char target[PathCapacity];
-  if (!ComposeShortcutPaths(folder, destination, fileName, shortcutName, linkFile, target))
-    return E_FAIL;
+  if (!ComposeShortcutPaths(folder, destination, fileName, shortcutName, linkFile, target)) return E_FAIL;
   CreateDirectoryA(folder, NULL);  // exists after an earlier install
   return CreateShellLink(target, linkFile, shortcutName);
 }
@@ -73,14 +68,11 @@ static void SetStringValue(HKEY key, const char *name, const char *text) {
 // Returns 0, writing nothing, when the key cannot be created or the command
 // would not fit.
 int RegisterUninstall(char *destination) {
-  if (AddTrailingBackslash(destination) == nullptr)
-    return 0;
+  if (AddTrailingBackslash(destination) == nullptr) return 0;
   char command[PathCapacity + 16];
-  if (!BuildUninstallCommand(destination, command, sizeof command))
-    return 0;
+  if (!BuildUninstallCommand(destination, command, sizeof command)) return 0;
   HKEY key = NULL;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) != ERROR_SUCCESS)
-    return 0;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) != ERROR_SUCCESS) return 0;
   SetStringValue(key, "DisplayName", ProductName);
   SetStringValue(key, "UninstallString", command);
   RegCloseKey(key);

@@ -11,12 +11,10 @@
 static void RestrictDllSearch() {
   typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == NULL)
-    return;
+  if (kernel == NULL) return;
   auto setDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
       reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (setDirectories != NULL)
-    setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (setDirectories != NULL) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {

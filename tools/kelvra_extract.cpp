@@ -13,7 +13,10 @@
 
 static void PrintEntry(const ArchiveEntryInfo *e, void *) {
   std::printf("%-40s method %u  type %s  host %u  %10" PRIu32 " -> %10" PRIu32 "  crc %08" PRIX32 "\n",
-              e->name, e->method, e->fileType == 0 ? "binary" : e->fileType == 1 ? "text  " : "other ",
+              e->name, e->method,
+              e->fileType == 0   ? "binary"
+              : e->fileType == 1 ? "text  "
+                                 : "other ",
               e->hostOs, e->compressedSize, e->fileSize, e->fileCrc);
 }
 
@@ -32,8 +35,9 @@ int main(int argc, char **argv) {
     return result == XR_OK ? 0 : Report(result);
   }
   if (argc != 3 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: kelvra-extract SETUP_FILE DEST_DIR\n"
-                         "       kelvra-extract --list SETUP_FILE\n");
+    std::fprintf(stderr,
+                 "usage: kelvra-extract SETUP_FILE DEST_DIR\n"
+                 "       kelvra-extract --list SETUP_FILE\n");
     return 2;
   }
   std::string destination = argv[2];

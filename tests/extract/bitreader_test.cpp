@@ -84,7 +84,8 @@ TEST_F(BitReaderTest, TakesExactlySixteenBitsAheadOfWhatWasConsumed) {
       if (expected > size) expected = size;
       SyncBitReader();
       ASSERT_EQ(extractState.compressedLeft, size - expected);
-      ASSERT_EQ(TellSetupStream(), static_cast<std::int64_t>(expected)) << "size " << size << " consumed " << consumed;
+      ASSERT_EQ(TellSetupStream(), static_cast<std::int64_t>(expected))
+          << "size " << size << " consumed " << consumed;
     }
   }
 }

@@ -59,8 +59,8 @@ std::vector<unsigned> FullDistanceLengths() {
 }
 
 struct Op {
-  unsigned length;   // 0 for a literal
-  unsigned value;    // the literal, or the distance value
+  unsigned length;  // 0 for a literal
+  unsigned value;   // the literal, or the distance value
 };
 
 // What the format means, written as plainly as possible: a match of
@@ -85,10 +85,13 @@ Bytes Encode(const std::vector<Op> &ops, const std::vector<std::size_t> &blockSi
   BitWriter bw;
   std::size_t next = 0;
   for (std::size_t size : blockSizes) {
-    BlockCodes codes = PutBlockHeader(bw, static_cast<unsigned>(size), FullLiteralLengths(), FullDistanceLengths());
+    BlockCodes codes =
+        PutBlockHeader(bw, static_cast<unsigned>(size), FullLiteralLengths(), FullDistanceLengths());
     for (std::size_t i = 0; i < size && next < ops.size(); i++, next++) {
-      if (ops[next].length == 0) PutLiteral(bw, codes, ops[next].value);
-      else PutMatch(bw, codes, ops[next].length, ops[next].value);
+      if (ops[next].length == 0)
+        PutLiteral(bw, codes, ops[next].value);
+      else
+        PutMatch(bw, codes, ops[next].length, ops[next].value);
     }
   }
   return bw.bytes;
@@ -231,41 +234,71 @@ TEST_F(DecodeTest, RefusesUnusableBlockHeaders) {
     const char *what;
     void (*write)(BitWriter &);
   } cases[] = {
-      {"pre-code count beyond 19", [](BitWriter &bw) { bw.Put(1, 16); bw.Put(20, 5); }},
-      {"pre-code single value 19", [](BitWriter &bw) { bw.Put(1, 16); bw.Put(0, 5); bw.Put(19, 5); }},
-      {"pre-code length 20", [](BitWriter &bw) {
+      {"pre-code count beyond 19",
+       [](BitWriter &bw) {
+         bw.Put(1, 16);
+         bw.Put(20, 5);
+       }},
+      {"pre-code single value 19",
+       [](BitWriter &bw) {
+         bw.Put(1, 16);
+         bw.Put(0, 5);
+         bw.Put(19, 5);
+       }},
+      {"pre-code length 20",
+       [](BitWriter &bw) {
          bw.Put(1, 16);
          bw.Put(2, 5);
          bw.Put(0xFFFF, 16);  // 111 then thirteen 1 bits: length 20
        }},
-      {"incomplete pre-code", [](BitWriter &bw) { bw.Put(1, 16); bw.Put(2, 5); bw.Put(1, 3); bw.Put(2, 3); }},
-      {"literal count beyond 510", [](BitWriter &bw) {
+      {"incomplete pre-code",
+       [](BitWriter &bw) {
          bw.Put(1, 16);
-         bw.Put(0, 5); bw.Put(3, 5);  // pre-code: always "length 1"
+         bw.Put(2, 5);
+         bw.Put(1, 3);
+         bw.Put(2, 3);
+       }},
+      {"literal count beyond 510",
+       [](BitWriter &bw) {
+         bw.Put(1, 16);
+         bw.Put(0, 5);
+         bw.Put(3, 5);  // pre-code: always "length 1"
          bw.Put(511, 9);
        }},
-      {"literal single value 510", [](BitWriter &bw) {
+      {"literal single value 510",
+       [](BitWriter &bw) {
          bw.Put(1, 16);
-         bw.Put(0, 5); bw.Put(0, 5);
-         bw.Put(0, 9); bw.Put(510, 9);
-       }},
-      {"zero run past symbol 509", [](BitWriter &bw) {
-         bw.Put(1, 16);
-         bw.Put(0, 5); bw.Put(2, 5);  // pre-code: always "long zero run"
+         bw.Put(0, 5);
+         bw.Put(0, 5);
+         bw.Put(0, 9);
          bw.Put(510, 9);
-         bw.Put(500, 9);              // 520 zeros
        }},
-      {"distance count beyond 17", [](BitWriter &bw) {
+      {"zero run past symbol 509",
+       [](BitWriter &bw) {
          bw.Put(1, 16);
-         bw.Put(0, 5); bw.Put(0, 5);
-         bw.Put(0, 9); bw.Put(65, 9);
+         bw.Put(0, 5);
+         bw.Put(2, 5);  // pre-code: always "long zero run"
+         bw.Put(510, 9);
+         bw.Put(500, 9);  // 520 zeros
+       }},
+      {"distance count beyond 17",
+       [](BitWriter &bw) {
+         bw.Put(1, 16);
+         bw.Put(0, 5);
+         bw.Put(0, 5);
+         bw.Put(0, 9);
+         bw.Put(65, 9);
          bw.Put(18, 5);
        }},
-      {"distance single value 17", [](BitWriter &bw) {
+      {"distance single value 17",
+       [](BitWriter &bw) {
          bw.Put(1, 16);
-         bw.Put(0, 5); bw.Put(0, 5);
-         bw.Put(0, 9); bw.Put(65, 9);
-         bw.Put(0, 5); bw.Put(17, 5);
+         bw.Put(0, 5);
+         bw.Put(0, 5);
+         bw.Put(0, 9);
+         bw.Put(65, 9);
+         bw.Put(0, 5);
+         bw.Put(17, 5);
        }},
   };
   for (const Case &c : cases) {

@@ -2,7 +2,6 @@
 
 #include "test_support.h"
 
-
 namespace {
 
 class DriverTest : public TempDirTest {
@@ -71,8 +70,8 @@ TEST_F(DriverTest, WritesTextEntriesWithCrLfAndMaskedBytes) {
 TEST_F(DriverTest, KeepsEarlierEntriesWhenALaterOneFails) {
   TestEntry bad = StoredAsLiterals("TWO.BIN", B("second"));
   bad.fields.fileCrc ^= 1;
-  EXPECT_EQ(Extract(ArchiveBytes({StoredAsLiterals("ONE.BIN", B("first")), bad,
-                                  StoredAsLiterals("THREE.BIN", B("third"))})),
+  EXPECT_EQ(Extract(ArchiveBytes(
+                {StoredAsLiterals("ONE.BIN", B("first")), bad, StoredAsLiterals("THREE.BIN", B("third"))})),
             XR_CRC);
   EXPECT_EQ(Output("ONE.BIN"), B("first"));
   EXPECT_EQ(Output("TWO.BIN"), B("second"));  // complete, only its CRC is wrong
@@ -113,10 +112,10 @@ TEST_F(DriverTest, WritesIntoAnExistingSubdirectoryOnly) {
 // refused before anything is created, wherever they come from.
 TEST_F(DriverTest, RefusesNamesThatLeaveTheDestination) {
   const char *names[] = {
-      "",          "..",           "../EVIL.TXT", "..\\EVIL.TXT", "SUB/../../EVIL.TXT",
-      "SUB\\..",   "/EVIL.TXT",    "\\EVIL.TXT",  "C:EVIL.TXT",   "C:\\EVIL.TXT",
-      "A:B",       "CON",          "nul.txt",     "Com1",         "LPT9.LOG",
-      "aux",       "SUB\\PRN.TXT",
+      "",        "..",           "../EVIL.TXT", "..\\EVIL.TXT", "SUB/../../EVIL.TXT",
+      "SUB\\..", "/EVIL.TXT",    "\\EVIL.TXT",  "C:EVIL.TXT",   "C:\\EVIL.TXT",
+      "A:B",     "CON",          "nul.txt",     "Com1",         "LPT9.LOG",
+      "aux",     "SUB\\PRN.TXT",
   };
   std::filesystem::create_directory(out / "SUB");
   Extract(ArchiveBytes({}));
@@ -148,8 +147,10 @@ TEST_F(DriverTest, RefusesPathsThatDoNotFit) {
   deep /= std::string(PathSize - 1 - 5 - DestinationOf(deep).size() - 1, 'e');
   std::filesystem::create_directories(deep);
   ASSERT_EQ(DestinationOf(deep).size() + 5, PathSize - 1);
-  WriteFileBytes(dir / "deep.bin", ArchiveBytes({StoredAsLiterals("F.BIN", B("x")), StoredAsLiterals("FF.BIN", B("y"))}));
-  EXPECT_EQ(ExtractArchive(PathString(dir / "deep.bin").c_str(), DestinationOf(deep).c_str()), XR_CREATE_OUTPUT);
+  WriteFileBytes(dir / "deep.bin",
+                 ArchiveBytes({StoredAsLiterals("F.BIN", B("x")), StoredAsLiterals("FF.BIN", B("y"))}));
+  EXPECT_EQ(ExtractArchive(PathString(dir / "deep.bin").c_str(), DestinationOf(deep).c_str()),
+            XR_CREATE_OUTPUT);
   EXPECT_EQ(ReadFileBytes(deep / "F.BIN"), B("x"));
   EXPECT_FALSE(std::filesystem::exists(deep / "FF.BIN"));
 #endif
@@ -176,7 +177,10 @@ TEST_F(DriverTest, ReportsACodeForEveryKindOfFailure) {
   } cases[] = {
       {"main header is an end marker", mainIsEnd, XR_NO_MAIN_HEADER},
       {"entry without id", noEntryId, XR_BAD_HEADER},
-      {"unusable table", withEntry([](TestEntry &e) { e.data = Bytes{0, 1, 0xA0, 0}; }), XR_BAD_TABLE},
+      {"unusable table", withEntry([](TestEntry &e) {
+         e.data = Bytes{0, 1, 0xA0, 0};
+       }),
+       XR_BAD_TABLE},
       {"cut inside an entry header", cutInHeader, XR_EOF},
       {"CRC mismatch", withEntry([](TestEntry &e) { e.fields.fileCrc++; }), XR_CRC},
       {"encrypted", withEntry([](TestEntry &e) { e.fields.flags = 1; }), XR_ENCRYPTED},
@@ -188,7 +192,8 @@ TEST_F(DriverTest, ReportsACodeForEveryKindOfFailure) {
       {"version 4", withEntry([](TestEntry &e) { e.fields.minVersion = 4; }), XR_VERSION},
   };
   for (const Case &c : cases) EXPECT_EQ(Extract(c.archive), c.expected) << c.what;
-  EXPECT_EQ(ExtractArchive(PathString(dir / "missing.exe").c_str(), DestinationOf(out).c_str()), XR_OPEN_SETUP);
+  EXPECT_EQ(ExtractArchive(PathString(dir / "missing.exe").c_str(), DestinationOf(out).c_str()),
+            XR_OPEN_SETUP);
 }
 
 TEST_F(DriverTest, RefusesToOverwriteADirectory) {

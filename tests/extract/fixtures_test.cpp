@@ -80,8 +80,10 @@ TEST_F(FixturesTest, EveryArchiveGivesItsStatedResult) {
 
     ExtractResult result = ExtractArchive(PathString(setupFile).c_str(), DestinationOf(out).c_str());
     std::string name = ExtractResultName(result);
-    if (e.result == "XR_*") EXPECT_NE(result, XR_OK) << name;
-    else EXPECT_EQ(name, e.result);
+    if (e.result == "XR_*")
+      EXPECT_NE(result, XR_OK) << name;
+    else
+      EXPECT_EQ(name, e.result);
     if (result != XR_OK) continue;
 
     complete++;
@@ -94,8 +96,8 @@ TEST_F(FixturesTest, EveryArchiveGivesItsStatedResult) {
     }
   }
   EXPECT_EQ(complete, 18);
-  std::printf("fixtures: %zu archives, %d complete, %d entries checked by CRC-32\n", expectations.size(), complete,
-              checkedEntries);
+  std::printf("fixtures: %zu archives, %d complete, %d entries checked by CRC-32\n", expectations.size(),
+              complete, checkedEntries);
 }
 
 }  // namespace

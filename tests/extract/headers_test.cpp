@@ -40,7 +40,7 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 
 TEST_F(HeadersTest, ScanPassesOverFalseCandidates) {
   Bytes archive = ArchiveBytes({});
-  Bytes oversized = {0x60, 0xEA, 0x29, 0x0A, 1, 2, 3};      // size 2601
+  Bytes oversized = {0x60, 0xEA, 0x29, 0x0A, 1, 2, 3};  // size 2601
   Bytes badCrc = FramedHeader(BasicHeader(HeaderFields()));
   badCrc[10] ^= 1;
   Bytes image = StandInImage(1000);
@@ -190,15 +190,12 @@ TEST_F(HeadersTest, ChecksEntriesInOrderAndSkipsTheirData) {
     unsigned minVersion, flags, method, archiverVersion, fileType;
     ExtractResult expected;
   } cases[] = {
-      {4, 1, 1, 7, 0, XR_VERSION},    // version before encryption
-      {3, 1, 9, 7, 0, XR_ENCRYPTED},  // encryption before method
-      {1, 0, 5, 7, 3, XR_METHOD},     // method before file type
-      {1, 0, 4, 1, 0, XR_METHOD},
-      {1, 0, 4, 7, 0, XR_OK},         // refused later, once the file exists
-      {1, 0, 0, 7, 0, XR_OK},
-      {1, 0, 1, 7, 2, XR_FILE_TYPE},
-      {1, 0, 3, 7, 3, XR_FILE_TYPE},
-      {3, 0xFE, 2, 1, 1, XR_OK},      // other flag bits mean nothing here
+      {4, 1, 1, 7, 0, XR_VERSION},                            // version before encryption
+      {3, 1, 9, 7, 0, XR_ENCRYPTED},                          // encryption before method
+      {1, 0, 5, 7, 3, XR_METHOD},                             // method before file type
+      {1, 0, 4, 1, 0, XR_METHOD},    {1, 0, 4, 7, 0, XR_OK},  // refused later, once the file exists
+      {1, 0, 0, 7, 0, XR_OK},        {1, 0, 1, 7, 2, XR_FILE_TYPE},
+      {1, 0, 3, 7, 3, XR_FILE_TYPE}, {3, 0xFE, 2, 1, 1, XR_OK},  // other flag bits mean nothing here
   };
   for (const Case &c : cases) {
     Open(Bytes(100, 0));

@@ -32,11 +32,11 @@ TEST_F(TablesTest, FillsShortCodesDirectly) {
 
 TEST_F(TablesTest, RejectsLengthsThatDoNotFormACompleteCode) {
   const std::vector<std::vector<unsigned>> bad = {
-      {1},                // a single code of length 1
-      {1, 1, 1},          // over-subscribed
-      {1, 1, 1, 1},       // sums to a multiple of 2^16 but runs past the table
-      {2, 2, 2},          // incomplete
-      {1, 17, 17},        // longer than a code can be
+      {1},           // a single code of length 1
+      {1, 1, 1},     // over-subscribed
+      {1, 1, 1, 1},  // sums to a multiple of 2^16 but runs past the table
+      {2, 2, 2},     // incomplete
+      {1, 17, 17},   // longer than a code can be
       {1, 2, 20},
   };
   for (const auto &lengths : bad) EXPECT_EQ(Build(lengths, 8, decoderState.auxTable), XR_BAD_TABLE);
@@ -56,7 +56,8 @@ TEST_F(TablesTest, DecodesLongCodesThroughTheTree) {
   std::vector<unsigned> lengths(arj::LiteralCount, 0);
   for (unsigned s = 0; s < 16; s++) lengths[s * 30] = s + 1;
   lengths[16 * 30] = 16;
-  for (std::size_t i = 0; i < lengths.size(); i++) decoderState.literalLengths[i] = static_cast<std::uint8_t>(lengths[i]);
+  for (std::size_t i = 0; i < lengths.size(); i++)
+    decoderState.literalLengths[i] = static_cast<std::uint8_t>(lengths[i]);
   ASSERT_EQ(Guarded([] {
               BuildDecodeTable(arj::LiteralCount, decoderState.literalLengths, 12, decoderState.literalTable);
             }),
@@ -72,7 +73,8 @@ TEST_F(TablesTest, DecodesLongCodesThroughTheTree) {
     StartBitReader();
     unsigned got = 0;
     ASSERT_EQ(Guarded([&] {
-                got = LookupCode(decoderState.literalTable, 12, arj::LiteralCount, decoderState.literalLengths);
+                got =
+                    LookupCode(decoderState.literalTable, 12, arj::LiteralCount, decoderState.literalLengths);
               }),
               XR_OK);
     EXPECT_EQ(got, s);
@@ -88,7 +90,9 @@ TEST_F(TablesTest, EndsAWalkThatCycles) {
   decoderState.leftChild[600] = decoderState.rightChild[600] = 600;
   LoadCompressed({0x00, 0x00}, 2);
   StartBitReader();
-  EXPECT_EQ(Guarded([] { LookupCode(decoderState.literalTable, 12, arj::LiteralCount, decoderState.literalLengths); }),
+  EXPECT_EQ(Guarded([] {
+              LookupCode(decoderState.literalTable, 12, arj::LiteralCount, decoderState.literalLengths);
+            }),
             XR_BAD_TABLE);
 }
 
@@ -96,7 +100,8 @@ TEST_F(TablesTest, RebuildingTheDistanceCodeKeepsTheLiteralTree) {
   std::vector<unsigned> lengths(arj::LiteralCount, 0);
   for (unsigned s = 0; s < 16; s++) lengths[s] = s + 1;
   lengths[16] = 16;
-  for (std::size_t i = 0; i < lengths.size(); i++) decoderState.literalLengths[i] = static_cast<std::uint8_t>(lengths[i]);
+  for (std::size_t i = 0; i < lengths.size(); i++)
+    decoderState.literalLengths[i] = static_cast<std::uint8_t>(lengths[i]);
   ASSERT_EQ(Guarded([] {
               BuildDecodeTable(arj::LiteralCount, decoderState.literalLengths, 12, decoderState.literalTable);
             }),
@@ -107,5 +112,6 @@ TEST_F(TablesTest, RebuildingTheDistanceCodeKeepsTheLiteralTree) {
   for (unsigned s = 0; s < 10; s++) distance[s] = s + 1;
   distance[10] = 10;
   ASSERT_EQ(Build(distance, 8, decoderState.auxTable), XR_OK);
-  EXPECT_EQ(left, std::vector<std::uint16_t>(decoderState.leftChild + 510, decoderState.leftChild + NodeCount));
+  EXPECT_EQ(left,
+            std::vector<std::uint16_t>(decoderState.leftChild + 510, decoderState.leftChild + NodeCount));
 }

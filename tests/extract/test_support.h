@@ -28,7 +28,8 @@ std::vector<unsigned> CanonicalCodes(const std::vector<unsigned> &lengths);
 // Writes a short length list (pre-code or distance code) in the stream format;
 // zeroRunAfter 3 for the pre-code, -1 for the distance code. Uses a zero run
 // of zeroRun lengths when given.
-void PutShortList(BitWriter &bw, const std::vector<unsigned> &lengths, int zeroRunAfter, unsigned zeroRun = 0);
+void PutShortList(BitWriter &bw, const std::vector<unsigned> &lengths, int zeroRunAfter,
+                  unsigned zeroRun = 0);
 
 // Writes one block header: symbol count, a pre-code (all 16 lengths coded
 // with pre-code symbols 3..18, single zeros as symbol 0), the literal/length
@@ -64,7 +65,7 @@ struct HeaderFields {
   int entryPos = 0;
   std::string name = "FILE.BIN";
   std::string comment;
-  Bytes extended;                 // one extended header when not empty
+  Bytes extended;  // one extended header when not empty
 };
 Bytes BasicHeader(const HeaderFields &f);
 Bytes FramedHeader(const Bytes &basic, const Bytes *extended = nullptr);
@@ -74,7 +75,7 @@ std::uint32_t Crc32(const Bytes &data);
 // A whole archive: main header, entries (header + data), end marker.
 struct TestEntry {
   HeaderFields fields;
-  Bytes data;                     // compressed bytes; sizes filled in unless set
+  Bytes data;  // compressed bytes; sizes filled in unless set
   bool keepSizes = false;
 };
 Bytes MainHeaderBytes();
@@ -88,7 +89,7 @@ Bytes StandInImage(std::size_t size = 40000);
 
 Bytes ReadFileBytes(const std::filesystem::path &path);
 void WriteFileBytes(const std::filesystem::path &path, const Bytes &bytes);
-std::string PathString(const std::filesystem::path &path);   // native string, '/' or '\'
+std::string PathString(const std::filesystem::path &path);    // native string, '/' or '\'
 std::string DestinationOf(const std::filesystem::path &dir);  // with the trailing separator
 std::filesystem::path FixturesDir();                          // empty when absent
 
@@ -98,7 +99,8 @@ int OpenDescriptors();
 #endif
 
 // Runs code that may raise; returns the raised code or XR_OK.
-template <class F> ExtractResult Guarded(F body) {
+template <class F>
+ExtractResult Guarded(F body) {
   return RunGuarded([](void *context) { (*static_cast<F *>(context))(); }, &body);
 }
 

@@ -66,8 +66,14 @@ SetupFile MakeSetupFile() {
   mark(BuildMainHeader("SETUP.ARJ", 0x5A000000));
   for (const Entry &e : entries) {
     Bytes packed = EncodeMethod123(e.data.data(), e.data.size(), PackBest);
-    EntryFields fields{e.name, 0, 1, e.type, 0x5A000000, static_cast<std::uint32_t>(packed.size()),
-                       static_cast<std::uint32_t>(e.data.size()), Crc32(e.data.data(), e.data.size())};
+    EntryFields fields{e.name,
+                       0,
+                       1,
+                       e.type,
+                       0x5A000000,
+                       static_cast<std::uint32_t>(packed.size()),
+                       static_cast<std::uint32_t>(e.data.size()),
+                       Crc32(e.data.data(), e.data.size())};
     mark(BuildEntryHeader(fields));
     if (f.headers.size() == 2) f.firstEntryData = {f.bytes.size(), f.bytes.size() + packed.size()};
     Append(f.bytes, packed);
@@ -128,7 +134,8 @@ class MutationCampaign : public ::testing::Test {
       double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       ASSERT_LT(seconds, CallBoundSeconds) << what;
       longest = std::max(longest, seconds);
-      ASSERT_TRUE(results[round] == XR_OK || (results[round] >= XR_NO_MAIN_HEADER && results[round] <= XR_VERSION))
+      ASSERT_TRUE(results[round] == XR_OK ||
+                  (results[round] >= XR_NO_MAIN_HEADER && results[round] <= XR_VERSION))
           << what << ": 0x" << std::hex << results[round];
       ASSERT_EQ(OpenDescriptors(), descriptors) << what;
       outputs[round] = Contents(dest);

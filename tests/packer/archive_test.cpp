@@ -13,7 +13,7 @@ void Collect(const ArchiveEntryInfo *entry, void *) {
   listedNames.push_back(std::string(entry->name) + "|" + entry->fileName);
 }
 
-} // namespace
+}  // namespace
 
 TEST(Crc32, MatchesTheKnownAnswerAndContinues) {
   const std::uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
@@ -37,11 +37,28 @@ TEST(CheckEntryName, AcceptsPlainNamesAndRefusesWhatWindowsWouldNotKeep) {
     std::string name;
     bool good;
   } cases[] = {
-      {"KELVRA.EXE", true}, {"read me.txt", true}, {"a", true}, {std::string(511, 'n'), true},
-      {"", false}, {std::string(512, 'n'), false}, {"caf\xE9.txt", false}, {"a/b", false},
-      {"a\\b", false}, {"c:x", false}, {"what?", false}, {"tab\there", false}, {".", false},
-      {"..", false}, {"name.", false}, {"name ", false}, {"con", false}, {"NUL.txt", false},
-      {"com1.log", false}, {"LPT9", false}, {"COM0", true}, {"console", true},
+      {"KELVRA.EXE", true},
+      {"read me.txt", true},
+      {"a", true},
+      {std::string(511, 'n'), true},
+      {"", false},
+      {std::string(512, 'n'), false},
+      {"caf\xE9.txt", false},
+      {"a/b", false},
+      {"a\\b", false},
+      {"c:x", false},
+      {"what?", false},
+      {"tab\there", false},
+      {".", false},
+      {"..", false},
+      {"name.", false},
+      {"name ", false},
+      {"con", false},
+      {"NUL.txt", false},
+      {"com1.log", false},
+      {"LPT9", false},
+      {"COM0", true},
+      {"console", true},
   };
   for (const auto &c : cases) {
     std::string problem;
@@ -80,12 +97,12 @@ TEST(FindArchiveStart, FindsTheFirstHeaderThatPassesItsChecks) {
   Bytes archive = BuildMainHeader("x", 0);
   Bytes withEnd = BuildEndMarker();
   archive.insert(archive.end(), withEnd.begin(), withEnd.end());
-  Bytes file = {0x60, 0xEA, 0xFF, 0xFF, 0x60, 0x60}; // an id with an oversized length, then a lone 0x60
+  Bytes file = {0x60, 0xEA, 0xFF, 0xFF, 0x60, 0x60};  // an id with an oversized length, then a lone 0x60
   std::size_t at = file.size();
   file.insert(file.end(), archive.begin(), archive.end());
   EXPECT_EQ(FindArchiveStart(file.data(), file.size()), static_cast<long>(at));
 
-  Bytes empty = {'M', 'Z', 0x60, 0xEA, 0, 0, 0, 0, 0, 0}; // an empty header whose CRC is 0
+  Bytes empty = {'M', 'Z', 0x60, 0xEA, 0, 0, 0, 0, 0, 0};  // an empty header whose CRC is 0
   empty.insert(empty.end(), archive.begin(), archive.end());
   EXPECT_EQ(FindArchiveStart(empty.data(), empty.size()), 2);
 

@@ -40,14 +40,18 @@ Bytes WriteBlocks(const std::vector<std::vector<Token>> &blocks) {
 
 Bytes DataOfKind(int kind, std::size_t size, std::mt19937 &rng) {
   switch (kind) {
-  case 0: return RandomBytes(rng, size);
-  case 1: return Bytes(size, 0);
-  case 2: return TextLike(rng, size, false);
-  default: return MixedBytes(rng, size);
+    case 0:
+      return RandomBytes(rng, size);
+    case 1:
+      return Bytes(size, 0);
+    case 2:
+      return TextLike(rng, size, false);
+    default:
+      return MixedBytes(rng, size);
   }
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(PackerTest, RoundTripsEverySizeKindAndLevel) {
   const std::size_t sizes[] = {0, 1, 2, 3, 4, 255, 26623, 26624, 26625, 65535, 65536, 65537, 200000};
@@ -125,7 +129,7 @@ TEST_F(PackerTest, BlocksOfTheLargestSymbolCountRoundTrip) {
     BitWriter bw{&stream, 0, 0};
     WriteFixedBlocks(bw, tokens.data(), tokens.size(), MaxBlockSymbols);
     FlushBits(bw);
-    EXPECT_EQ(stream[0], 0xFF); // first block's symbol count: 65535
+    EXPECT_EQ(stream[0], 0xFF);  // first block's symbol count: 65535
     EXPECT_EQ(stream[1], 0xFF);
     Bytes back;
     ASSERT_EQ(ExtractStream(stream, ExpandTokens(tokens), &back), XR_OK);

@@ -15,14 +15,16 @@ std::uint64_t KraftSum(const std::vector<std::uint8_t> &lengths) {
 
 // Cost and depth of an unrestricted Huffman code, for comparison.
 std::pair<std::uint64_t, unsigned> HuffmanCost(const std::vector<std::uint32_t> &freq) {
-  typedef std::pair<std::uint64_t, unsigned> Tree; // weight, height
+  typedef std::pair<std::uint64_t, unsigned> Tree;  // weight, height
   std::priority_queue<Tree, std::vector<Tree>, std::greater<>> q;
   for (auto f : freq)
     if (f) q.push({f, 0});
   std::uint64_t cost = 0;
   while (q.size() > 1) {
-    Tree a = q.top(); q.pop();
-    Tree b = q.top(); q.pop();
+    Tree a = q.top();
+    q.pop();
+    Tree b = q.top();
+    q.pop();
     cost += a.first + b.first;
     q.push({a.first + b.first, std::max(a.second, b.second) + 1});
   }
@@ -35,7 +37,7 @@ std::vector<std::uint8_t> Lengths(const std::vector<std::uint32_t> &freq, unsign
   return lengths;
 }
 
-} // namespace
+}  // namespace
 
 TEST(BuildCodeLengths, GivesNoLengthsBelowTwoSymbols) {
   for (auto freq : {std::vector<std::uint32_t>{0, 0, 0}, std::vector<std::uint32_t>{0, 7, 0}}) {

@@ -29,14 +29,21 @@ bool PackerTest::Exists(const std::string &path) const { return std::filesystem:
 
 std::vector<std::string> PackerTest::ListDir(const std::string &path) const {
   std::vector<std::string> names;
-  for (const auto &e : std::filesystem::directory_iterator(path)) names.push_back(e.path().filename().string());
+  for (const auto &e : std::filesystem::directory_iterator(path))
+    names.push_back(e.path().filename().string());
   return names;
 }
 
 ExtractResult PackerTest::ExtractStream(const Bytes &stream, const Bytes &original, Bytes *extracted) {
   std::string name = "a" + std::to_string(++archives);
-  EntryFields fields{"DATA.BIN", 0, 1, 0, 0, static_cast<std::uint32_t>(stream.size()),
-                     static_cast<std::uint32_t>(original.size()), Crc32(original.data(), original.size())};
+  EntryFields fields{"DATA.BIN",
+                     0,
+                     1,
+                     0,
+                     0,
+                     static_cast<std::uint32_t>(stream.size()),
+                     static_cast<std::uint32_t>(original.size()),
+                     Crc32(original.data(), original.size())};
   Bytes archive = BuildMainHeader(name, 0);
   for (const Bytes &part : {BuildEntryHeader(fields), stream, BuildEndMarker()})
     archive.insert(archive.end(), part.begin(), part.end());
@@ -47,8 +54,10 @@ ExtractResult PackerTest::ExtractStream(const Bytes &stream, const Bytes &origin
   return r;
 }
 
-ExtractResult PackerTest::RoundTrip(const Bytes &data, PackLevel level, Bytes *extracted, EncodeStats *stats) {
-  return ExtractStream(EncodeMethod123(data.data(), data.size(), level, nullptr, nullptr, stats), data, extracted);
+ExtractResult PackerTest::RoundTrip(const Bytes &data, PackLevel level, Bytes *extracted,
+                                    EncodeStats *stats) {
+  return ExtractStream(EncodeMethod123(data.data(), data.size(), level, nullptr, nullptr, stats), data,
+                       extracted);
 }
 
 Bytes RandomBytes(std::mt19937 &rng, std::size_t size) {
@@ -58,8 +67,8 @@ Bytes RandomBytes(std::mt19937 &rng, std::size_t size) {
 }
 
 Bytes TextLike(std::mt19937 &rng, std::size_t size, bool crLf) {
-  static const char *const words[] = {"the", "setup", "window", "Kelvra", "rate", "of", "a", "graph",
-                                      "transfer", "bytes", "per", "second", "and", "shows", "it", "now"};
+  static const char *const words[] = {"the",      "setup", "window", "Kelvra", "rate", "of",    "a",  "graph",
+                                      "transfer", "bytes", "per",    "second", "and",  "shows", "it", "now"};
   std::string s;
   while (s.size() < size) {
     s += words[rng() % 16];
@@ -75,21 +84,21 @@ Bytes MixedBytes(std::mt19937 &rng, std::size_t size) {
   while (b.size() < size) {
     std::size_t n = 1 + rng() % 600;
     switch (rng() % 4) {
-    case 0: {
-      Bytes r = RandomBytes(rng, n);
-      b.insert(b.end(), r.begin(), r.end());
-      break;
-    }
-    case 1:
-      b.insert(b.end(), n, static_cast<std::uint8_t>(rng()));
-      break;
-    default:
-      if (b.empty()) break;
-      std::size_t from = b.size() - 1 - rng() % std::min<std::size_t>(b.size(), arj::WindowSize + 100);
-      for (std::size_t i = 0; i < n; i++) {
-        std::uint8_t v = b[from + i];
-        b.push_back(v);
+      case 0: {
+        Bytes r = RandomBytes(rng, n);
+        b.insert(b.end(), r.begin(), r.end());
+        break;
       }
+      case 1:
+        b.insert(b.end(), n, static_cast<std::uint8_t>(rng()));
+        break;
+      default:
+        if (b.empty()) break;
+        std::size_t from = b.size() - 1 - rng() % std::min<std::size_t>(b.size(), arj::WindowSize + 100);
+        for (std::size_t i = 0; i < n; i++) {
+          std::uint8_t v = b[from + i];
+          b.push_back(v);
+        }
     }
   }
   b.resize(size);

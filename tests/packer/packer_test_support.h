@@ -16,7 +16,7 @@
 typedef std::vector<std::uint8_t> Bytes;
 
 class PackerTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override;
   void TearDown() override;
 

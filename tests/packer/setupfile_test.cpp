@@ -8,7 +8,7 @@ PackJob Job(const std::string &output, std::vector<PackInput> inputs, const std:
   return PackJob{output, stub, 1, std::move(inputs), nullptr};
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(PackerTest, SetupFileCarriesTheStubThenEveryEntry) {
   std::mt19937 rng(21);
@@ -37,7 +37,8 @@ TEST_F(PackerTest, SetupFileCarriesTheStubThenEveryEntry) {
     std::string out = Path("out" + std::to_string(method));
     std::filesystem::create_directory(out);
     ASSERT_EQ(ExtractArchive(job.output.c_str(), (out + "/").c_str()), XR_OK);
-    for (unsigned i = 0; i < 150; i++) ASSERT_EQ(ReadFile(out + "/f" + std::to_string(i) + ".dat"), contents[i]) << i;
+    for (unsigned i = 0; i < 150; i++)
+      ASSERT_EQ(ReadFile(out + "/f" + std::to_string(i) + ".dat"), contents[i]) << i;
     EXPECT_EQ(ReadFile(out + "/README.TXT"), lines);
     std::string widened;
     for (std::uint8_t c : unixLines) widened += c == '\n' ? "\r\n" : std::string(1, char(c));
@@ -60,13 +61,14 @@ TEST_F(PackerTest, FailuresNameTheCulpritAndLeaveNoOutput) {
       {"missing input", Job(Path("out.exe"), {{good, false}, {Path("missing.bin"), false}}), "missing.bin"},
       {"directory", Job(Path("out.exe"), {{Path("folder"), false}}), "not a regular file"},
       {"device name", Job(Path("out.exe"), {{WriteFile("aux.txt", {}), false}}), "device"},
-      {"same name twice", Job(Path("out.exe"), {{good, false}, {WriteFile("GOOD.BIN", {}), false}}), "GOOD.BIN"},
-      {"mixed line ends", Job(Path("out.exe"), {{WriteFile("m.txt", Bytes(mixed.begin(), mixed.end())), true}}),
-       "m.txt"},
+      {"same name twice", Job(Path("out.exe"), {{good, false}, {WriteFile("GOOD.BIN", {}), false}}),
+       "GOOD.BIN"},
+      {"mixed line ends",
+       Job(Path("out.exe"), {{WriteFile("m.txt", Bytes(mixed.begin(), mixed.end())), true}}), "m.txt"},
       {"missing stub", Job(Path("out.exe"), {{good, false}}, Path("nostub.exe")), "nostub.exe"},
       {"stub too large", Job(Path("out.exe"), {{good, false}}, WriteFile("big.exe", bigStub)), "500000"},
-      {"stub with a header of its own", Job(Path("out.exe"), {{good, false}}, WriteFile("fake.exe", fakeHeader)),
-       "stub"},
+      {"stub with a header of its own",
+       Job(Path("out.exe"), {{good, false}}, WriteFile("fake.exe", fakeHeader)), "stub"},
       {"output directory missing", Job(Path("nodir/out.exe"), {{good, false}}), "nodir/out.exe"},
   };
   for (const auto &c : cases) {

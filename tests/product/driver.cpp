@@ -9,246 +9,241 @@
 #include <cstdlib>
 #include <cstring>
 
-static HWND FindMeter()
-{
-    return FindWindowA("KelvraMeter", "Kelvra");
-}
+static HWND FindMeter() { return FindWindowA("KelvraMeter", "Kelvra"); }
 
 // Polls `reached` every 50 ms until it holds or timeoutMs has passed.
 template <typename Condition>
-static bool WaitFor(DWORD timeoutMs, Condition reached)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (reached()) return true;
-        if (GetTickCount() - start >= timeoutMs) return false;
-        Sleep(50);
-    }
+static bool WaitFor(DWORD timeoutMs, Condition reached) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (reached()) return true;
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(50);
+  }
 }
 
-static int WaitWindow(DWORD timeoutMs)
-{
-    if (!WaitFor(timeoutMs, [] { HWND w = FindMeter(); return w && IsWindowVisible(w); })) {
-        puts("no meter window");
-        return 1;
-    }
-    RECT rect;
-    GetClientRect(FindMeter(), &rect);
-    printf("meter window %ldx%ld\n", rect.right, rect.bottom);
-    return 0;
+static int WaitWindow(DWORD timeoutMs) {
+  if (!WaitFor(timeoutMs, [] {
+        HWND w = FindMeter();
+        return w && IsWindowVisible(w);
+      })) {
+    puts("no meter window");
+    return 1;
+  }
+  RECT rect;
+  GetClientRect(FindMeter(), &rect);
+  printf("meter window %ldx%ld\n", rect.right, rect.bottom);
+  return 0;
 }
 
-static int SendExit(DWORD timeoutMs)
-{
-    DWORD_PTR result;
-    const UINT message = RegisterWindowMessageA("KelvraExit");
-    SendMessageTimeoutA(HWND_BROADCAST, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
-    if (!WaitFor(timeoutMs, [] { return FindMeter() == nullptr; })) {
-        puts("meter window still there");
-        return 1;
-    }
-    puts("meter window gone");
-    return 0;
+static int SendExit(DWORD timeoutMs) {
+  DWORD_PTR result;
+  const UINT message = RegisterWindowMessageA("KelvraExit");
+  SendMessageTimeoutA(HWND_BROADCAST, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+  if (!WaitFor(timeoutMs, [] { return FindMeter() == nullptr; })) {
+    puts("meter window still there");
+    return 1;
+  }
+  puts("meter window gone");
+  return 0;
 }
 
-static int CountWindows()
-{
-    int count = 0;
-    for (HWND w = FindMeter(); w; w = FindWindowExA(nullptr, w, "KelvraMeter", "Kelvra")) count++;
-    printf("%d\n", count);
-    return 0;
+static int CountWindows() {
+  int count = 0;
+  for (HWND w = FindMeter(); w; w = FindWindowExA(nullptr, w, "KelvraMeter", "Kelvra")) count++;
+  printf("%d\n", count);
+  return 0;
 }
 
 // Presses a button of the dialog captioned `caption` once it appears, after
 // printing the dialog's text (a message box's text is control 0xFFFF), and
 // waits for the dialog to close if asked to.
-static int Press(const char *caption, int button, DWORD timeoutMs, bool waitClose)
-{
-    // Found before it is shown, a dialog may still lack its controls.
-    HWND box = nullptr, control = nullptr;
-    const bool ready = WaitFor(timeoutMs, [&] {
-        box = FindWindowA("#32770", caption);
-        control = box ? GetDlgItem(box, button) : nullptr;
-        return box && control && IsWindowVisible(box);
-    });
-    if (!ready) {
-        printf("no window \"%s\" with button %d\n", caption, button);
-        return 1;
-    }
-    char text[1024] = "";
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
-    if (text[0]) printf("%s\n", text);
-    fflush(stdout);
-    // Posted, not sent: the button's command may open a modal box of its own,
-    // and a sent click would not return until that one is closed too.
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(control));
-    if (!waitClose) return 0;
-    if (WaitFor(timeoutMs, [&] { return !IsWindow(box); })) return 0;
-    puts("still open");
+static int Press(const char *caption, int button, DWORD timeoutMs, bool waitClose) {
+  // Found before it is shown, a dialog may still lack its controls.
+  HWND box = nullptr, control = nullptr;
+  const bool ready = WaitFor(timeoutMs, [&] {
+    box = FindWindowA("#32770", caption);
+    control = box ? GetDlgItem(box, button) : nullptr;
+    return box && control && IsWindowVisible(box);
+  });
+  if (!ready) {
+    printf("no window \"%s\" with button %d\n", caption, button);
     return 1;
+  }
+  char text[1024] = "";
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+  if (text[0]) printf("%s\n", text);
+  fflush(stdout);
+  // Posted, not sent: the button's command may open a modal box of its own,
+  // and a sent click would not return until that one is closed too.
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(control));
+  if (!waitClose) return 0;
+  if (WaitFor(timeoutMs, [&] { return !IsWindow(box); })) return 0;
+  puts("still open");
+  return 1;
 }
 
-static int Answer(const char *answer, DWORD timeoutMs)
-{
-    const int button = strcmp(answer, "yes") == 0 ? IDYES : strcmp(answer, "no") == 0 ? IDNO : IDOK;
-    return Press("Kelvra", button, timeoutMs, true);
+static int Answer(const char *answer, DWORD timeoutMs) {
+  const int button = strcmp(answer, "yes") == 0 ? IDYES : strcmp(answer, "no") == 0 ? IDNO : IDOK;
+  return Press("Kelvra", button, timeoutMs, true);
 }
 
 static const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra";
-static const char *const ProductFiles[] = {"KELVRA.EXE", "KELVRA.HLP", "KELVRA.INI", "README.TXT", "LICENSE.TXT"};
+static const char *const ProductFiles[] = {"KELVRA.EXE", "KELVRA.HLP", "KELVRA.INI", "README.TXT",
+                                           "LICENSE.TXT"};
 static const char *const Shortcuts[] = {"Kelvra.lnk", "Kelvra Help.lnk"};
 static const char UserFile[] = "my notes.txt";
 static const char UserText[] = "the user's own words\r\n";
 
-static bool WriteText(const char *path, const char *text)
-{
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, text, DWORD(strlen(text)), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == strlen(text);
+static bool WriteText(const char *path, const char *text) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, text, DWORD(strlen(text)), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == strlen(text);
 }
 
-static bool ShortcutFolder(char *out)
-{
-    if (!SHGetSpecialFolderPathA(nullptr, out, CSIDL_PROGRAMS, TRUE)) return false;
-    strcat(out, "\\Kelvra");
-    return true;
+static bool ShortcutFolder(char *out) {
+  if (!SHGetSpecialFolderPathA(nullptr, out, CSIDL_PROGRAMS, TRUE)) return false;
+  strcat(out, "\\Kelvra");
+  return true;
 }
 
 // Lays out what an install leaves: the five files (KELVRA.EXE copied from
 // `program`), optionally a file of the user's, the Start menu folder with both
 // shortcuts, and the uninstall key naming the directory.
-static int Install(const char *directory, const char *program, bool userFile)
-{
-    char path[MAX_PATH], folder[MAX_PATH];
-    CreateDirectoryA(directory, nullptr);
-    for (const char *name : ProductFiles) {
-        snprintf(path, sizeof(path), "%s\\%s", directory, name);
-        const bool ok = strcmp(name, "KELVRA.EXE") == 0 ? CopyFileA(program, path, FALSE) != 0 : WriteText(path, name);
-        if (!ok) return printf("cannot write %s\n", path), 1;
-    }
-    snprintf(path, sizeof(path), "%s\\%s", directory, UserFile);
-    if (userFile ? !WriteText(path, UserText) : !DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND)
-        return printf("cannot write %s\n", path), 1;
-    if (!ShortcutFolder(folder)) return puts("no Programs folder"), 1;
-    CreateDirectoryA(folder, nullptr);
-    for (const char *name : Shortcuts) {
-        snprintf(path, sizeof(path), "%s\\%s", folder, name);
-        if (!WriteText(path, "shortcut")) return printf("cannot write %s\n", path), 1;
-    }
-    HKEY key;
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) != ERROR_SUCCESS) return puts("cannot create key"), 1;
-    snprintf(path, sizeof(path), "\"%s\\KELVRA.EXE\" /UNINSTALL", directory);
-    RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE *)"Kelvra", 7);
-    RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE *)path, DWORD(strlen(path) + 1));
-    RegCloseKey(key);
-    puts("installed");
-    return 0;
+static int Install(const char *directory, const char *program, bool userFile) {
+  char path[MAX_PATH], folder[MAX_PATH];
+  CreateDirectoryA(directory, nullptr);
+  for (const char *name : ProductFiles) {
+    snprintf(path, sizeof(path), "%s\\%s", directory, name);
+    const bool ok =
+        strcmp(name, "KELVRA.EXE") == 0 ? CopyFileA(program, path, FALSE) != 0 : WriteText(path, name);
+    if (!ok) return printf("cannot write %s\n", path), 1;
+  }
+  snprintf(path, sizeof(path), "%s\\%s", directory, UserFile);
+  if (userFile ? !WriteText(path, UserText) : !DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND)
+    return printf("cannot write %s\n", path), 1;
+  if (!ShortcutFolder(folder)) return puts("no Programs folder"), 1;
+  CreateDirectoryA(folder, nullptr);
+  for (const char *name : Shortcuts) {
+    snprintf(path, sizeof(path), "%s\\%s", folder, name);
+    if (!WriteText(path, "shortcut")) return printf("cannot write %s\n", path), 1;
+  }
+  HKEY key;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) != ERROR_SUCCESS)
+    return puts("cannot create key"), 1;
+  snprintf(path, sizeof(path), "\"%s\\KELVRA.EXE\" /UNINSTALL", directory);
+  RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE *)"Kelvra", 7);
+  RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE *)path, DWORD(strlen(path) + 1));
+  RegCloseKey(key);
+  puts("installed");
+  return 0;
 }
 
-static const char *Presence(const char *path)
-{
-    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? "absent" : "present";
+static const char *Presence(const char *path) {
+  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? "absent" : "present";
 }
 
 // One line per thing an uninstall may touch, for the script to compare.
-static int State(const char *directory)
-{
-    char path[MAX_PATH], folder[MAX_PATH];
-    for (const char *name : ProductFiles) {
-        snprintf(path, sizeof(path), "%s\\%s", directory, name);
-        printf("%s %s\n", name, Presence(path));
-    }
-    snprintf(path, sizeof(path), "%s\\%s", directory, UserFile);
-    char text[64] = "";
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD got = 0;
-    if (file != INVALID_HANDLE_VALUE) {
-        ReadFile(file, text, sizeof(text) - 1, &got, nullptr);
-        CloseHandle(file);
-    }
-    text[got] = '\0';
-    printf("user file %s%s\n", Presence(path), file == INVALID_HANDLE_VALUE ? "" : strcmp(text, UserText) == 0 ? ", intact" : ", changed");
-    printf("directory %s\n", Presence(directory));
-    if (!ShortcutFolder(folder)) return puts("no Programs folder"), 1;
-    for (const char *name : Shortcuts) {
-        snprintf(path, sizeof(path), "%s\\%s", folder, name);
-        printf("shortcut %s %s\n", name, Presence(path));
-    }
-    printf("shortcut folder %s\n", Presence(folder));
-    HKEY key;
-    const bool keyThere = RegOpenKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) == ERROR_SUCCESS;
-    if (keyThere) RegCloseKey(key);
-    printf("uninstall key %s\n", keyThere ? "present" : "absent");
-    // Helpers left in the temporary directory would be litter.
-    char pattern[MAX_PATH];
-    GetTempPathA(sizeof(pattern), pattern);
-    strcat(pattern, "KelvraCleanup*");
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    printf("cleanup helper %s\n", search == INVALID_HANDLE_VALUE ? "absent" : "present");
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    return 0;
+static int State(const char *directory) {
+  char path[MAX_PATH], folder[MAX_PATH];
+  for (const char *name : ProductFiles) {
+    snprintf(path, sizeof(path), "%s\\%s", directory, name);
+    printf("%s %s\n", name, Presence(path));
+  }
+  snprintf(path, sizeof(path), "%s\\%s", directory, UserFile);
+  char text[64] = "";
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD got = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    ReadFile(file, text, sizeof(text) - 1, &got, nullptr);
+    CloseHandle(file);
+  }
+  text[got] = '\0';
+  printf("user file %s%s\n", Presence(path),
+         file == INVALID_HANDLE_VALUE  ? ""
+         : strcmp(text, UserText) == 0 ? ", intact"
+                                       : ", changed");
+  printf("directory %s\n", Presence(directory));
+  if (!ShortcutFolder(folder)) return puts("no Programs folder"), 1;
+  for (const char *name : Shortcuts) {
+    snprintf(path, sizeof(path), "%s\\%s", folder, name);
+    printf("shortcut %s %s\n", name, Presence(path));
+  }
+  printf("shortcut folder %s\n", Presence(folder));
+  HKEY key;
+  const bool keyThere = RegOpenKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) == ERROR_SUCCESS;
+  if (keyThere) RegCloseKey(key);
+  printf("uninstall key %s\n", keyThere ? "present" : "absent");
+  // Helpers left in the temporary directory would be litter.
+  char pattern[MAX_PATH];
+  GetTempPathA(sizeof(pattern), pattern);
+  strcat(pattern, "KelvraCleanup*");
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  printf("cleanup helper %s\n", search == INVALID_HANDLE_VALUE ? "absent" : "present");
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  return 0;
 }
 
 // Keeps a file open without sharing for a while, as another program might.
-static int Hold(const char *path, DWORD ms)
-{
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return printf("cannot open %s\n", path), 1;
-    puts("holding");
-    fflush(stdout);
-    Sleep(ms);
-    CloseHandle(file);
-    return 0;
+static int Hold(const char *path, DWORD ms) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return printf("cannot open %s\n", path), 1;
+  puts("holding");
+  fflush(stdout);
+  Sleep(ms);
+  CloseHandle(file);
+  return 0;
 }
 
 // Drives `rounds` samples and repaints through the meter and reports its GDI
 // object count before and after; a leak shows as growth.
-static int GdiCount(int rounds)
-{
-    HWND meter = FindMeter();
-    if (!meter) {
-        puts("no meter window");
-        return 1;
-    }
-    DWORD processId = 0;
-    GetWindowThreadProcessId(meter, &processId);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
-    if (!process) {
-        puts("cannot open the meter process");
-        return 1;
-    }
-    const DWORD before = GetGuiResources(process, GR_GDIOBJECTS);
-    for (int i = 0; i < rounds; i++) {
-        SendMessageA(meter, WM_TIMER, 1, 0);
-        RedrawWindow(meter, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    }
-    const DWORD after = GetGuiResources(process, GR_GDIOBJECTS);
-    CloseHandle(process);
-    printf("gdi objects %lu -> %lu after %d updates\n", before, after, rounds);
-    return 0;
+static int GdiCount(int rounds) {
+  HWND meter = FindMeter();
+  if (!meter) {
+    puts("no meter window");
+    return 1;
+  }
+  DWORD processId = 0;
+  GetWindowThreadProcessId(meter, &processId);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+  if (!process) {
+    puts("cannot open the meter process");
+    return 1;
+  }
+  const DWORD before = GetGuiResources(process, GR_GDIOBJECTS);
+  for (int i = 0; i < rounds; i++) {
+    SendMessageA(meter, WM_TIMER, 1, 0);
+    RedrawWindow(meter, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  }
+  const DWORD after = GetGuiResources(process, GR_GDIOBJECTS);
+  CloseHandle(process);
+  printf("gdi objects %lu -> %lu after %d updates\n", before, after, rounds);
+  return 0;
 }
 
-int main(int argc, char **argv)
-{
-    if (argc < 2) {
-        puts("usage: driver wait-window|send-exit|count|answer|press|install|state|hold|gdi ...");
-        return 2;
-    }
-    const char *command = argv[1];
-    const DWORD timeoutMs = argc == 3 ? DWORD(atoi(argv[2])) : 10000;
-    if (strcmp(command, "wait-window") == 0) return WaitWindow(timeoutMs);
-    if (strcmp(command, "send-exit") == 0) return SendExit(timeoutMs);
-    if (strcmp(command, "count") == 0) return CountWindows();
-    if (strcmp(command, "answer") == 0 && argc > 2) return Answer(argv[2], argc > 3 ? DWORD(atoi(argv[3])) : 10000);
-    if (strcmp(command, "press") == 0 && argc > 4) return Press(argv[2], atoi(argv[3]), DWORD(atoi(argv[4])), false);
-    if (strcmp(command, "install") == 0 && argc > 3) return Install(argv[2], argv[3], argc < 5 || strcmp(argv[4], "--no-user-file") != 0);
-    if (strcmp(command, "hold") == 0 && argc > 3) return Hold(argv[2], DWORD(atoi(argv[3])));
-    if (strcmp(command, "state") == 0 && argc > 2) return State(argv[2]);
-    if (strcmp(command, "gdi") == 0) return GdiCount(argc > 2 ? atoi(argv[2]) : 1000);
-    puts("unknown command");
+int main(int argc, char **argv) {
+  if (argc < 2) {
+    puts("usage: driver wait-window|send-exit|count|answer|press|install|state|hold|gdi ...");
     return 2;
+  }
+  const char *command = argv[1];
+  const DWORD timeoutMs = argc == 3 ? DWORD(atoi(argv[2])) : 10000;
+  if (strcmp(command, "wait-window") == 0) return WaitWindow(timeoutMs);
+  if (strcmp(command, "send-exit") == 0) return SendExit(timeoutMs);
+  if (strcmp(command, "count") == 0) return CountWindows();
+  if (strcmp(command, "answer") == 0 && argc > 2)
+    return Answer(argv[2], argc > 3 ? DWORD(atoi(argv[3])) : 10000);
+  if (strcmp(command, "press") == 0 && argc > 4)
+    return Press(argv[2], atoi(argv[3]), DWORD(atoi(argv[4])), false);
+  if (strcmp(command, "install") == 0 && argc > 3)
+    return Install(argv[2], argv[3], argc < 5 || strcmp(argv[4], "--no-user-file") != 0);
+  if (strcmp(command, "hold") == 0 && argc > 3) return Hold(argv[2], DWORD(atoi(argv[3])));
+  if (strcmp(command, "state") == 0 && argc > 2) return State(argv[2]);
+  if (strcmp(command, "gdi") == 0) return GdiCount(argc > 2 ? atoi(argv[2]) : 1000);
+  puts("unknown command");
+  return 2;
 }

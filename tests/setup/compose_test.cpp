@@ -20,7 +20,7 @@ TEST(MakeDefaultDestination, KeepsTheFirstTwoCharactersOfTheWindowsDirectory) {
       {"D:\\Windows", "D:\\Program Files\\Kelvra"},
       {"\\\\server\\share\\windows", "\\\\\\Program Files\\Kelvra"},
       {"E:", "E:\\Program Files\\Kelvra"},
-      {"", "C:\\Program Files\\Kelvra"},   // the system did not tell
+      {"", "C:\\Program Files\\Kelvra"},  // the system did not tell
       {"X", "C:\\Program Files\\Kelvra"},
   };
   for (const Case &c : cases) {
@@ -121,8 +121,8 @@ TEST(BuildProgramCommand, FailsCleanlyWhenTheBufferIsTooSmall) {
 TEST(ComposeShortcutPaths, BuildsLinkAndTarget) {
   char link[PathCapacity], target[PathCapacity];
   const char *programs = "C:\\Users\\u\\Start Menu\\Programs\\Kelvra";
-  ASSERT_TRUE(ComposeShortcutPaths(programs, "C:\\Program Files\\Kelvra\\", "KELVRA.HLP",
-                                   "Kelvra Help", link, target));
+  ASSERT_TRUE(ComposeShortcutPaths(programs, "C:\\Program Files\\Kelvra\\", "KELVRA.HLP", "Kelvra Help", link,
+                                   target));
   EXPECT_STREQ("C:\\Users\\u\\Start Menu\\Programs\\Kelvra\\Kelvra Help.lnk", link);
   EXPECT_STREQ("C:\\Program Files\\Kelvra\\KELVRA.HLP", target);
 
@@ -136,11 +136,11 @@ TEST(ComposeShortcutPaths, SkipsAnUnknownFolderOrAPathThatWouldNotFit) {
   EXPECT_STREQ("", link);  // never "\Kelvra.lnk" in the root of a drive
 
   std::string deepFolder = "C:\\" + std::string(250, 'p');
-  EXPECT_FALSE(ComposeShortcutPaths(deepFolder.c_str(), "C:\\Kelvra\\", "KELVRA.HLP",
-                                    "Kelvra Help", link, target));
+  EXPECT_FALSE(
+      ComposeShortcutPaths(deepFolder.c_str(), "C:\\Kelvra\\", "KELVRA.HLP", "Kelvra Help", link, target));
   std::string deepTarget = "C:\\" + std::string(250, 't') + "\\";
-  EXPECT_FALSE(ComposeShortcutPaths("C:\\P\\Kelvra", deepTarget.c_str(), "KELVRA.HLP",
-                                    "Kelvra Help", link, target));
+  EXPECT_FALSE(
+      ComposeShortcutPaths("C:\\P\\Kelvra", deepTarget.c_str(), "KELVRA.HLP", "Kelvra Help", link, target));
   EXPECT_STREQ("", link);
 }
 
@@ -160,16 +160,16 @@ TEST(ExtractFailureMessage, GroupsCodesIntoThreeMessages) {
 // A packed bitmap: 40-byte header, then count colour-table entries.
 std::vector<unsigned char> PackedBitmap(unsigned bitCount, unsigned clrUsed, unsigned tableEntries) {
   std::vector<unsigned char> bitmap(40 + 4 * tableEntries, 0);
-  bitmap[0] = 40;                         // biSize
-  bitmap[12] = 1;                         // biPlanes
+  bitmap[0] = 40;  // biSize
+  bitmap[12] = 1;  // biPlanes
   bitmap[14] = static_cast<unsigned char>(bitCount);
-  bitmap[32] = clrUsed & 0xFF;            // biClrUsed
+  bitmap[32] = clrUsed & 0xFF;  // biClrUsed
   bitmap[33] = (clrUsed >> 8) & 0xFF;
   for (unsigned i = 0; i < tableEntries; i++) {
-    bitmap[40 + 4 * i + 0] = static_cast<unsigned char>(i);        // blue
-    bitmap[40 + 4 * i + 1] = static_cast<unsigned char>(i + 1);    // green
-    bitmap[40 + 4 * i + 2] = static_cast<unsigned char>(i + 2);    // red
-    bitmap[40 + 4 * i + 3] = 0xAA;                                 // reserved
+    bitmap[40 + 4 * i + 0] = static_cast<unsigned char>(i);      // blue
+    bitmap[40 + 4 * i + 1] = static_cast<unsigned char>(i + 1);  // green
+    bitmap[40 + 4 * i + 2] = static_cast<unsigned char>(i + 2);  // red
+    bitmap[40 + 4 * i + 3] = 0xAA;                               // reserved
   }
   return bitmap;
 }
@@ -179,11 +179,7 @@ TEST(PictureColourCount, FollowsBitDepthUnlessColoursUsedIsSet) {
     unsigned bitCount, clrUsed, count;
     std::size_t pixelOffset;
   } cases[] = {
-      {8, 0, 256, 40 + 1024},
-      {4, 0, 16, 40 + 64},
-      {1, 0, 2, 40 + 8},
-      {8, 100, 100, 40 + 400},
-      {24, 0, 0, 40},
+      {8, 0, 256, 40 + 1024}, {4, 0, 16, 40 + 64}, {1, 0, 2, 40 + 8}, {8, 100, 100, 40 + 400}, {24, 0, 0, 40},
   };
   for (const Case &c : cases) {
     std::vector<unsigned char> bitmap = PackedBitmap(c.bitCount, c.clrUsed, 0);
@@ -200,10 +196,10 @@ TEST(FillPaletteEntries, SwapsRedAndBlueAndClearsFlags) {
   bitmap[40 + 3] = 0x00;  // reserved
   std::vector<unsigned char> entries(4 * 256, 0xEE);
   FillPaletteEntries(bitmap.data(), 256, entries.data());
-  EXPECT_EQ(0x30, entries[0]);  // peRed
-  EXPECT_EQ(0x20, entries[1]);  // peGreen
-  EXPECT_EQ(0x10, entries[2]);  // peBlue
-  EXPECT_EQ(0x00, entries[3]);  // peFlags
+  EXPECT_EQ(0x30, entries[0]);            // peRed
+  EXPECT_EQ(0x20, entries[1]);            // peGreen
+  EXPECT_EQ(0x10, entries[2]);            // peBlue
+  EXPECT_EQ(0x00, entries[3]);            // peFlags
   EXPECT_EQ(0x01, entries[4 * 255 + 0]);  // red of the last entry: (255 + 2) mod 256
   EXPECT_EQ(0, entries[4 * 255 + 1]);
   EXPECT_EQ(255, entries[4 * 255 + 2]);

@@ -14,22 +14,19 @@ extern const char *builtStubPath;
 namespace {
 
 class SetupDialogTest : public testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ASSERT_NE(nullptr, builtStubPath);
     stub = LoadLibraryExA(builtStubPath, NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, stub);
     setupState.instance = stub;
     dialog = CreateDialogParamA(stub, MAKEINTRESOURCEA(IDD_SETUP), NULL, SetupDialogProc, 0);
-    if (dialog == NULL)
-      GTEST_SKIP() << "no window station (Wine without a display)";
+    if (dialog == NULL) GTEST_SKIP() << "no window station (Wine without a display)";
   }
   void TearDown() override {
-    if (dialog != NULL)
-      DestroyWindow(dialog);
+    if (dialog != NULL) DestroyWindow(dialog);
     setupState.instance = GetModuleHandleA(NULL);
-    if (stub != NULL)
-      FreeLibrary(stub);
+    if (stub != NULL) FreeLibrary(stub);
   }
   std::string BoxText() {
     char text[1024] = "";
@@ -62,8 +59,6 @@ TEST_F(SetupDialogTest, ReadsAtMost259CharactersSoTheNulFits) {
   EXPECT_EQ(DestinationCheck::TooLong, PrepareWorkingPath(setupState.destination, working));
 }
 
-TEST_F(SetupDialogTest, SetsTheSetupIconOnTheDialog) {
-  EXPECT_NE(0u, GetClassLongPtrA(dialog, GCLP_HICON));
-}
+TEST_F(SetupDialogTest, SetsTheSetupIconOnTheDialog) { EXPECT_NE(0u, GetClassLongPtrA(dialog, GCLP_HICON)); }
 
 }  // namespace

@@ -83,10 +83,9 @@ constexpr int PaintsBeyondHandleTable = 70000;
 
 TEST(PaintPicture, LeavesNoGdiObjectsBehind) {
   setupState.instance = GetModuleHandleA(NULL);
-  HWND control = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE | SS_OWNERDRAW, 0, 0, 120,
-                                 290, NULL, NULL, setupState.instance, NULL);
-  if (control == NULL)
-    GTEST_SKIP() << "no window station (Wine without a display)";
+  HWND control = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE | SS_OWNERDRAW, 0, 0, 120, 290, NULL,
+                                 NULL, setupState.instance, NULL);
+  if (control == NULL) GTEST_SKIP() << "no window station (Wine without a display)";
   PaintPicture(control);  // the first paint may allocate lasting system objects
   DWORD before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
   if (before == 0 && sizeof(void *) == 4) {
@@ -94,8 +93,7 @@ TEST(PaintPicture, LeavesNoGdiObjectsBehind) {
     GTEST_SKIP() << "too slow under emulated 32-bit Wine; the 64-bit build runs this check";
   }
   int paints = before != 0 ? 25 : PaintsBeyondHandleTable;
-  for (int i = 0; i < paints; i++)
-    PaintPicture(control);
+  for (int i = 0; i < paints; i++) PaintPicture(control);
   EXPECT_EQ(before, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
 
   HPALETTE palette = NULL;

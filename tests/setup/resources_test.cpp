@@ -30,16 +30,13 @@ struct TemplateReader {
   // A string, or "#n" for an ordinal (0xFFFF followed by n).
   std::string Text() {
     WORD first = Word();
-    if (first == 0xFFFF)
-      return "#" + std::to_string(Word());
+    if (first == 0xFFFF) return "#" + std::to_string(Word());
     std::string text;
-    for (WORD c = first; c != 0; c = Word())
-      text += static_cast<char>(c);
+    for (WORD c = first; c != 0; c = Word()) text += static_cast<char>(c);
     return text;
   }
   void AlignDword(const BYTE *base) {
-    while ((at - base) % 4 != 0)
-      at++;
+    while ((at - base) % 4 != 0) at++;
   }
 };
 
@@ -64,28 +61,24 @@ const ControlRow Controls[8] = {
     {IDC_DESTINATION, "#129", "", 98, 116, 163, 14,
      WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
     {IDC_BROWSE, "#128", "Browse...", 210, 134, 52, 15, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON},
-    {-1, "#130", "Select destination directory:", 99, 107, 88, 8,
-     WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT},
+    {-1, "#130", "Select destination directory:", 99, 107, 88, 8, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT},
     {IDC_PICTURE, "#130", "", 7, 7, 79, 174, WS_CHILD | WS_VISIBLE | SS_SUNKEN | SS_OWNERDRAW},
 };
 
 class StubResources : public testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ASSERT_NE(nullptr, builtStubPath) << "pass the built stub's path as the first argument";
     module = LoadLibraryExA(builtStubPath, NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module) << builtStubPath;
   }
   void TearDown() override {
-    if (module != NULL)
-      FreeLibrary(module);
+    if (module != NULL) FreeLibrary(module);
   }
   const BYTE *Find(int id, LPCSTR type, DWORD *size = nullptr) {
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), type);
-    if (found == NULL)
-      return nullptr;
-    if (size != nullptr)
-      *size = SizeofResource(module, found);
+    if (found == NULL) return nullptr;
+    if (size != nullptr) *size = SizeofResource(module, found);
     return static_cast<const BYTE *>(LockResource(LoadResource(module, found)));
   }
   HMODULE module = NULL;
@@ -95,8 +88,8 @@ TEST_F(StubResources, DialogMatchesTheLayoutControlByControl) {
   const BYTE *base = Find(IDD_SETUP, RT_DIALOG);
   ASSERT_NE(nullptr, base);
   TemplateReader in = {base};
-  EXPECT_EQ(DWORD(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER |
-                  DS_SETFONT | DS_3DLOOK),
+  EXPECT_EQ(DWORD(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER | DS_SETFONT |
+                  DS_3DLOOK),
             in.Dword());
   EXPECT_EQ(0u, in.Dword());  // extended style
   ASSERT_EQ(8, in.Word());    // controls
@@ -104,10 +97,10 @@ TEST_F(StubResources, DialogMatchesTheLayoutControlByControl) {
   EXPECT_EQ(0, in.Word());    // y
   EXPECT_EQ(275, in.Word());
   EXPECT_EQ(188, in.Word());
-  EXPECT_EQ("", in.Text());   // no menu
-  EXPECT_EQ("", in.Text());   // default class
+  EXPECT_EQ("", in.Text());  // no menu
+  EXPECT_EQ("", in.Text());  // default class
   EXPECT_EQ("Kelvra 2.0 Setup", in.Text());
-  EXPECT_EQ(8, in.Word());    // points
+  EXPECT_EQ(8, in.Word());  // points
   EXPECT_EQ("MS Sans Serif", in.Text());
 
   for (const ControlRow &row : Controls) {
@@ -133,16 +126,16 @@ TEST_F(StubResources, IconGroupHoldsOne32By32SixteenColourImageAsIconOne) {
   ASSERT_EQ(6u + 14u, size);  // header and one entry
   TemplateReader in = {group};
   EXPECT_EQ(0, in.Word());
-  EXPECT_EQ(1, in.Word());    // icons
-  EXPECT_EQ(1, in.Word());    // images
+  EXPECT_EQ(1, in.Word());  // icons
+  EXPECT_EQ(1, in.Word());  // images
   EXPECT_EQ(32, in.at[0]);
   EXPECT_EQ(32, in.at[1]);
   EXPECT_EQ(16, in.at[2]);
   in.at += 4;
-  EXPECT_EQ(1, in.Word());    // planes
-  EXPECT_EQ(4, in.Word());    // bits per pixel
+  EXPECT_EQ(1, in.Word());  // planes
+  EXPECT_EQ(4, in.Word());  // bits per pixel
   in.Dword();
-  EXPECT_EQ(1, in.Word());    // icon id
+  EXPECT_EQ(1, in.Word());  // icon id
 
   const BYTE *image = Find(1, RT_ICON);
   ASSERT_NE(nullptr, image);

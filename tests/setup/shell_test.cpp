@@ -22,7 +22,7 @@ std::string ReadStringValue(HKEY key, const char *name, DWORD *bytes) {
 }
 
 class RegisterUninstallTest : public testing::Test {
-protected:
+ protected:
   void SetUp() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey); }
   void TearDown() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey); }
 };
@@ -51,8 +51,7 @@ TEST_F(RegisterUninstallTest, ASecondInstallRewritesTheCommand) {
   HKEY key = NULL;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, KEY_READ, &key));
   DWORD bytes = 0;
-  EXPECT_EQ("\"D:\\Tools\\Kelvra\\KELVRA.EXE\" /UNINSTALL",
-            ReadStringValue(key, "UninstallString", &bytes));
+  EXPECT_EQ("\"D:\\Tools\\Kelvra\\KELVRA.EXE\" /UNINSTALL", ReadStringValue(key, "UninstallString", &bytes));
   RegCloseKey(key);
 }
 
@@ -76,8 +75,7 @@ LinkContents ReadLink(const std::string &file) {
   IShellLinkA *link = NULL;
   contents.hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                  reinterpret_cast<void **>(&link));
-  if (FAILED(contents.hr))
-    return contents;
+  if (FAILED(contents.hr)) return contents;
   IPersistFile *persist = NULL;
   contents.hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void **>(&persist));
   if (SUCCEEDED(contents.hr)) {
@@ -99,15 +97,15 @@ LinkContents ReadLink(const std::string &file) {
 // Shortcuts need real targets to read back the same everywhere; they live
 // in a fresh directory under the temporary folder.
 class StartMenuShortcutTest : public testing::Test {
-protected:
+ protected:
   void SetUp() override {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     destination = std::string(temp) + "kelvra shortcut test\\";
     CreateDirectoryA(destination.c_str(), NULL);
     for (const char *name : {ProgramFile, HelpFile}) {
-      HANDLE file = CreateFileA((destination + name).c_str(), GENERIC_WRITE, 0, NULL,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+      HANDLE file = CreateFileA((destination + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, NULL);
       CloseHandle(file);
     }
     char programs[PathCapacity];

@@ -8,8 +8,7 @@ const char *builtStubPath = nullptr;
 
 int main(int argc, char **argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (argc > 1)
-    builtStubPath = argv[1];
+  if (argc > 1) builtStubPath = argv[1];
   CoInitialize(NULL);
   int failed = RUN_ALL_TESTS();
   CoUninitialize();
