@@ -190,3 +190,12 @@ bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t ca
   return BuildProgramCommand(directory, program, sizeof program) &&
          JoinPath(out, capacity, program, UninstallSwitch, " /S");
 }
+
+bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity) {
+  std::size_t length = std::strlen(directory);
+  if (length > 1 && directory[length - 1] == '\\' && directory[length - 2] != ':') length--;
+  if (length + 1 > capacity) return false;
+  std::memcpy(out, directory, length);
+  out[length] = '\0';
+  return true;
+}

@@ -74,5 +74,14 @@ std::size_t FullPathRootLength(const char *path);
 // Size in the uninstall entry's unit: kilobytes, rounded up.
 std::uint32_t KilobytesFor(std::uint64_t bytes);
 
+// The uninstall entry's description of the product.
+constexpr const char *ProductVersionText = "2.0";
+constexpr const char *PublisherName = "The Kelvra Authors";
+
+// The destination as the uninstall entry records it: no trailing backslash,
+// except after a drive (C:\ stays: "C:" would name a current directory).
+// False when it would not fit capacity bytes.
+bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity);
+
 // "\"<directory>KELVRA.EXE\" /UNINSTALL /S"; directory ends in '\'.
 bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t capacity);

@@ -1,6 +1,7 @@
 // The setup run and its one dialog: the exit broadcast to a running Kelvra,
 // the destination box with its default, Browse, Install and the abort
-// question. The install itself is InstallToDirectory's.
+// question. The install itself is InstallToDirectory's, or in the
+// unattended mode InstallSilently's, which shows nothing.
 #include "setup.h"
 
 #include <shlobj.h>
@@ -13,14 +14,19 @@ SetupState setupState;
 // hung window elsewhere on the desktop does not keep the dialog away.
 constexpr UINT ExitBroadcastTimeoutMs = 5000;
 
-int RunSetup() {
+int RunSetup(bool silent) {
   CoInitialize(NULL);
   UINT exitMessage = RegisterWindowMessageA(ExitMessageName);
   if (exitMessage != 0)
     SendMessageTimeoutA(HWND_BROADCAST, exitMessage, 0, 0, SMTO_ABORTIFHUNG, ExitBroadcastTimeoutMs, NULL);
-  DialogBoxParamA(setupState.instance, MAKEINTRESOURCEA(IDD_SETUP), NULL, SetupDialogProc, 0);
+  if (silent) {
+    setupState.exitCode = InstallSilently();
+  } else {
+    setupState.exitCode = ExitFailed;  // stays so when the dialog cannot open
+    DialogBoxParamA(setupState.instance, MAKEINTRESOURCEA(IDD_SETUP), NULL, SetupDialogProc, 0);
+  }
   CoUninitialize();
-  return 0;
+  return setupState.exitCode;
 }
 
 // Copies the destination box into the shared buffer. The box takes any
@@ -36,7 +42,13 @@ void ReadDestinationBox(HWND dialog) {
   buffer[copied] = '\0';
 }
 
+// The /D= destination when one was given, else the proposed one.
 static void ShowDefaultDestination(HWND dialog) {
+  if (setupState.options.haveDestination) {
+    SendDlgItemMessageA(dialog, IDC_DESTINATION, WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(setupState.options.destination));
+    return;
+  }
   char windowsDir[PathCapacity];
   UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
   if (length == 0 || length >= sizeof windowsDir) windowsDir[0] = '\0';
@@ -50,12 +62,14 @@ static BOOL OnCommand(HWND dialog, WORD id) {
     case IDOK:
       ReadDestinationBox(dialog);
       if (InstallToDirectory(dialog) == 0) return FALSE;
+      setupState.exitCode = ExitInstalled;
       EndDialog(dialog, 0);
       return TRUE;
     case IDCANCEL:
       if (MessageBoxA(dialog, AbortQuestionText, SetupCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) !=
           IDYES)
         return FALSE;
+      setupState.exitCode = ExitCancelled;  // also after a failed attempt: the user chose to stop
       EndDialog(dialog, 0);
       return TRUE;
     case IDC_BROWSE:

@@ -1,9 +1,21 @@
-// The install sequence behind the Install button: check the destination,
-// create and enter it, extract the appended archive, then register the
-// product and start it. It never removes anything, also after a failure.
+// The install sequence, behind the Install button and in the unattended
+// mode: check the destination, create and enter it, extract the appended
+// archive, then register the product. The interactive sequence tells the
+// user the outcome and starts the program; the unattended one shows nothing
+// and leaves the outcome to its exit code and the log. Neither removes
+// anything it did not create in this run, also after a failure.
 #include "setup.h"
 
+#include <shlobj.h>
+
 #include "extract.h"
+
+enum class InstallStep {
+  Done,            // files extracted; working path ends in '\'
+  BadDestination,  // refused as typed or given
+  CannotCreate,    // the directory cannot be created or entered
+  ExtractFailed,   // the archive's result says why
+};
 
 static void ShowMessage(HWND dialog, const char *text, UINT icon) {
   MessageBoxA(dialog, text, SetupCaption, MB_OK | icon);
@@ -21,33 +33,153 @@ static bool CanEnterDirectory(const char *directory) {
   return entered;
 }
 
+// A deployment names a full path whose parents may not exist yet: creates
+// each missing directory below the root. When one cannot be made, or the
+// last cannot be entered, removes again those made here, deepest first, so
+// that a refused destination leaves nothing behind.
+static bool CreateDirectoryTree(const char *path) {
+  std::size_t root = FullPathRootLength(path);
+  if (root == 0) return false;
+  char partial[PathCapacity];
+  lstrcpynA(partial, path, sizeof partial);
+  char *made[PathCapacity / 2];  // the end of each directory made, in order
+  int madeCount = 0;
+  bool failed = false;
+  char *componentStart = partial + root;
+  for (char *p = componentStart;; p = CharNextA(p)) {
+    if (*p != '\\' && *p != '\0') continue;
+    if (p != componentStart) {
+      char saved = *p;
+      *p = '\0';
+      if (CreateDirectoryA(partial, NULL))
+        made[madeCount++] = p;
+      else if (GetLastError() != ERROR_ALREADY_EXISTS)
+        failed = true;
+      *p = saved;
+    }
+    if (failed || *p == '\0') break;
+    componentStart = p + 1;
+  }
+  if (!failed && CanEnterDirectory(path)) return true;
+  while (madeCount > 0) {
+    *made[--madeCount] = '\0';
+    RemoveDirectoryA(partial);
+  }
+  return false;
+}
+
+// The steps both modes share. working: PathCapacity bytes, the destination
+// with its final backslash once accepted. The interactive mode keeps its
+// rule of creating the last directory only; the unattended one takes full
+// paths only and creates the parents.
+static InstallStep InstallFiles(const char *destinationText, bool silent, char *working,
+                                ExtractResult *result) {
+  *result = XR_OK;
+  LogLine("destination: %s", destinationText);
+  if (PrepareWorkingPath(destinationText, working) != DestinationCheck::Ok)
+    return InstallStep::BadDestination;
+  if (silent) {
+    if (FullPathRootLength(working) == 0) return InstallStep::BadDestination;
+    if (!CreateDirectoryTree(working)) return InstallStep::CannotCreate;
+  } else {
+    CreateDirectoryA(working, NULL);  // may exist already: entering it decides
+    if (!CanEnterDirectory(working)) return InstallStep::CannotCreate;
+  }
+  JoinPath(working, PathCapacity, working, "\\");  // fits: checked above
+  *result = ExtractArchive(setupState.setupPath, working);
+  return *result == XR_OK ? InstallStep::Done : InstallStep::ExtractFailed;
+}
+
+static const char *StepMessage(InstallStep step, ExtractResult result) {
+  switch (step) {
+    case InstallStep::Done:
+      return SuccessText;
+    case InstallStep::BadDestination:
+      return InvalidDestinationText;
+    case InstallStep::CannotCreate:
+      return CannotCreateText;
+    case InstallStep::ExtractFailed:
+      break;
+  }
+  return ExtractFailureMessage(result);
+}
+
+static void LogFailure(InstallStep step, ExtractResult result) {
+  if (step == InstallStep::ExtractFailed)
+    LogLine("failed: %s 0x%08lX: %s", ExtractResultName(result), static_cast<unsigned long>(result),
+            StepMessage(step, result));
+  else
+    LogLine("failed: %s", StepMessage(step, result));
+}
+
+struct MeasuredEntries {
+  const char *directory;  // the destination, ending in '\'
+  ULONGLONG bytes;        // sum of the installed files' sizes on disk
+};
+
+static void MeasureEntry(const ArchiveEntryInfo *entry, void *context) {
+  auto *measured = static_cast<MeasuredEntries *>(context);
+  char path[PathCapacity];
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!JoinPath(path, sizeof path, measured->directory, entry->fileName) ||
+      !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+    LogLine("installed: %s (size unknown)", entry->fileName);
+    return;
+  }
+  ULONGLONG size = (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  measured->bytes += size;
+  LogLine("installed: %s (%lu bytes)", path, static_cast<unsigned long>(size));
+}
+
+// Shortcuts and uninstall entry. The sizes are those on disk, text files
+// with their line ends as written, which is what Apps & Features shows.
+static void RegisterProduct(char *working, int programsFolder) {
+  MeasuredEntries measured = {working, 0};
+  ListArchive(setupState.setupPath, MeasureEntry, &measured);
+  HRESULT program = CreateStartMenuShortcut(programsFolder, working, ProgramFile, ProgramShortcut);
+  HRESULT help = CreateStartMenuShortcut(programsFolder, working, HelpFile, HelpShortcut);
+  char folder[PathCapacity];
+  GetProgramsFolder(programsFolder, folder);
+  LogLine("shortcuts in %s: %s 0x%08lX, %s 0x%08lX", folder, ProgramShortcut,
+          static_cast<unsigned long>(program), HelpShortcut, static_cast<unsigned long>(help));
+  int registered = RegisterUninstall(working, KilobytesFor(measured.bytes));
+  LogLine("uninstall entry: %s", registered ? "written" : "NOT written");
+}
+
 // The destination comes from the user, typed or browsed; this is where it
 // is checked. Returns 1 on success; 0 after one message box.
 int InstallToDirectory(HWND dialog) {
   char working[PathCapacity];
-  if (PrepareWorkingPath(setupState.destination, working) != DestinationCheck::Ok) {
-    ShowMessage(dialog, InvalidDestinationText, MB_ICONEXCLAMATION);
+  ExtractResult result;
+  InstallStep step = InstallFiles(setupState.destination, false, working, &result);
+  if (step != InstallStep::Done) {
+    LogFailure(step, result);
+    ShowMessage(dialog, StepMessage(step, result),
+                step == InstallStep::BadDestination ? MB_ICONEXCLAMATION : MB_ICONHAND);
     return 0;
   }
-  CreateDirectoryA(working, NULL);  // may exist already: entering it decides
-  if (!CanEnterDirectory(working)) {
-    ShowMessage(dialog, CannotCreateText, MB_ICONHAND);
-    return 0;
-  }
-  JoinPath(working, sizeof working, working, "\\");  // fits: checked above
-
-  ExtractResult result = ExtractArchive(setupState.setupPath, working);
-  if (result != XR_OK) {
-    ShowMessage(dialog, ExtractFailureMessage(result), MB_ICONHAND);
-    return 0;
-  }
-
-  CreateStartMenuShortcut(working, ProgramFile, ProgramShortcut);
-  CreateStartMenuShortcut(working, HelpFile, HelpShortcut);
-  RegisterUninstall(working);
+  RegisterProduct(working, CSIDL_PROGRAMS);
   ShowMessage(dialog, SuccessText, MB_ICONASTERISK);
-
-  char command[PathCapacity];
-  if (BuildProgramCommand(working, command, sizeof command)) WinExec(command, SW_SHOW);
+  StartInstalledProgram(working);
   return 1;
+}
+
+int InstallSilently() {
+  if (setupState.options.haveDestination) {
+    lstrcpynA(setupState.destination, setupState.options.destination, PathCapacity);
+  } else {
+    char windowsDir[PathCapacity];
+    UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (length == 0 || length >= sizeof windowsDir) windowsDir[0] = '\0';
+    MakeDefaultDestination(windowsDir, setupState.destination);
+  }
+  char working[PathCapacity];
+  ExtractResult result;
+  InstallStep step = InstallFiles(setupState.destination, true, working, &result);
+  if (step != InstallStep::Done) {
+    LogFailure(step, result);
+    return ExitFailed;
+  }
+  RegisterProduct(working, CSIDL_COMMON_PROGRAMS);
+  return ExitInstalled;
 }

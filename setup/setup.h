@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "cmdline.h"
 #include "compose.h"
 
 // What the front end keeps for the whole run.
@@ -12,11 +13,14 @@ struct SetupState {
   HINSTANCE instance;              // every resource is loaded through it
   char setupPath[PathCapacity];    // the running executable, holding the archive
   char destination[PathCapacity];  // the destination box's text, at most 259 characters
+  SetupOptions options;            // the command line, accepted by DecideStart
+  int exitCode;                    // SetupExitCode; set by whatever ends the run
 };
 extern SetupState setupState;
 
-// winmain.cpp: entry and dialog.
-int RunSetup();
+// dialog.cpp: the run after the command line was accepted, and the dialog.
+// Returns the process's exit code.
+int RunSetup(bool silent);
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 bool BrowseForDestination(HWND owner, char *path);
 int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM data);
@@ -25,12 +29,28 @@ void ReadDestinationBox(HWND dialog);
 // install.cpp: returns 1 when the product was installed, 0 after telling
 // the user why not.
 int InstallToDirectory(HWND dialog);
+// The unattended install into the /D= destination or the default one: no
+// window, no message. Returns ExitInstalled or ExitFailed.
+int InstallSilently();
+
+// launch.cpp: starts the installed program with the rights of the desktop
+// shell's user rather than the setup's; directory ends in '\'.
+void StartInstalledProgram(const char *directory);
+
+// log.cpp: the /LOG= file. Every call does nothing when no log is open.
+void OpenSetupLog(const char *path);
+void CloseSetupLog();
+void LogLine(const char *format, ...);
+void LogText(const char *label, const char *text);  // text of any length
 
 // shell.cpp: Start menu and uninstall entry. COM must be initialised.
+// folderId: CSIDL_PROGRAMS for the user running the dialog,
+// CSIDL_COMMON_PROGRAMS for everyone in the unattended mode.
 void GetProgramsFolder(int folderId, char *out);
 HRESULT CreateShellLink(const char *target, const char *linkFile, const char *description);
-HRESULT CreateStartMenuShortcut(const char *destination, const char *fileName, const char *shortcutName);
-int RegisterUninstall(char *destination);
+HRESULT CreateStartMenuShortcut(int folderId, const char *destination, const char *fileName,
+                                const char *shortcutName);
+int RegisterUninstall(char *destination, DWORD estimatedKilobytes);
 
 // picture.cpp: the dialog's picture, rebuilt from the resource on each paint.
 HPALETTE CreatePicturePalette(const unsigned char *packedBitmap, int *colourCount);

@@ -1,6 +1,7 @@
-// Registration with the shell: the Kelvra folder in the user's Start menu
-// with its shortcuts, and the machine-wide uninstall entry. Nothing here
-// shows a message or removes anything; COM is initialised by the caller.
+// Registration with the shell: the Kelvra folder in the Start menu (the
+// user's, or everyone's in the unattended mode) with its shortcuts, and the
+// machine-wide uninstall entry. Nothing here shows a message or removes
+// anything; COM is initialised by the caller.
 #include "setup.h"
 
 #include <shlobj.h>
@@ -49,9 +50,10 @@ HRESULT CreateShellLink(const char *target, const char *linkFile, const char *de
 
 // Skips the shortcut (E_FAIL) when the Programs folder is unknown or a path
 // would not fit, instead of writing a .lnk into the root of the drive.
-HRESULT CreateStartMenuShortcut(const char *destination, const char *fileName, const char *shortcutName) {
+HRESULT CreateStartMenuShortcut(int folderId, const char *destination, const char *fileName,
+                                const char *shortcutName) {
   char folder[PathCapacity];
-  GetProgramsFolder(CSIDL_PROGRAMS, folder);
+  GetProgramsFolder(folderId, folder);
   char linkFile[PathCapacity];
   char target[PathCapacity];
   if (!ComposeShortcutPaths(folder, destination, fileName, shortcutName, linkFile, target)) return E_FAIL;
@@ -64,17 +66,43 @@ static void SetStringValue(HKEY key, const char *name, const char *text) {
                  static_cast<DWORD>(lstrlenA(text) + 1));
 }
 
+static void SetDwordValue(HKEY key, const char *name, DWORD value) {
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+}
+
+// The values Apps & Features and package managers read besides the name and
+// the command. destination ends in '\'.
+static void SetDescriptionValues(HKEY key, const char *destination, const char *quietCommand,
+                                 DWORD estimatedKilobytes) {
+  char text[PathCapacity + 16];
+  SetStringValue(key, "DisplayVersion", ProductVersionText);
+  SetStringValue(key, "Publisher", PublisherName);
+  if (JoinPath(text, sizeof text, destination, ProgramFile, ",0")) SetStringValue(key, "DisplayIcon", text);
+  if (CopyInstallLocation(destination, text, sizeof text)) SetStringValue(key, "InstallLocation", text);
+  SetDwordValue(key, "EstimatedSize", estimatedKilobytes);
+  SetDwordValue(key, "NoModify", 1);
+  SetDwordValue(key, "NoRepair", 1);
+  SetStringValue(key, "QuietUninstallString", quietCommand);
+}
+
 // destination: PathCapacity bytes, given its final backslash in place.
-// Returns 0, writing nothing, when the key cannot be created or the command
-// would not fit.
-int RegisterUninstall(char *destination) {
+// Returns 0, writing nothing, when the key cannot be created or a command
+// would not fit. The key goes to the 32-bit view whatever the process's
+// width, where the uninstaller of the 32-bit product looks for it.
+int RegisterUninstall(char *destination, DWORD estimatedKilobytes) {
   if (AddTrailingBackslash(destination) == nullptr) return 0;
   char command[PathCapacity + 16];
-  if (!BuildUninstallCommand(destination, command, sizeof command)) return 0;
+  char quietCommand[PathCapacity + 32];
+  if (!BuildUninstallCommand(destination, command, sizeof command) ||
+      !BuildQuietUninstallCommand(destination, quietCommand, sizeof quietCommand))
+    return 0;
   HKEY key = NULL;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) != ERROR_SUCCESS) return 0;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, NULL, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key, NULL) != ERROR_SUCCESS)
+    return 0;
   SetStringValue(key, "DisplayName", ProductName);
   SetStringValue(key, "UninstallString", command);
+  SetDescriptionValues(key, destination, quietCommand, estimatedKilobytes);
   RegCloseKey(key);
   return 1;
 }

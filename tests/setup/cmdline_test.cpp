@@ -166,4 +166,24 @@ TEST(BuildQuietUninstallCommand, QuotesTheProgramAndAddsBothSwitches) {
   EXPECT_FALSE(BuildQuietUninstallCommand("C:\\Program Files\\Kelvra\\", out, 40));
 }
 
+TEST(CopyInstallLocation, DropsTheFinalBackslashButNotADrivesRoot) {
+  struct Case {
+    const char *directory;
+    const char *expected;
+  } cases[] = {
+      {"C:\\Program Files\\Kelvra\\", "C:\\Program Files\\Kelvra"},
+      {"C:\\Kelvra", "C:\\Kelvra"},
+      {"C:\\", "C:\\"},
+      {"\\\\server\\share\\", "\\\\server\\share"},
+  };
+  for (const Case &c : cases) {
+    char out[PathCapacity];
+    ASSERT_TRUE(CopyInstallLocation(c.directory, out, sizeof out));
+    EXPECT_STREQ(c.expected, out);
+  }
+  char small[9];
+  EXPECT_FALSE(CopyInstallLocation("C:\\Kelvra\\", small, sizeof small));
+  EXPECT_TRUE(CopyInstallLocation("C:\\Kelvra\\", small, 10));
+}
+
 }  // namespace

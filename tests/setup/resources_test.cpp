@@ -161,13 +161,16 @@ TEST_F(StubResources, PictureIsA116By281Rle8BitmapOf256Colours) {
   EXPECT_EQ(40u + 1024u + header->biSizeImage, size);
 }
 
-TEST_F(StubResources, ManifestAsksForAdministratorAndCommonControls6) {
+TEST_F(StubResources, ManifestAsksForAdministratorCommonControls6AndUtf8) {
   DWORD size = 0;
   const BYTE *manifest = Find(1, RT_MANIFEST, &size);
   ASSERT_NE(nullptr, manifest);
   std::string text(reinterpret_cast<const char *>(manifest), size);
   EXPECT_NE(std::string::npos, text.find("level=\"requireAdministrator\""));
   EXPECT_NE(std::string::npos, text.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
+  EXPECT_NE(
+      std::string::npos,
+      text.find("<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8<"));
   for (const char *os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
                          "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
     EXPECT_NE(std::string::npos, text.find(os)) << os;

@@ -21,19 +21,33 @@ std::string ReadStringValue(HKEY key, const char *name, DWORD *bytes) {
   return type == REG_SZ ? std::string(data) : "<not REG_SZ>";
 }
 
+DWORD ReadDwordValue(HKEY key, const char *name) {
+  DWORD data = 0xDEADBEEF, type = 0, bytes = sizeof data;
+  if (RegQueryValueExA(key, name, NULL, &type, reinterpret_cast<BYTE *>(&data), &bytes) != ERROR_SUCCESS ||
+      type != REG_DWORD)
+    return 0xDEADBEEF;
+  return data;
+}
+
+// The entry lives in the 32-bit view, whatever the width of the process
+// that wrote it, because the 32-bit product's uninstaller looks there.
+LONG OpenUninstallKey(REGSAM view, HKEY *key) {
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, KEY_READ | view, key);
+}
+
 class RegisterUninstallTest : public testing::Test {
  protected:
-  void SetUp() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey); }
-  void TearDown() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey); }
+  void SetUp() override { RegDeleteKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, KEY_WOW64_32KEY, 0); }
+  void TearDown() override { RegDeleteKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, KEY_WOW64_32KEY, 0); }
 };
 
 TEST_F(RegisterUninstallTest, WritesTheNameAndAQuotedCommand) {
   char destination[PathCapacity] = "C:\\Program Files\\Kelvra";
-  ASSERT_EQ(1, RegisterUninstall(destination));
+  ASSERT_EQ(1, RegisterUninstall(destination, 42));
   EXPECT_STREQ("C:\\Program Files\\Kelvra\\", destination);  // the caller's string too
 
   HKEY key = NULL;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, KEY_READ, &key));
+  ASSERT_EQ(ERROR_SUCCESS, OpenUninstallKey(KEY_WOW64_32KEY, &key));
   DWORD bytes = 0;
   EXPECT_EQ("Kelvra", ReadStringValue(key, "DisplayName", &bytes));
   EXPECT_EQ(7u, bytes);  // the NUL counts
@@ -43,13 +57,40 @@ TEST_F(RegisterUninstallTest, WritesTheNameAndAQuotedCommand) {
   RegCloseKey(key);
 }
 
+TEST_F(RegisterUninstallTest, DescribesTheProductForAppsAndFeatures) {
+  char destination[PathCapacity] = "D:\\Tools\\Kelvra\\";
+  ASSERT_EQ(1, RegisterUninstall(destination, 321));
+  HKEY key = NULL;
+  ASSERT_EQ(ERROR_SUCCESS, OpenUninstallKey(KEY_WOW64_32KEY, &key));
+  const struct {
+    const char *name, *data;
+  } strings[] = {
+      {"DisplayVersion", "2.0"},
+      {"Publisher", "The Kelvra Authors"},
+      {"DisplayIcon", "D:\\Tools\\Kelvra\\KELVRA.EXE,0"},
+      {"InstallLocation", "D:\\Tools\\Kelvra"},
+      {"QuietUninstallString", "\"D:\\Tools\\Kelvra\\KELVRA.EXE\" /UNINSTALL /S"},
+  };
+  DWORD bytes = 0;
+  for (const auto &value : strings) {
+    EXPECT_EQ(value.data, ReadStringValue(key, value.name, &bytes)) << value.name;
+  }
+  EXPECT_EQ(321u, ReadDwordValue(key, "EstimatedSize"));
+  EXPECT_EQ(1u, ReadDwordValue(key, "NoModify"));
+  EXPECT_EQ(1u, ReadDwordValue(key, "NoRepair"));
+  RegCloseKey(key);
+  if (sizeof(void *) == 8) {
+    EXPECT_NE(ERROR_SUCCESS, OpenUninstallKey(KEY_WOW64_64KEY, &key));
+  }
+}
+
 TEST_F(RegisterUninstallTest, ASecondInstallRewritesTheCommand) {
   char first[PathCapacity] = "C:\\Program Files\\Kelvra\\";
   char second[PathCapacity] = "D:\\Tools\\Kelvra\\";
-  ASSERT_EQ(1, RegisterUninstall(first));
-  ASSERT_EQ(1, RegisterUninstall(second));
+  ASSERT_EQ(1, RegisterUninstall(first, 1));
+  ASSERT_EQ(1, RegisterUninstall(second, 1));
   HKEY key = NULL;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, KEY_READ, &key));
+  ASSERT_EQ(ERROR_SUCCESS, OpenUninstallKey(KEY_WOW64_32KEY, &key));
   DWORD bytes = 0;
   EXPECT_EQ("\"D:\\Tools\\Kelvra\\KELVRA.EXE\" /UNINSTALL", ReadStringValue(key, "UninstallString", &bytes));
   RegCloseKey(key);
@@ -59,9 +100,9 @@ TEST_F(RegisterUninstallTest, WritesNothingWhenTheCommandWouldNotFit) {
   char destination[PathCapacity];
   std::string longPath = "C:\\" + std::string(252, 'k');
   lstrcpyA(destination, longPath.c_str());
-  EXPECT_EQ(0, RegisterUninstall(destination));
+  EXPECT_EQ(0, RegisterUninstall(destination, 1));
   HKEY key = NULL;
-  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, KEY_READ, &key));
+  EXPECT_NE(ERROR_SUCCESS, OpenUninstallKey(KEY_WOW64_32KEY, &key));
 }
 
 struct LinkContents {
@@ -130,7 +171,8 @@ TEST_F(StartMenuShortcutTest, ProgramsFolderEndsInTheProductFolder) {
 }
 
 TEST_F(StartMenuShortcutTest, WritesALinkWhosePathAndDescriptionReadBack) {
-  ASSERT_HRESULT_SUCCEEDED(CreateStartMenuShortcut(destination.c_str(), HelpFile, HelpShortcut));
+  ASSERT_HRESULT_SUCCEEDED(
+      CreateStartMenuShortcut(CSIDL_PROGRAMS, destination.c_str(), HelpFile, HelpShortcut));
   LinkContents link = ReadLink(folder + "\\Kelvra Help.lnk");
   ASSERT_HRESULT_SUCCEEDED(link.hr);
   EXPECT_STRCASEEQ((destination + HelpFile).c_str(), link.path.c_str());
@@ -138,17 +180,32 @@ TEST_F(StartMenuShortcutTest, WritesALinkWhosePathAndDescriptionReadBack) {
 }
 
 TEST_F(StartMenuShortcutTest, ASecondInstallReplacesTheLink) {
-  ASSERT_HRESULT_SUCCEEDED(CreateStartMenuShortcut(destination.c_str(), HelpFile, ProgramShortcut));
-  ASSERT_HRESULT_SUCCEEDED(CreateStartMenuShortcut(destination.c_str(), ProgramFile, ProgramShortcut));
+  ASSERT_HRESULT_SUCCEEDED(
+      CreateStartMenuShortcut(CSIDL_PROGRAMS, destination.c_str(), HelpFile, ProgramShortcut));
+  ASSERT_HRESULT_SUCCEEDED(
+      CreateStartMenuShortcut(CSIDL_PROGRAMS, destination.c_str(), ProgramFile, ProgramShortcut));
   LinkContents link = ReadLink(folder + "\\Kelvra.lnk");
   ASSERT_HRESULT_SUCCEEDED(link.hr);
   EXPECT_STRCASEEQ((destination + ProgramFile).c_str(), link.path.c_str());
   EXPECT_EQ("Kelvra", link.description);
 }
 
+TEST_F(StartMenuShortcutTest, TheUnattendedModeWritesToEveryonesStartMenu) {
+  char common[PathCapacity];
+  GetProgramsFolder(CSIDL_COMMON_PROGRAMS, common);
+  ASSERT_STRNE(folder.c_str(), common);
+  ASSERT_HRESULT_SUCCEEDED(
+      CreateStartMenuShortcut(CSIDL_COMMON_PROGRAMS, destination.c_str(), HelpFile, HelpShortcut));
+  std::string link = std::string(common) + "\\Kelvra Help.lnk";
+  EXPECT_STRCASEEQ((destination + HelpFile).c_str(), ReadLink(link).path.c_str());
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder + "\\Kelvra Help.lnk").c_str()));
+  DeleteFileA(link.c_str());
+  RemoveDirectoryA(common);
+}
+
 TEST_F(StartMenuShortcutTest, SkipsATargetPathThatWouldNotFit) {
   std::string deep = "C:\\" + std::string(250, 'd') + "\\";
-  EXPECT_HRESULT_FAILED(CreateStartMenuShortcut(deep.c_str(), HelpFile, HelpShortcut));
+  EXPECT_HRESULT_FAILED(CreateStartMenuShortcut(CSIDL_PROGRAMS, deep.c_str(), HelpFile, HelpShortcut));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder + "\\Kelvra Help.lnk").c_str()));
 }
 
