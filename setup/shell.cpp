@@ -25,9 +25,16 @@ void GetProgramsFolder(int folderId, char *out) {
   allocator->Release();
 }
 
+// Through the wide interface, converted from our code page here, so that a
+// path in any script reaches the link as the file system names it.
 HRESULT CreateShellLink(const char *target, const char *linkFile, const char *description) {
-  IShellLinkA *link = NULL;
-  HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  WCHAR wideTarget[PathCapacity], wideFile[PathCapacity], wideDescription[PathCapacity];
+  if (MultiByteToWideChar(CP_ACP, 0, target, -1, wideTarget, PathCapacity) == 0 ||
+      MultiByteToWideChar(CP_ACP, 0, linkFile, -1, wideFile, PathCapacity) == 0 ||
+      MultiByteToWideChar(CP_ACP, 0, description, -1, wideDescription, PathCapacity) == 0)
+    return HRESULT_FROM_WIN32(GetLastError());
+  IShellLinkW *link = NULL;
+  HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void **>(&link));
   if (FAILED(hr)) return hr;
   IPersistFile *file = NULL;
@@ -36,13 +43,9 @@ HRESULT CreateShellLink(const char *target, const char *linkFile, const char *de
     link->Release();
     return hr;
   }
-  link->SetPath(target);
-  link->SetDescription(description);
-  WCHAR wideFile[PathCapacity];
-  if (MultiByteToWideChar(CP_ACP, 0, linkFile, -1, wideFile, PathCapacity) == 0)
-    hr = HRESULT_FROM_WIN32(GetLastError());
-  else
-    hr = file->Save(wideFile, TRUE);
+  link->SetPath(wideTarget);
+  link->SetDescription(wideDescription);
+  hr = file->Save(wideFile, TRUE);
   file->Release();
   link->Release();
   return hr;

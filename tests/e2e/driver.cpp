@@ -329,10 +329,17 @@ int TreeSelectionCommand(const char *target) {
   return depth > 0 ? 0 : 1;
 }
 
+std::string Utf8(const wchar_t *text) {
+  char out[4096] = "";
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
+  return out;
+}
+
+// Paths in any script: read through the wide interface, printed in UTF-8.
 int ReadLinkCommand(const char *linkPath) {
   HRESULT hr = CoInitialize(nullptr);
-  IShellLinkA *link = nullptr;
-  hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  IShellLinkW *link = nullptr;
+  hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                         reinterpret_cast<void **>(&link));
   if (FAILED(hr)) {
     std::fprintf(stderr, "CoCreateInstance failed: %08lx\n", static_cast<unsigned long>(hr));
@@ -348,19 +355,28 @@ int ReadLinkCommand(const char *linkPath) {
     file->Release();
   }
   if (SUCCEEDED(hr)) {
-    char text[INFOTIPSIZE] = "";
-    WIN32_FIND_DATAA found{};
+    wchar_t text[INFOTIPSIZE] = L"";
+    WIN32_FIND_DATAW found{};
     link->GetPath(text, MAX_PATH, &found, SLGP_RAWPATH);
-    std::printf("path=%s\n", Escape(text).c_str());
-    text[0] = '\0';
-    link->GetDescription(text, sizeof text);
-    std::printf("description=%s\n", Escape(text).c_str());
-    text[0] = '\0';
-    link->GetArguments(text, sizeof text);
-    std::printf("arguments=%s\n", Escape(text).c_str());
-    text[0] = '\0';
+    std::printf("path=%s\n", Escape(Utf8(text)).c_str());
+    // The item list is what the shell resolves; the path above may come from
+    // an 8-bit copy stored in the writer's code page.
+    PIDLIST_ABSOLUTE items = nullptr;
+    text[0] = L'\0';
+    if (SUCCEEDED(link->GetIDList(&items)) && items) {
+      SHGetPathFromIDListW(items, text);
+      CoTaskMemFree(items);
+    }
+    std::printf("itempath=%s\n", Escape(Utf8(text)).c_str());
+    text[0] = L'\0';
+    link->GetDescription(text, INFOTIPSIZE);
+    std::printf("description=%s\n", Escape(Utf8(text)).c_str());
+    text[0] = L'\0';
+    link->GetArguments(text, INFOTIPSIZE);
+    std::printf("arguments=%s\n", Escape(Utf8(text)).c_str());
+    text[0] = L'\0';
     link->GetWorkingDirectory(text, MAX_PATH);
-    std::printf("workdir=%s\n", Escape(text).c_str());
+    std::printf("workdir=%s\n", Escape(Utf8(text)).c_str());
   } else {
     std::fprintf(stderr, "cannot load %s: %08lx\n", linkPath, static_cast<unsigned long>(hr));
   }
@@ -370,6 +386,8 @@ int ReadLinkCommand(const char *linkPath) {
 }
 
 // view is 32 or 64: a 32-bit setup writes through the redirected view.
+// size is what the 8-bit call reports; a string's data is printed in UTF-8,
+// a DWORD's in decimal.
 int ReadRegistryCommand(int view, const char *subkey, const char *valueName) {
   HKEY key = nullptr;
   REGSAM access = KEY_READ | (view == 32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
@@ -378,10 +396,23 @@ int ReadRegistryCommand(int view, const char *subkey, const char *valueName) {
   DWORD size = sizeof data - 1;
   DWORD type = 0;
   LONG status = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
+  wchar_t name[256];
+  wchar_t wide[1024] = L"";
+  DWORD wideSize = sizeof wide - sizeof(wchar_t);
+  MultiByteToWideChar(CP_ACP, 0, valueName, -1, name, 256);
+  if (status == ERROR_SUCCESS)
+    RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(wide), &wideSize);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return 1;
-  data[size < sizeof data ? size : sizeof data - 1] = '\0';
-  std::printf("type=%lu\nsize=%lu\ndata=%s\n", type, size, Escape(data).c_str());
+  std::string text;
+  if (type == REG_DWORD && size == 4) {
+    DWORD value;
+    std::memcpy(&value, data, sizeof value);
+    text = std::to_string(value);
+  } else {
+    text = Utf8(wide);
+  }
+  std::printf("type=%lu\nsize=%lu\ndata=%s\n", type, size, Escape(text).c_str());
   return 0;
 }
 
@@ -397,6 +428,59 @@ int FolderCommand(int csidl) {
   char path[MAX_PATH] = "";
   if (FAILED(SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return 1;
   std::printf("%s\n", path);
+  return 0;
+}
+
+struct WatchedProcess {
+  DWORD pid;
+  std::vector<HWND> seen;  // every visible top-level window it ever had
+};
+
+BOOL CALLBACK NoteWindowOf(HWND window, LPARAM data) {
+  auto *watched = reinterpret_cast<WatchedProcess *>(data);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == watched->pid && IsWindowVisible(window)) {
+    for (HWND known : watched->seen)
+      if (known == window) return TRUE;
+    watched->seen.push_back(window);
+    PrintWindowLine(window);
+  }
+  return TRUE;
+}
+
+// Runs a command line exactly as given (the harness cannot pass quotes
+// through Wine's own command line unchanged otherwise) and watches, every
+// few milliseconds until it ends, for any window it shows: an unattended
+// run must show none. Prints its windows, then "exit=CODE"; a run still
+// going after timeoutMs is ended and reported as "exit=timeout".
+int RunWatchCommand(DWORD timeoutMs, const char *commandLine) {
+  std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    std::printf("exit=cannot-start %lu\n", GetLastError());
+    return 1;
+  }
+  CloseHandle(process.hThread);
+  WatchedProcess watched{process.dwProcessId, {}};
+  DWORD start = GetTickCount();
+  bool ended = false;
+  while (!ended && GetTickCount() - start < timeoutMs) {
+    EnumWindows(NoteWindowOf, reinterpret_cast<LPARAM>(&watched));
+    ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0;
+  }
+  DWORD code = 0;
+  if (ended) {
+    GetExitCodeProcess(process.hProcess, &code);
+    std::printf("exit=%lu\n", code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+    std::printf("exit=timeout\n");
+  }
+  CloseHandle(process.hProcess);
   return 0;
 }
 
@@ -434,7 +518,8 @@ int Usage() {
       "       driver reg 32|64 SUBKEY VALUE         a value under HKEY_LOCAL_MACHINE\n"
       "       driver key 32|64 SUBKEY               exit 0 when the key exists\n"
       "       driver folder CSIDL\n"
-      "       driver hang MS                        show a window, then stop answering it\n",
+      "       driver hang MS                        show a window, then stop answering it\n"
+      "       driver runwatch MS COMMANDLINE        run it; print any window it shows and its exit code\n",
       stderr);
   return 2;
 }
@@ -471,6 +556,8 @@ int main(int argc, char **argv) {
     result = KeyExistsCommand(std::atoi(argv[2]), argv[3]);
   else if (command == "hang" && argc == 3)
     result = HangCommand(std::strtoul(argv[2], nullptr, 10));
+  else if (command == "runwatch" && argc == 4)
+    result = RunWatchCommand(std::strtoul(argv[2], nullptr, 10), argv[3]);
   else if (command == "folder" && argc == 3)
     result = FolderCommand(std::atoi(argv[2]));
   else

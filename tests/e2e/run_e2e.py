@@ -20,7 +20,7 @@ import traceback
 from pathlib import Path
 
 import payload
-from winebox import Box, is_pe32, log, make_template, start_display, stop_process, unescape
+from winebox import WINE64, Box, is_pe32, log, make_template, start_display, stop_process, unescape
 
 SKIP = 77
 DIALOG = "Kelvra 2.0 Setup"
@@ -31,6 +31,7 @@ UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra"
 CSIDL_PROGRAMS = 2
 ID_DESTINATION = 1004
 IDOK, IDYES, IDNO = 1, 6, 7
+EXIT_BAD_LINE, EXIT_CANCELLED, EXIT_FAILED, EXIT_RUNNING = 87, 1602, 1603, 1618
 
 INTRO = ("This program will install Kelvra 2.0 on your computer.\n\nKelvra displays the data transfer rate of "
          "your Internet connection, both numerically and as a real-time graph.\n\nPlease close all running "
@@ -112,12 +113,13 @@ def type_destination(box, text):
     require(box, dialog and dialog.control_text(ID_DESTINATION) == text, f"the box reads {text!r}")
 
 
-def expect_exit(box, process, seconds=60):
+def expect_exit(box, process, seconds=60, want=0):
+    """Wine hands Linux only the low byte of a Windows exit code: 1602 arrives as 66."""
     try:
         code = process.wait(timeout=seconds * box.slow)
     except Exception:
         code = None
-    box.check(code == 0, "the setup exits with code 0", f"exit code {code}")
+    box.check(code == want & 0xFF, f"the setup exits with code {want}", f"exit code {code} (low byte)")
 
 
 def abort_setup(box, process, by_close_button=False):
@@ -128,7 +130,7 @@ def abort_setup(box, process, by_close_button=False):
     question = expect_message(box, ABORT_QUESTION, dismiss=None)
     require(box, question, "the abort question appears")
     box.keys(MESSAGE, "y")
-    expect_exit(box, process)
+    expect_exit(box, process, want=EXIT_CANCELLED)
 
 
 def programs_folder(box):
@@ -418,6 +420,202 @@ SCENARIOS = {
 }
 
 
+# --- unattended deployment, exit codes, one setup at a time, any script -------
+
+CSIDL_COMMON_PROGRAMS = 23
+SETUP_IN_DOWNLOADS = r"C:\Downloads\KelvraSetup.exe"
+ALREADY_RUNNING = "Kelvra Setup is already running."
+USAGE_START = "Usage: KelvraSetup.exe [/S] [/LOG=file] [/D=path]"
+PUBLISHER = "The Kelvra Authors"
+
+
+def run_watched(box, command_line, seconds=120):
+    """Runs the command line exactly as written; returns its exit code and every window it showed."""
+    _, lines = box.driver("runwatch", int(seconds * 1000 * box.slow), command_line,
+                          timeout=seconds * box.slow + 60)
+    exits = [line[5:] for line in lines if line.startswith("exit=")]
+    code = exits[-1] if exits else "none"
+    return (int(code) if code.isdigit() else code), [line for line in lines if line.startswith("#")]
+
+
+def expect_silent_run(box, command_line, want, what):
+    code, windows = run_watched(box, command_line)
+    box.check(code == want, f"{what}: exit code {want}", f"exit code {code}")
+    box.check(not windows, f"{what}: no window at all", "; ".join(windows))
+
+
+def read_log(box, windows_path):
+    path = box.host_path(windows_path)
+    return path.read_bytes().decode("utf-8", errors="replace") if path.exists() else ""
+
+
+def uninstall_values(box):
+    values = {}
+    for name in ["DisplayName", "UninstallString", "DisplayVersion", "Publisher", "DisplayIcon", "InstallLocation",
+                 "EstimatedSize", "NoModify", "NoRepair", "QuietUninstallString"]:
+        rc, lines = box.driver("reg", 32, UNINSTALL_KEY, name)
+        fields = driver_values(lines)
+        values[name] = (int(fields.get("type", 0)), fields.get("data")) if rc == 0 else None
+    return values
+
+
+def check_deployed(box, destination, expected, csidl):
+    """Files, the shortcuts in the Programs folder csidl, and every value of the uninstall entry."""
+    directory = box.host_path(destination)
+    total = 0
+    for name, data in expected.items():
+        path = payload.find_case_insensitive(directory, name)
+        box.check(path is not None and path.read_bytes() == data,
+                  f"{destination}\\{name} is installed", "missing")
+        total += path.stat().st_size if path else 0
+    rc, lines = box.driver("folder", csidl)
+    programs = require(box, rc == 0 and lines and lines[0], f"Programs folder {csidl} resolves")
+    for link, target in [("Kelvra.lnk", "KELVRA.EXE"), ("Kelvra Help.lnk", "KELVRA.HLP")]:
+        rc, lines = box.driver("lnk", f"{programs}\\Kelvra\\{link}")
+        path = driver_values(lines).get("itempath")
+        box.check(rc == 0 and path == f"{destination}\\{target}", f'"{link}" in {programs} points at {target}', path)
+    program = f"{destination}\\KELVRA.EXE"
+    want = {"DisplayName": (1, "Kelvra"), "UninstallString": (1, f'"{program}" /UNINSTALL'),
+            "DisplayVersion": (1, "2.0"), "Publisher": (1, PUBLISHER), "DisplayIcon": (1, f"{program},0"),
+            "InstallLocation": (1, destination), "EstimatedSize": (4, str(-(-total // 1024))),
+            "NoModify": (4, "1"), "NoRepair": (4, "1"), "QuietUninstallString": (1, f'"{program}" /UNINSTALL /S')}
+    got = uninstall_values(box)
+    for name, value in want.items():
+        box.check(got[name] == value, f"{name} is {value[1]}", str(got[name]))
+
+
+def scenario_silent(box, context):
+    """/S: no window, exit 0, everyone's shortcuts and every uninstall value; /D= as launchers quote it; bad lines exit 87."""
+    setup = place_setup(box, context.setup)
+    before = drive_listing(box)
+    for line in [f"{SETUP_IN_DOWNLOADS} /S /X", f"{SETUP_IN_DOWNLOADS} /S /?",
+                 f'{SETUP_IN_DOWNLOADS} -s /D="C:\\Kelvra']:
+        expect_silent_run(box, line, EXIT_BAD_LINE, line)
+    box.check(drive_listing(box) == before and box.driver("key", 32, UNINSTALL_KEY)[0] == 1,
+              "the bad lines changed nothing")
+
+    expect_silent_run(box, f'"{SETUP_IN_DOWNLOADS}" /S /LOG=C:\\kelvra.log', 0, "/S")
+    check_deployed(box, DEFAULT_DESTINATION, context.expected, CSIDL_COMMON_PROGRAMS)
+    box.check(not box.host_path(programs_folder(box) + "\\Kelvra").exists(), "the user's own Start menu is untouched")
+    box.check(box.wait_window(PRODUCT_WINDOW, 3) is None, "Kelvra was not started")
+    text = read_log(box, r"C:\kelvra.log")
+    for line in [f'command line: "{SETUP_IN_DOWNLOADS}" /S /LOG=C:\\kelvra.log',
+                 f"destination: {DEFAULT_DESTINATION}", f"installed: {DEFAULT_DESTINATION}\\KELVRA.EXE (",
+                 "shortcuts in ", "uninstall entry: written", "result: 0 installed"]:
+        box.check(line in text, f"the log says {line!r}", text[-300:])
+
+    # Missing parents are created; the entry follows the last install.
+    for form, destination in [(r"/S /D=C:\Deploy Here\Kelvra App", r"C:\Deploy Here\Kelvra App"),
+                              (r'-s "/D=C:\Deploy Here\Quoted Whole"', r"C:\Deploy Here\Quoted Whole"),
+                              (r'/S /d="C:\Deploy There\Quoted Value" ', r"C:\Deploy There\Quoted Value")]:
+        expect_silent_run(box, f"{SETUP_IN_DOWNLOADS} {form}", 0, form)
+        box.check(payload.find_case_insensitive(box.host_path(destination), "KELVRA.EXE") is not None,
+                  f"installed into {destination}")
+    check_deployed(box, r"C:\Deploy There\Quoted Value", context.expected, CSIDL_COMMON_PROGRAMS)
+    listed = subprocess.run([WINE64, "uninstaller", "--list"], env=box.env, capture_output=True, text=True,
+                            timeout=120).stdout
+    box.check("Kelvra" in listed.split("|||"), "Wine's Add/Remove Programs lists Kelvra", listed)
+
+
+def scenario_silent_refusals(box, context):
+    """/S into bad destinations: 1603 and nothing created; a damaged setup file: 1603, no window, no entry."""
+    place_setup(box, context.setup)
+    log_file = r"C:\refused.log"
+    before = drive_listing(box)
+    refused = ["C:", "Kelvra Relative", r"C:\Downloads\KelvraSetup.exe\Kelvra", r"C:\New Parent\Bad|Name\Kelvra",
+               r"Q:\Kelvra", "C:\\" + "\\".join(["Very Long Folder Name"] * 12)]
+    for destination in refused:
+        expect_silent_run(box, f"{SETUP_IN_DOWNLOADS} /S /LOG={log_file} /D={destination}", EXIT_FAILED,
+                          f"/D={destination[:40]}")
+    added = drive_listing(box) - before - {"refused.log"}
+    box.check(not added, "nothing was created", ", ".join(sorted(added)[:10]))
+    text = read_log(box, log_file)
+    box.check(text.count("result: 1603 install failed") == len(refused), "the log gives each 1603",
+              text[-400:])
+
+    data = bytearray(Path(context.setup).read_bytes())
+    largest = max(payload.read_entries(bytes(data)), key=lambda e: e.data_size)
+    data[largest.data_offset + largest.data_size // 2] ^= 0xFF
+    box.host_path(r"C:\Downloads\Damaged.exe").write_bytes(bytes(data))
+    expect_silent_run(box, rf"C:\Downloads\Damaged.exe /S /LOG={log_file}", EXIT_FAILED, "a damaged setup file")
+    text = read_log(box, log_file)
+    box.check("failed: XR_" in text and "0xE00000" in text, "the log names the extraction failure", text[-300:])
+    box.check(box.driver("key", 32, UNINSTALL_KEY)[0] == 1, "no uninstall key was written")
+    rc, lines = box.driver("folder", CSIDL_COMMON_PROGRAMS)
+    box.check(not box.host_path(lines[0] + "\\Kelvra").exists(), "no Start menu folder was made")
+
+
+def expect_lone_box(box, text):
+    """A message box of its own (no dialog behind it) saying text, OK only; dismissed."""
+    message = box.wait_window(MESSAGE, 60 * box.slow)
+    if not box.check(message is not None, f'a "{MESSAGE}" box appears'):
+        return
+    box.check(any(t.startswith(text) for t in message.texts()), f'it says "{text}"', str(message.texts()))
+    box.check(message.buttons() == {IDOK: True}, "with OK only", str(message.buttons()))
+    box.keys(MESSAGE, "Return")
+    box.check(box.wait_window(message.handle, 20 * box.slow, gone=True), "the box closes")
+
+
+def scenario_exit_codes(box, context):
+    """Interactive: /? and a bad switch show the usage; a second setup gets 1618; cancel 1602; /D= fills the box."""
+    setup = place_setup(box, context.setup)
+    for argument, want in [("/?", 0), ("/X", EXIT_BAD_LINE)]:
+        process = box.start(setup, argument)
+        expect_lone_box(box, USAGE_START)
+        expect_exit(box, process, want=want)
+
+    typed = r"C:\Typed Kelvra"
+    first = box.start(setup, f"/D={typed}")
+    dialog = require(box, box.wait_window(DIALOG, 120 * box.slow), "the setup dialog appears")
+    box.check(dialog.control_text(ID_DESTINATION) == typed, f"the box holds /D= {typed}",
+              repr(dialog.control_text(ID_DESTINATION)))
+    second = box.start(setup)
+    expect_lone_box(box, ALREADY_RUNNING)
+    expect_exit(box, second, want=EXIT_RUNNING)
+    expect_silent_run(box, f"{SETUP_IN_DOWNLOADS} /S", EXIT_RUNNING, "a silent second setup")
+    abort_setup(box, first)
+    check_nothing_installed(box, [typed], 32)
+
+    process = box.start(setup, r"/LOG=C:\interactive.log", f"/D={typed}")
+    require(box, box.wait_window(DIALOG, 120 * box.slow), "the setup dialog appears again")
+    box.keys(DIALOG, "Return")
+    expect_message(box, SUCCESS)
+    expect_exit(box, process)
+    check_product_started(box, typed)
+    check_deployed(box, typed, context.expected, CSIDL_PROGRAMS)
+    started = [line for line in read_log(box, r"C:\interactive.log").splitlines() if line.startswith("started:")]
+    log(f"  the log: {started}")
+    box.check(len(started) == 1, "the log says how Kelvra was started", str(started))
+
+
+def scenario_unicode(box, context):
+    """A setup file in a folder named in several scripts installs into a destination named in several."""
+    folder = "C:\\Загрузки ダウンロード Λήψεις"
+    destination = "C:\\Kelvra Программа 软件 Ωμέγα"
+    host_folder = box.host_path(folder)
+    host_folder.mkdir(parents=True)
+    setup = host_folder / "KelvraSetup.exe"
+    shutil.copyfile(context.setup, setup)
+    process = box.start(setup, rf"/LOG=C:\unicode.log", f"/D={destination}")
+    require(box, box.wait_window(DIALOG, 120 * box.slow), "the setup dialog appears")
+    box.keys(DIALOG, "Return")
+    expect_message(box, SUCCESS)
+    expect_exit(box, process)
+    box.check(box.wait_window(PRODUCT_WINDOW, 60 * box.slow) is not None, "Kelvra runs")
+    check_deployed(box, destination, context.expected, CSIDL_PROGRAMS)
+    text = read_log(box, r"C:\unicode.log")
+    box.check(f"setup file: {folder}\\KelvraSetup.exe" in text, "the log names the setup file's own folder",
+              text[:300])
+
+
+SCENARIOS.update({
+    "silent": scenario_silent,
+    "silent-refusals": scenario_silent_refusals,
+    "exit-codes": scenario_exit_codes,
+    "unicode": scenario_unicode,
+})
+
+
 # --- the run --------------------------------------------------------------------
 
 def run_scenario(name, context):
@@ -470,7 +668,7 @@ def main():
     context.workdir = Path(context.workdir).resolve()
     context.workdir.mkdir(parents=True, exist_ok=True)
     pe32 = is_pe32(context.setup)
-    context.view = 32 if pe32 else 64
+    context.view = 32  # the setup pins the uninstall entry to the 32-bit view at either width
     context.slow = 10 if pe32 else 1
     if pe32:
         if not Path("/usr/lib/wine/wine").exists() or (

@@ -216,7 +216,7 @@ class Box:
             code = subprocess.run([WINE64, self.driver_exe, *map(str, args)], env=self.env, stdout=out,
                                   stderr=subprocess.DEVNULL, timeout=timeout).returncode
             out.seek(0)
-            return code, out.read().decode("latin-1").splitlines()
+            return code, out.read().decode("utf-8", errors="replace").splitlines()
 
     def wait_window(self, target, seconds, gone=False):
         """The window named target once visible (with its controls), or None."""
