@@ -608,7 +608,26 @@ def scenario_unicode(box, context):
               text[:300])
 
 
+def scenario_shell_fallback(box, context):
+    """Without the desktop shell's automation the installed Kelvra is still started, directly."""
+    # No COM server process: the shell's window list cannot be reached.
+    box.extra_overrides = "rpcss.exe=d"
+    setup = place_setup(box, context.setup)
+    destination = r"C:\Fallback Kelvra"
+    process = box.start(setup, r"/LOG=C:\fallback.log", f"/D={destination}")
+    require(box, box.wait_window(DIALOG, 120 * box.slow), "the setup dialog appears")
+    box.keys(DIALOG, "Return")
+    expect_message(box, SUCCESS)
+    expect_exit(box, process)
+    check_product_started(box, destination)
+    started = [line for line in read_log(box, r"C:\fallback.log").splitlines() if line.startswith("started:")]
+    log(f"  the log: {started}")
+    box.check(len(started) == 1 and ", directly (" in started[0], "the log says it was started directly",
+              str(started))
+
+
 SCENARIOS.update({
+    "shell-fallback": scenario_shell_fallback,
     "silent": scenario_silent,
     "silent-refusals": scenario_silent_refusals,
     "exit-codes": scenario_exit_codes,

@@ -87,9 +87,10 @@ def start_display(first=95, last=110):
     raise RuntimeError("no free X display for Xvfb")
 
 
-def wine_env(prefix, display):
+def wine_env(prefix, display, extra_overrides=""):
     env = dict(os.environ)
-    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES=DLL_OVERRIDES)
+    overrides = DLL_OVERRIDES + (";" + extra_overrides if extra_overrides else "")
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES=overrides)
     env.pop("WINEARCH", None)
     if display:
         env["DISPLAY"] = display
@@ -191,10 +192,11 @@ class Box:
     slow: int = 1                       # timeout factor; the emulated 32-bit run is slow
     failures: list = field(default_factory=list)
     processes: list = field(default_factory=list)
+    extra_overrides: str = ""           # more WINEDLLOVERRIDES, set before the prefix's first start
 
     @property
     def env(self):
-        return wine_env(self.prefix, self.display)
+        return wine_env(self.prefix, self.display, self.extra_overrides)
 
     @property
     def logfile(self):
