@@ -104,12 +104,16 @@ static const char *StepMessage(InstallStep step, ExtractResult result) {
   return ExtractFailureMessage(result);
 }
 
+// Keeps the failure for the log's result line, with the archive's code and
+// name where extraction failed ("XR_CRC 0xE0000006").
 static void LogFailure(InstallStep step, ExtractResult result) {
+  static char failure[96];
   if (step == InstallStep::ExtractFailed)
-    LogLine("failed: %s 0x%08lX: %s", ExtractResultName(result), static_cast<unsigned long>(result),
-            StepMessage(step, result));
+    wsprintfA(failure, "%s 0x%08lX", ExtractResultName(result), static_cast<unsigned long>(result));
   else
-    LogLine("failed: %s", StepMessage(step, result));
+    lstrcpynA(failure, StepMessage(step, result), sizeof failure);
+  setupState.lastFailure = failure;
+  LogLine("failed: %s: %s", failure, StepMessage(step, result));
 }
 
 struct MeasuredEntries {

@@ -15,6 +15,7 @@ struct SetupState {
   char destination[PathCapacity];  // the destination box's text, at most 259 characters
   SetupOptions options;            // the command line, accepted by DecideStart
   int exitCode;                    // SetupExitCode; set by whatever ends the run
+  const char *lastFailure;         // for the log: why the last attempt failed, or nullptr
 };
 extern SetupState setupState;
 

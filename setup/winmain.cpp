@@ -62,7 +62,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   LogText("command line: ", commandLine);
   LogLine("setup file: %s", setupState.setupPath);
   int code = RunExclusively(silent);
-  LogLine("result: %d %s", code, ExitCodeName(code));
+  if (code == ExitFailed && setupState.lastFailure != nullptr)
+    LogLine("result: %d %s (%s)", code, ExitCodeName(code), setupState.lastFailure);
+  else
+    LogLine("result: %d %s", code, ExitCodeName(code));
   CloseSetupLog();
   return code;
 }
