@@ -181,9 +181,10 @@ TEST(CopyInstallLocation, DropsTheFinalBackslashButNotADrivesRoot) {
     ASSERT_TRUE(CopyInstallLocation(c.directory, out, sizeof out));
     EXPECT_STREQ(c.expected, out);
   }
-  char small[9];
-  EXPECT_FALSE(CopyInstallLocation("C:\\Kelvra\\", small, sizeof small));
-  EXPECT_TRUE(CopyInstallLocation("C:\\Kelvra\\", small, 10));
+  char small[10];  // "C:\\Kelvra" and its NUL, exactly
+  EXPECT_FALSE(CopyInstallLocation("C:\\Kelvra\\", small, sizeof small - 1));
+  ASSERT_TRUE(CopyInstallLocation("C:\\Kelvra\\", small, sizeof small));
+  EXPECT_STREQ("C:\\Kelvra", small);
 }
 
 }  // namespace
