@@ -38,7 +38,7 @@ for file in KelvraSetup.exe KelvraSetupStub.exe product/KELVRA.EXE winget/Kelvra
     echo "same: $file $(sha256sum < "$first/build/win32/$file" | cut -c1-16)"
   else
     echo "DIFFERENT: $file"
-    cmp -l "$first/build/win32/$file" "$second/build/win32/$file" | head -5
+    cmp -l "$first/build/win32/$file" "$second/build/win32/$file" | head -5 || true
     status=1
   fi
 done
