@@ -55,8 +55,10 @@ step "test win64 (64-bit Wine)" xvfb-run -a ctest --preset win64
 step "build win32" build win32
 # Under emulated 32-bit Wine every start costs a minute or more: the unit
 # tests ran under 64-bit Wine already, so here the shipped file itself is
-# checked (its imports, and an install as a user would run it).
-step "test win32 (32-bit Wine)" xvfb-run -a ctest --preset win32 -R 'setup_stub_imports|e2e'
+# checked (its imports, and an install as a user would run it), with the
+# release checks: version resources, stub size, package manifest and a
+# repeated build compared byte for byte.
+step "test win32 (32-bit Wine)" xvfb-run -a ctest --preset win32 -R 'setup_stub_imports|e2e|release'
 
 echo
 if [ ${#failed[@]} -eq 0 ]; then

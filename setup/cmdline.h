@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "compose.h"
+#include "version.h"
 
 // The codes that deployment tools and package managers already understand.
 enum SetupExitCode : int {
@@ -74,9 +75,10 @@ std::size_t FullPathRootLength(const char *path);
 // Size in the uninstall entry's unit: kilobytes, rounded up.
 std::uint32_t KilobytesFor(std::uint64_t bytes);
 
-// The uninstall entry's description of the product.
-constexpr const char *ProductVersionText = "2.0";
-constexpr const char *PublisherName = "The Kelvra Authors";
+// The uninstall entry's description of the product, from the one place
+// the version resources and the package manifest read too.
+constexpr const char *ProductVersionText = KELVRA_DISPLAY_VERSION;
+constexpr const char *PublisherName = KELVRA_PUBLISHER;
 
 // The destination as the uninstall entry records it: no trailing backslash,
 // except after a drive (C:\ stays: "C:" would name a current directory).

@@ -427,7 +427,7 @@ CSIDL_COMMON_PROGRAMS = 23
 SETUP_IN_DOWNLOADS = r"C:\Downloads\KelvraSetup.exe"
 ALREADY_RUNNING = "Kelvra Setup is already running."
 USAGE_START = "Usage: KelvraSetup.exe [/S] [/LOG=file] [/D=path]"
-PUBLISHER = "The Kelvra Authors"
+PUBLISHER = "Kelvra Software"
 
 
 def run_watched(box, command_line, seconds=120):

@@ -66,7 +66,7 @@ TEST_F(RegisterUninstallTest, DescribesTheProductForAppsAndFeatures) {
     const char *name, *data;
   } strings[] = {
       {"DisplayVersion", "2.0"},
-      {"Publisher", "The Kelvra Authors"},
+      {"Publisher", "Kelvra Software"},
       {"DisplayIcon", "D:\\Tools\\Kelvra\\KELVRA.EXE,0"},
       {"InstallLocation", "D:\\Tools\\Kelvra"},
       {"QuietUninstallString", "\"D:\\Tools\\Kelvra\\KELVRA.EXE\" /UNINSTALL /S"},
