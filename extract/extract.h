@@ -31,8 +31,10 @@ enum : ExtractResult {
 
 // Extracts every entry of the archive appended to the file at setupPath into
 // destination, which must exist and end in a path separator. Returns XR_OK
-// when every entry was written and its CRC-32 matched, otherwise the code of
-// the first failure; files written before it stay. Not re-entrant.
+// when every entry was written, closed and its CRC-32 matched, otherwise the
+// code of the first failure. All or nothing: existing files are replaced
+// only once every entry has come out whole, and after a failure the
+// destination holds what it held before the call. Not re-entrant.
 ExtractResult ExtractArchive(const char *setupPath, const char *destination);
 
 // "XR_CRC" and so on; "OK" for 0, "unknown" for a value outside the table.
