@@ -366,6 +366,30 @@ TEST_F(DriverTest, RefusesToOverwriteADirectory) {
 }
 
 #ifdef __linux__
+struct Unmount {
+  std::string path;
+  ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+};
+
+// The last step can fail too: here the folder of the last entry has no
+// room for the old file's backup once every entry is written. Every file
+// already moved goes back, the later of two same-named entries first.
+TEST_F(DriverTest, PutsEveryOldFileBackWhenTheLastMovesFail) {
+  std::filesystem::path sub = out / "SUB";
+  std::filesystem::create_directory(sub);
+  if (mount("tmpfs", PathString(sub).c_str(), "tmpfs", 0, "size=64k,nr_inodes=3") != 0)
+    GTEST_SKIP() << "SKIPPED: cannot mount a tmpfs here (needs root): " << std::strerror(errno);
+  Unmount unmount{PathString(sub)};
+  WriteFileBytes(out / "A", B("old a"));
+  WriteFileBytes(sub / "B", B("old b"));  // its folder can hold one more file: the new B, not a backup
+  const std::map<std::string, Bytes> before = Snapshot(out);
+  EXPECT_EQ(
+      Extract(ArchiveBytes({StoredAsLiterals("A", B("new a")), StoredAsLiterals("NEW", B("n")),
+                            StoredAsLiterals("A", B("newer a")), StoredAsLiterals("SUB\\B", B("new b"))})),
+      XR_CREATE_OUTPUT);
+  EXPECT_EQ(Snapshot(out), before);
+}
+
 // A destination on a file system that runs out of space: a big entry fails
 // inside the writes, a small one only when its buffered bytes are flushed
 // at the close. Either way XR_WRITE, and the old files are all there.
@@ -374,10 +398,7 @@ TEST_F(DriverTest, ReportsAFullDiskAndKeepsTheOldFiles) {
   std::filesystem::create_directory(small);
   if (mount("tmpfs", PathString(small).c_str(), "tmpfs", 0, "size=64k") != 0)
     GTEST_SKIP() << "SKIPPED: cannot mount a 64 KiB tmpfs here (needs root): " << std::strerror(errno);
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-  } unmount{PathString(small)};
+  Unmount unmount{PathString(small)};
   std::vector<TestEntry> fits = {StoredAsLiterals("A.BIN", Bytes(3000, 'a')),
                                  StoredAsLiterals("C.BIN", B("new c"))};
   WriteFileBytes(small / "A.BIN", B("old a"));
