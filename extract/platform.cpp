@@ -43,14 +43,17 @@ std::FILE *CreateNewFile(const char *path, CreateOutcome *outcome) {
   return file;
 }
 
-// Today's rule for an existing name: it must be a plain file that this
-// process could open for writing right now. A read-only file, a directory or
-// (on Windows) a running program fails here, before anything is moved.
+// An existing name is replaced only where opening it for writing in place
+// would have worked: a plain file this process may write right now. A
+// read-only file, a directory and, on Windows, a hidden or system file (which
+// a create-always open refuses) or a running program fail here, before
+// anything is moved.
 bool IsReplaceableFile(const char *path) {
 #ifdef _WIN32
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)))
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DEVICE)))
     return false;
   HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, NULL);
