@@ -162,10 +162,12 @@ TEST_F(DriverTest, RefusesAReadOnlyFileOfAnEntrysName) {
   WriteFileBytes(out / "ONE.BIN", B("old one"));
   WriteFileBytes(out / "LOCKED.BIN", B("read-only"));
   std::filesystem::permissions(out / "LOCKED.BIN", std::filesystem::perms::owner_read);
+#ifndef _WIN32  // on Windows the read-only attribute refuses every writer
   if (std::FILE *probe = std::fopen(PathString(out / "LOCKED.BIN").c_str(), "r+b")) {
     std::fclose(probe);
     GTEST_SKIP() << "SKIPPED: this process may write read-only files (root on Linux)";
   }
+#endif
   const std::map<std::string, Bytes> before = Snapshot(out);
   EXPECT_EQ(
       Extract(ArchiveBytes({StoredAsLiterals("ONE.BIN", B("new")), StoredAsLiterals("LOCKED.BIN", B("x"))})),
