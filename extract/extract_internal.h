@@ -166,6 +166,8 @@ std::FILE *CreateNewFile(const char *path, CreateOutcome *outcome);  // never op
 bool IsReplaceableFile(const char *path);
 enum MoveOutcome { Moved, SourceMissing, MoveFailed };
 MoveOutcome MoveReplacing(const char *from, const char *to);
+enum LinkOutcome { Linked, LinkNameTaken, LinkSourceMissing, LinkUnsupported };
+LinkOutcome LinkNewName(const char *existing, const char *newName);  // a second name, never replacing one
 
 // Bit reader and code tables.
 void StartBitReader();

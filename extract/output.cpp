@@ -62,7 +62,7 @@ static bool FinishOutput() {
 // volume, and are created only where no file of that name exists, so they
 // never overwrite anything, whatever names the archive holds.
 
-enum CommitStep : unsigned { Staged, BackupReserved, OldSetAside, Placed };
+enum CommitStep : unsigned { Staged, BackupReserved, OldSetAside, OldLinked, Placed };
 
 constexpr std::size_t SiblingNameSize = 16;  // "~kx" + 8 hex digits + ".tmp" + NUL
 
@@ -73,13 +73,20 @@ static std::size_t DirectoryLength(const char *path) {
   return length;
 }
 
-// Creates a new, empty file named ~kx<number>.tmp beside path, its name in
-// out. Null when the directory refuses new files.
-static std::FILE *CreateSibling(const char *path, char *out) {
+constexpr unsigned SiblingTries = 100000;
+
+// Puts the next name ~kx<number>.tmp beside path into out.
+static void NextSiblingName(const char *path, char *out) {
   std::size_t dirLength = DirectoryLength(path);
   std::memcpy(out, path, dirLength);
-  for (unsigned tries = 0; tries < 100000; tries++) {
-    std::snprintf(out + dirLength, SiblingNameSize, "~kx%x.tmp", ++extractState.nameCounter);
+  std::snprintf(out + dirLength, SiblingNameSize, "~kx%x.tmp", ++extractState.nameCounter);
+}
+
+// Creates a new, empty file of a sibling name, its name in out. Null when
+// the directory refuses new files.
+static std::FILE *CreateSibling(const char *path, char *out) {
+  for (unsigned tries = 0; tries < SiblingTries; tries++) {
+    NextSiblingName(path, out);
     CreateOutcome outcome;
     std::FILE *file = CreateNewFile(out, &outcome);
     if (file || outcome != NameTaken) return file;
@@ -139,40 +146,67 @@ void DiscardOutputs() {
       std::remove(o.finalPath);  // created by this call
       continue;
     }
-    if (o.step == Placed || o.step == OldSetAside) {
-      if (o.backupPath[0])
-        MoveReplacing(o.backupPath, o.finalPath);
-      else if (o.step == Placed)
-        std::remove(o.finalPath);
-    } else if (o.step == BackupReserved) {
-      std::remove(o.backupPath);
+    switch (o.step) {
+      case Placed:
+      case OldSetAside:
+        if (o.backupPath[0])
+          MoveReplacing(o.backupPath, o.finalPath);
+        else if (o.step == Placed)
+          std::remove(o.finalPath);
+        break;
+      case OldLinked:  // the old file still has its name: drop the extra one
+      case BackupReserved:
+        std::remove(o.backupPath);
+        break;
+      default:
+        break;
     }
     if (o.step != Placed) std::remove(o.tempPath);
   }
   ReleaseStaged();
 }
 
-// One output over an existing name: the old file goes to a backup of its
-// own, then the new one takes the name. The old one is gone from its name
-// only between the two moves, and comes back if anything later fails.
-static bool CommitOne(StagedOutput &o) {
-  std::FILE *reserved = CreateSibling(o.finalPath, o.backupPath);
-  if (!reserved) {
-    o.backupPath[0] = 0;
-    return false;
-  }
-  std::fclose(reserved);
-  o.step = BackupReserved;
-  MoveOutcome aside = MoveReplacing(o.finalPath, o.backupPath);
-  if (aside == MoveFailed) return false;
-  if (aside == SourceMissing) {
-    // An earlier output of this call took its old file away (its name was
-    // one of our temporaries): nothing to keep.
+// Keeps the old file under a backup name of its own, as a second link where
+// the file system has them (nothing moves, the name never goes missing) or
+// else by moving it there. False when neither works.
+static bool KeepOldFile(StagedOutput &o) {
+  for (unsigned tries = 0; tries < SiblingTries; tries++) {
+    NextSiblingName(o.finalPath, o.backupPath);
+    LinkOutcome link = LinkNewName(o.finalPath, o.backupPath);
+    if (link == LinkNameTaken) continue;
+    if (link == Linked) {
+      o.step = OldLinked;
+      return true;
+    }
+    if (link == LinkSourceMissing) break;
+    // No links here: a placeholder of a fresh name, and the old file moved over it.
+    std::FILE *reserved = CreateSibling(o.finalPath, o.backupPath);
+    if (!reserved) {
+      o.backupPath[0] = 0;
+      return false;
+    }
+    std::fclose(reserved);
+    o.step = BackupReserved;
+    MoveOutcome aside = MoveReplacing(o.finalPath, o.backupPath);
+    if (aside == MoveFailed) return false;
+    if (aside == Moved) {
+      o.step = OldSetAside;
+      return true;
+    }
     std::remove(o.backupPath);
-    o.backupPath[0] = 0;
+    break;
   }
+  // An earlier output of this call took the old file away (its name was one
+  // of our temporaries): there is nothing to keep.
+  o.backupPath[0] = 0;
   o.step = OldSetAside;
-  if (MoveReplacing(o.tempPath, o.finalPath) != Moved) return false;
+  return true;
+}
+
+// One output over an existing name: the old file is kept aside, then the
+// new one takes the name in one move.
+static bool CommitOne(StagedOutput &o) {
+  if (!KeepOldFile(o) || MoveReplacing(o.tempPath, o.finalPath) != Moved) return false;
   o.step = Placed;
   return true;
 }

@@ -1,6 +1,6 @@
 // The few file operations the C library cannot express: creating a file
-// only if it is new, asking whether an existing name may be replaced, and
-// moving a file over another. Everything else in extract/ is standard C++.
+// only if it is new, asking whether an existing name may be replaced,
+// moving a file over another and giving a file a second name. Everything else in extract/ is standard C++.
 #include <cerrno>
 #include <cstdio>
 
@@ -62,11 +62,7 @@ bool IsReplaceableFile(const char *path) {
   return true;
 #else
   struct stat st;
-  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  int fd = open(path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
+  return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, W_OK) == 0;
 #endif
 }
 
@@ -78,5 +74,18 @@ MoveOutcome MoveReplacing(const char *from, const char *to) {
 #else
   if (std::rename(from, to) == 0) return Moved;
   return errno == ENOENT ? SourceMissing : MoveFailed;
+#endif
+}
+
+LinkOutcome LinkNewName(const char *existing, const char *newName) {
+#ifdef _WIN32
+  if (CreateHardLinkA(newName, existing, NULL)) return Linked;
+  DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return LinkNameTaken;
+  return error == ERROR_FILE_NOT_FOUND ? LinkSourceMissing : LinkUnsupported;
+#else
+  if (link(existing, newName) == 0) return Linked;
+  if (errno == EEXIST) return LinkNameTaken;
+  return errno == ENOENT ? LinkSourceMissing : LinkUnsupported;
 #endif
 }

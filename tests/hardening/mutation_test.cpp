@@ -145,7 +145,9 @@ class MutationCampaign : public ::testing::Test {
     ASSERT_EQ(results[0], results[1]) << what;
     ASSERT_TRUE(outputs[0] == outputs[1]) << what;
     // All or nothing: a failed extraction leaves its fresh destination empty.
-    if (results[0] != XR_OK) ASSERT_TRUE(outputs[0].empty()) << what << " left files after a failure";
+    if (results[0] != XR_OK) {
+      ASSERT_TRUE(outputs[0].empty()) << what << " left files after a failure";
+    }
     for (const auto &e : fs::directory_iterator(work)) {
       std::string name = e.path().filename().string();
       ASSERT_TRUE(name == "setup.exe" || name == "dest0" || name == "dest1") << what << " wrote " << name;
