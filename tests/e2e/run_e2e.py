@@ -439,6 +439,13 @@ def scenario_damaged_over_install(box, context):
     changed = sorted(name for name in before.keys() | after.keys() if before.get(name) != after.get(name))
     box.check(not changed, "every installed file is byte for byte as before, and nothing was added",
               ", ".join(changed[:10]))
+    # The intact file then replaces the older version and leaves nothing of its own behind.
+    install_with_defaults(box, place_setup(box, context.setup))
+    check_installed(box, DEFAULT_DESTINATION, context.expected, context.view)
+    names = sorted(p.name.upper() for p in directory.iterdir())
+    box.check(names == sorted([n.upper() for n in context.expected] + ["NOTES.TXT"]),
+              "the folder holds the entries and the user's notes, nothing else", ", ".join(names))
+    box.check((directory / "NOTES.TXT").read_bytes() == b"the user's own notes\n", "the user's notes are untouched")
 
 
 def mount_tiny_drive(box, context, size):
