@@ -311,8 +311,8 @@ TEST_F(MutationCampaign, EveryHeaderFieldDamagedBehindARepairedCrc) {
        [](Bytes &b, std::size_t h) { std::memset(&b[h + arj::FixedHeaderSize], 'N', 13); }, XR_BAD_HEADER},
       {"name start past the header", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffFirstHeaderSize] = 200; },
        XR_BAD_HEADER},
-      {"name start inside the fields: an empty name", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffFirstHeaderSize] = 8; },
-       XR_CREATE_OUTPUT},
+      {"name start inside the fields: an empty name", 0,
+       [](Bytes &b, std::size_t h) { b[h + arj::OffFirstHeaderSize] = 8; }, XR_CREATE_OUTPUT},
   };
   int fieldCases = 0;
   for (const Case &c : cases) {
