@@ -33,7 +33,10 @@ ExtractResult RunGuarded(GuardedFn body, void *context) {
   return XR_OK;
 }
 
+unsigned failAllocationAt;
+
 void *AllocOrRaise(std::size_t size) {
+  if (failAllocationAt && --failAllocationAt == 0) RaiseExtractError(XR_NO_MEMORY);
   // Zero-filled, so a match that reaches before an entry's first byte copies
   // zeros and the same archive always extracts to the same bytes.
   void *block = std::calloc(1, size);
@@ -189,14 +192,20 @@ ExtractResult ExtractArchive(const char *setupPath, const char *destination) {
   // allows, but never from one call to the next: a damaged archive that
   // decodes with a table it never built must give the same result every time.
   ClearDecodeTables();
+  extractState.nameCounter = 0;
   if (!destination || std::strlen(destination) >= PathSize) return XR_CREATE_OUTPUT;
   std::strcpy(extractState.destination, destination);
   if (!OpenSetupStream(setupPath)) return XR_OPEN_SETUP;
 
   ExtractResult result = XR_OK;
   ExtractResult raised = RunGuarded(ExtractAll, &result);
+  if (raised != XR_OK) result = raised;
   ReleaseAll();
-  return raised != XR_OK ? raised : result;
+  // All or nothing: the outputs replace what the destination held only when
+  // every entry came out whole; otherwise the destination is left as found.
+  if (result == XR_OK) return CommitOutputs();
+  DiscardOutputs();
+  return result;
 }
 
 struct ListContext {

@@ -13,7 +13,7 @@ typedef std::uint32_t ExtractResult;
 enum : ExtractResult {
   XR_OK = 0,
   XR_NO_MAIN_HEADER = 0xE0000001u,  // the archive starts with an end marker
-  XR_BAD_HEADER = 0xE0000002u,      // entry header without id, oversized or malformed
+  XR_BAD_HEADER = 0xE0000002u,      // entry header without id, oversized, malformed, or size >= 2 GiB
   XR_BAD_TABLE = 0xE0000003u,       // compressed data describe an unusable code table
   XR_OPEN_SETUP = 0xE0000004u,      // the setup file cannot be opened
   XR_EOF = 0xE0000005u,             // the setup file ends where a header byte is due
@@ -22,8 +22,8 @@ enum : ExtractResult {
   XR_HEADER_CRC = 0xE0000008u,      // a basic header does not match its CRC-32
   XR_NO_ARCHIVE = 0xE0000009u,      // no archive in the setup file
   XR_CREATE_OUTPUT = 0xE000000Au,   // an output file cannot (or must not) be created
-  XR_WRITE = 0xE000000Bu,           // writing decoded data failed
-  XR_NO_MEMORY = 0xE000000Cu,       // the decoder's window cannot be allocated
+  XR_WRITE = 0xE000000Bu,           // writing, flushing or closing an output file failed
+  XR_NO_MEMORY = 0xE000000Cu,       // the decoder's window or the list of outputs cannot be allocated
   XR_METHOD = 0xE000000Du,          // compression method not supported
   XR_FILE_TYPE = 0xE000000Eu,       // file type neither binary nor text
   XR_VERSION = 0xE000000Fu,         // entry needs a newer extractor
@@ -31,8 +31,10 @@ enum : ExtractResult {
 
 // Extracts every entry of the archive appended to the file at setupPath into
 // destination, which must exist and end in a path separator. Returns XR_OK
-// when every entry was written and its CRC-32 matched, otherwise the code of
-// the first failure; files written before it stay. Not re-entrant.
+// when every entry was written, closed and its CRC-32 matched, otherwise the
+// code of the first failure. All or nothing: existing files are replaced
+// only once every entry has come out whole, and after a failure the
+// destination holds what it held before the call. Not re-entrant.
 ExtractResult ExtractArchive(const char *setupPath, const char *destination);
 
 // "XR_CRC" and so on; "OK" for 0, "unknown" for a value outside the table.

@@ -44,6 +44,17 @@ struct EntryHeader {
   char comment[CommentSize];  // stored comment, cut to fit; never used
 };
 
+// One entry's output, from its creation to the end of the call. A name that
+// did not exist is created and written in place; over an existing one the
+// data go to tempPath beside it, and replace it only when the whole archive
+// has extracted, the old file kept under backupPath until the end.
+struct StagedOutput {
+  char *finalPath;   // where the entry belongs; the block holding all three paths
+  char *tempPath;    // the entry's data until the commit; empty when created in place
+  char *backupPath;  // the old file during the commit; empty when there is none
+  unsigned step;     // how far the commit got with this output
+};
+
 // The one running extraction.
 struct ExtractState {
   std::uint32_t crcTable[256];
@@ -51,6 +62,10 @@ struct ExtractState {
   char destination[PathSize];  // ends in a separator
   std::FILE *setupStream;      // open from ExtractArchive's open to its close
   std::FILE *outputStream;     // open while one entry is written
+  StagedOutput *staged;        // every output of this call, in entry order
+  unsigned stagedCount;
+  unsigned stagedCapacity;
+  unsigned nameCounter;  // last number tried for a temporary name
   EntryHeader header;
   std::uint32_t compressedLeft;  // compressed bytes the bit reader may still take
 
@@ -66,8 +81,9 @@ struct ExtractState {
 };
 
 // The decoder's one record. The tables and node arrays keep their contents
-// from block to block and from call to call: each build overwrites only the
-// entries it sets.
+// from block to block and from entry to entry within a call (each build
+// overwrites only the entries it sets); ExtractArchive clears them at the
+// start of every call.
 struct DecoderState {
   std::uint16_t bitBuffer;            // next 16 bits of the stream, earliest bit at 15
   std::uint64_t bitReservoir;         // next bitsHeld bits, earliest at bit 63; bitBuffer is its top
@@ -98,6 +114,9 @@ typedef void (*GuardedFn)(void *context);
 // nothing itself: callers clean up through the state records.
 ExtractResult RunGuarded(GuardedFn body, void *context);
 void *AllocOrRaise(std::size_t size);
+// Tests: when non-zero, counts allocations down and fails the one that
+// reaches zero, as if memory had run out.
+extern unsigned failAllocationAt;
 
 // CRC-32.
 void BuildCrcTable();
@@ -134,7 +153,21 @@ void WriteDecoded(const unsigned char *block, std::size_t length);
 // The output path of the current entry, or XR_CREATE_OUTPUT when the name
 // would leave the destination or the path does not fit.
 ExtractResult BuildOutputPath(const char *destination, const char *fileName, char *path);
-void CloseOutputStream();
+void CloseOutputStream();  // unchecked: for failure paths
+// Every output of the call: moved over the final names when the call
+// succeeded, or removed with the old files put back. XR_OK, or
+// XR_CREATE_OUTPUT when a final name could not be replaced after all.
+ExtractResult CommitOutputs();
+void DiscardOutputs();
+
+// File operations beyond the C library (platform.cpp).
+enum CreateOutcome { Created, NameTaken, CannotCreate };
+std::FILE *CreateNewFile(const char *path, CreateOutcome *outcome);  // never opens an existing name
+bool IsReplaceableFile(const char *path);
+enum MoveOutcome { Moved, SourceMissing, MoveFailed };
+MoveOutcome MoveReplacing(const char *from, const char *to);
+enum LinkOutcome { Linked, LinkNameTaken, LinkSourceMissing, LinkUnsupported };
+LinkOutcome LinkNewName(const char *existing, const char *newName);  // a second name, never replacing one
 
 // Bit reader and code tables.
 void StartBitReader();

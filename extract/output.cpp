@@ -3,29 +3,14 @@
 //
 // Output is always opened in binary mode and text entries get CR LF from the
 // writer below, so every platform produces the same bytes.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "devicename.h"
 #include "extract_internal.h"
 
 static bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-// Device names that Windows resolves in any directory, with any extension.
-static bool IsDeviceName(const char *component, std::size_t length) {
-  static const char *const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  std::size_t base = 0;
-  while (base < length && component[base] != '.') base++;
-  char upper[8];
-  if (base == 0 || base >= sizeof upper) return false;
-  for (std::size_t i = 0; i < base; i++) {
-    char c = component[i];
-    upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  }
-  upper[base] = 0;
-  for (const char *device : devices)
-    if (std::strcmp(upper, device) == 0) return true;
-  return base == 4 && (std::strncmp(upper, "COM", 3) == 0 || std::strncmp(upper, "LPT", 3) == 0) &&
-         upper[3] >= '1' && upper[3] <= '9';
-}
 
 // A stored name is untrusted: it must stay below the destination. Empty,
 // absolute, drive-qualified and ".." names are refused before anything is
@@ -35,7 +20,8 @@ ExtractResult BuildOutputPath(const char *destination, const char *fileName, cha
   for (const char *part = fileName; *part;) {
     std::size_t n = 0;
     while (part[n] && !IsSeparator(part[n])) n++;
-    if ((n == 2 && part[0] == '.' && part[1] == '.') || IsDeviceName(part, n)) return XR_CREATE_OUTPUT;
+    if ((n == 2 && part[0] == '.' && part[1] == '.') || arj::IsWindowsDeviceName(part, n))
+      return XR_CREATE_OUTPUT;
     part += n;
     if (*part) part++;
   }
@@ -59,25 +45,217 @@ void CloseOutputStream() {
   extractState.outputStream = nullptr;
 }
 
+// Flushes and closes the entry's file. A full disk often shows only here:
+// the last buffered bytes reach the file system at the flush or the close.
+static bool FinishOutput() {
+  std::FILE *out = extractState.outputStream;
+  extractState.outputStream = nullptr;
+  bool flushed = std::fflush(out) == 0 && !std::ferror(out);
+  return std::fclose(out) == 0 && flushed;
+}
+
+// ---- Staging ------------------------------------------------------------
+//
+// Nothing the destination held before the call changes until every entry
+// has been written, closed and checked. Temporary and backup files live in
+// the directory of the file they stand in for, so moves never cross a
+// volume, and are created only where no file of that name exists, so they
+// never overwrite anything, whatever names the archive holds.
+
+enum CommitStep : unsigned { Staged, BackupReserved, OldSetAside, OldLinked, Placed };
+
+constexpr std::size_t SiblingNameSize = 16;  // "~kx" + 8 hex digits + ".tmp" + NUL
+
+static std::size_t DirectoryLength(const char *path) {
+  std::size_t length = 0;
+  for (std::size_t i = 0; path[i]; i++)
+    if (IsSeparator(path[i])) length = i + 1;
+  return length;
+}
+
+constexpr unsigned SiblingTries = 100000;
+
+// Puts the next name ~kx<number>.tmp beside path into out.
+static void NextSiblingName(const char *path, char *out) {
+  std::size_t dirLength = DirectoryLength(path);
+  std::memcpy(out, path, dirLength);
+  std::snprintf(out + dirLength, SiblingNameSize, "~kx%x.tmp", ++extractState.nameCounter);
+}
+
+// Creates a new, empty file of a sibling name, its name in out. Null when
+// the directory refuses new files.
+static std::FILE *CreateSibling(const char *path, char *out) {
+  for (unsigned tries = 0; tries < SiblingTries; tries++) {
+    NextSiblingName(path, out);
+    CreateOutcome outcome;
+    std::FILE *file = CreateNewFile(out, &outcome);
+    if (file || outcome != NameTaken) return file;
+  }
+  return nullptr;
+}
+
+// Opens the entry's output file and records it. XR_CREATE_OUTPUT when the
+// name can be neither created nor replaced: the same names as when files
+// were opened in place.
+static ExtractResult StageOutput(const char *finalPath) {
+  ExtractState &s = extractState;
+  if (s.stagedCount == s.stagedCapacity) {
+    unsigned capacity = s.stagedCapacity ? 2 * s.stagedCapacity : 16;
+    StagedOutput *grown = static_cast<StagedOutput *>(AllocOrRaise(capacity * sizeof(StagedOutput)));
+    if (s.stagedCount) std::memcpy(grown, s.staged, s.stagedCount * sizeof(StagedOutput));
+    std::free(s.staged);
+    s.staged = grown;
+    s.stagedCapacity = capacity;
+  }
+  std::size_t finalSize = std::strlen(finalPath) + 1;
+  std::size_t siblingSize = DirectoryLength(finalPath) + SiblingNameSize;
+  StagedOutput o;
+  o.finalPath = static_cast<char *>(AllocOrRaise(finalSize + 2 * siblingSize));
+  o.tempPath = o.finalPath + finalSize;
+  o.backupPath = o.tempPath + siblingSize;
+  o.step = Staged;
+  std::memcpy(o.finalPath, finalPath, finalSize);
+
+  CreateOutcome outcome;
+  s.outputStream = CreateNewFile(finalPath, &outcome);
+  if (!s.outputStream && outcome == NameTaken && IsReplaceableFile(finalPath))
+    s.outputStream = CreateSibling(finalPath, o.tempPath);
+  if (!s.outputStream) {
+    std::free(o.finalPath);
+    return XR_CREATE_OUTPUT;
+  }
+  s.staged[s.stagedCount++] = o;
+  return XR_OK;
+}
+
+static void ReleaseStaged() {
+  ExtractState &s = extractState;
+  for (unsigned i = 0; i < s.stagedCount; i++) std::free(s.staged[i].finalPath);
+  std::free(s.staged);
+  s.staged = nullptr;
+  s.stagedCount = s.stagedCapacity = 0;
+}
+
+// Last output first, so that of two entries with one name the earlier
+// one's state is restored after the later one's.
+void DiscardOutputs() {
+  ExtractState &s = extractState;
+  for (unsigned i = s.stagedCount; i-- > 0;) {
+    const StagedOutput &o = s.staged[i];
+    if (!o.tempPath[0]) {
+      std::remove(o.finalPath);  // created by this call
+      continue;
+    }
+    switch (o.step) {
+      case Placed:
+      case OldSetAside:
+        if (o.backupPath[0])
+          MoveReplacing(o.backupPath, o.finalPath);
+        else if (o.step == Placed)
+          std::remove(o.finalPath);
+        break;
+      case OldLinked:  // the old file still has its name: drop the extra one
+      case BackupReserved:
+        std::remove(o.backupPath);
+        break;
+      default:
+        break;
+    }
+    if (o.step != Placed) std::remove(o.tempPath);
+  }
+  ReleaseStaged();
+}
+
+// Keeps the old file under a backup name of its own, as a second link where
+// the file system has them (nothing moves, the name never goes missing) or
+// else by moving it there. False when neither works.
+static bool KeepOldFile(StagedOutput &o) {
+  for (unsigned tries = 0; tries < SiblingTries; tries++) {
+    NextSiblingName(o.finalPath, o.backupPath);
+    LinkOutcome link = LinkNewName(o.finalPath, o.backupPath);
+    if (link == LinkNameTaken) continue;
+    if (link == Linked) {
+      o.step = OldLinked;
+      return true;
+    }
+    if (link == LinkSourceMissing) break;
+    // No links here: a placeholder of a fresh name, and the old file moved over it.
+    std::FILE *reserved = CreateSibling(o.finalPath, o.backupPath);
+    if (!reserved) {
+      o.backupPath[0] = 0;
+      return false;
+    }
+    std::fclose(reserved);
+    o.step = BackupReserved;
+    MoveOutcome aside = MoveReplacing(o.finalPath, o.backupPath);
+    if (aside == MoveFailed) return false;
+    if (aside == Moved) {
+      o.step = OldSetAside;
+      return true;
+    }
+    std::remove(o.backupPath);
+    break;
+  }
+  // An earlier output of this call took the old file away (its name was one
+  // of our temporaries): there is nothing to keep.
+  o.backupPath[0] = 0;
+  o.step = OldSetAside;
+  return true;
+}
+
+// One output over an existing name: the old file is kept aside, then the
+// new one takes the name in one move.
+static bool CommitOne(StagedOutput &o) {
+  if (!KeepOldFile(o) || MoveReplacing(o.tempPath, o.finalPath) != Moved) return false;
+  o.step = Placed;
+  return true;
+}
+
+ExtractResult CommitOutputs() {
+  ExtractState &s = extractState;
+  for (unsigned i = 0; i < s.stagedCount; i++) {
+    if (s.staged[i].tempPath[0] && !CommitOne(s.staged[i])) {
+      DiscardOutputs();
+      return XR_CREATE_OUTPUT;
+    }
+  }
+  for (unsigned i = 0; i < s.stagedCount; i++)
+    if (s.staged[i].tempPath[0] && s.staged[i].backupPath[0]) std::remove(s.staged[i].backupPath);
+  ReleaseStaged();
+  return XR_OK;
+}
+
+// ---- One entry ----------------------------------------------------------
+
 ExtractResult ExtractEntry() {
   ExtractResult refusal = CheckEntry();
   if (refusal != XR_OK) return refusal;
 
   const EntryHeader &h = extractState.header;
   char path[PathSize];
-  if (BuildOutputPath(extractState.destination, h.name + h.entryPos, path) != XR_OK ||
-      !(extractState.outputStream = std::fopen(path, "wb"))) {
+  if (BuildOutputPath(extractState.destination, h.name + h.entryPos, path) != XR_OK) {
+    SkipEntryData();
+    return XR_CREATE_OUTPUT;
+  }
+  bool decodable = h.method >= 1 && h.method <= 3;
+  // The size is a signed count: from 2 GiB up it is negative and the decoder
+  // would stop at once, so such an entry could never come out whole.
+  if (decodable && h.fileSize < 0) {
+    SkipEntryData();
+    return XR_BAD_HEADER;
+  }
+  if (StageOutput(path) != XR_OK) {
     SkipEntryData();
     return XR_CREATE_OUTPUT;
   }
   extractState.runningCrc = 0xFFFFFFFFu;
 
-  if (h.method >= 1 && h.method <= 3) {
+  if (decodable) {
     DecodeMethod123();
-    CloseOutputStream();
+    if (!FinishOutput()) return XR_WRITE;
     return ~extractState.runningCrc != h.fileCrc ? XR_CRC : XR_OK;
   }
-  // Stored and method-4 entries are not supported: the empty file stays.
+  // Stored and method-4 entries are not supported.
   CloseOutputStream();
   SkipEntryData();
   return XR_METHOD;

@@ -3,6 +3,7 @@
 // makes to find the archive behind a stub.
 #include <cstring>
 
+#include "devicename.h"
 #include "format.h"
 #include "packer.h"
 
@@ -54,16 +55,6 @@ std::vector<std::uint8_t> FrameHeader(const HeaderFields &f) {
   AppendLe(out, Crc32(basic.data(), basic.size()), 4);
   AppendLe(out, 0, 2);  // no extended header
   return out;
-}
-
-bool IsDeviceName(const std::string &name) {
-  std::string base = name.substr(0, name.find('.'));
-  for (char &c : base)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  for (const char *device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-    if (base == device) return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
 }
 
 }  // namespace
@@ -128,7 +119,8 @@ bool CheckEntryName(const std::string &name, std::string *problem) {
   if (name == "." || name == "..") return *problem = "the name is not a file name", false;
   if (name.back() == '.' || name.back() == ' ')
     return *problem = "Windows drops a trailing dot or space, so the file would get another name", false;
-  if (IsDeviceName(name)) return *problem = "the name is a Windows device name", false;
+  if (arj::IsWindowsDeviceName(name.data(), name.size()))
+    return *problem = "the name is a Windows device name", false;
   return true;
 }
 

@@ -1,6 +1,7 @@
 // kelvra-extract: extracts a setup file's archive on Linux, or lists it.
 //
 //   kelvra-extract SETUP_FILE DEST_DIR   prints OK, or the failure's name and code
+//                                        (after a failure DEST_DIR is as it was)
 //   kelvra-extract --list SETUP_FILE     one line per entry; writes nothing
 //
 // Exit status: 0 success, 1 extraction failure, 2 bad usage.

@@ -42,6 +42,7 @@ SUCCESS = "Kelvra has been successfully installed."
 INVALID_DESTINATION = "Please specify valid destination directory."
 CANNOT_CREATE = "Cannot create destination directory."
 CORRUPTED = "Cannot read setup file, it's probably corrupted."
+WRITE_FAILURE = "Cannot write extracted file, probably disk is full."
 
 
 class ScenarioAbort(Exception):
@@ -408,6 +409,92 @@ def scenario_browse(box, context):
     check_installed(box, r"C:\Browse Here", context.expected, context.view)
 
 
+def tree_bytes(directory):
+    """Every file below directory (relative name -> bytes), folders as None."""
+    return {str(p.relative_to(directory)): (p.read_bytes() if p.is_file() else None)
+            for p in sorted(Path(directory).rglob("*"))}
+
+
+def scenario_damaged_over_install(box, context):
+    """A damaged setup file run over a working install leaves every installed file as it was."""
+    setup = place_setup(box, context.setup)
+    install_with_defaults(box, setup)
+    check_product_started(box, DEFAULT_DESTINATION)
+    directory = box.host_path(DEFAULT_DESTINATION)
+    # Files of an older version: a setup that replaced any of them before
+    # failing would show here, even where it writes the same bytes again.
+    for name in context.expected:
+        payload.find_case_insensitive(directory, name).write_bytes(f"{name} of an older version\n".encode())
+    (directory / "NOTES.TXT").write_bytes(b"the user's own notes\n")
+    before = tree_bytes(directory)
+
+    data = bytearray(Path(context.setup).read_bytes())
+    last = payload.read_entries(bytes(data))[-1]
+    data[last.data_offset + last.data_size // 2] ^= 0xFF
+    log(f"  damaged one byte of {last.name}, the last entry")
+    setup = place_setup(box, context.setup, bytes(data))
+    process, _ = open_setup(box, setup)
+    box.keys(DIALOG, "Return")
+    expect_message(box, CORRUPTED)
+    dialog_stays_open(box, DEFAULT_DESTINATION)
+    abort_setup(box, process)
+    after = tree_bytes(directory)
+    changed = sorted(name for name in before.keys() | after.keys() if before.get(name) != after.get(name))
+    box.check(not changed, "every installed file is byte for byte as before, and nothing was added",
+              ", ".join(changed[:10]))
+    # The intact file then replaces the older version and leaves nothing of its own behind.
+    install_with_defaults(box, place_setup(box, context.setup))
+    check_installed(box, DEFAULT_DESTINATION, context.expected, context.view)
+    names = sorted(p.name.upper() for p in directory.iterdir())
+    box.check(names == sorted([n.upper() for n in context.expected] + ["NOTES.TXT"]),
+              "the folder holds the entries and the user's notes, nothing else", ", ".join(names))
+    box.check((directory / "NOTES.TXT").read_bytes() == b"the user's own notes\n", "the user's notes are untouched")
+
+
+def mount_tiny_drive(box, context, size):
+    """A tmpfs of this size as drive T:, or None (loudly) where mounting is not allowed."""
+    mount_point = context.workdir / f"tiny-{box.name}"
+    subprocess.run(["umount", "-l", str(mount_point)], stderr=subprocess.DEVNULL, check=False)
+    mount_point.mkdir(parents=True, exist_ok=True)
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(mount_point)],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, check=False)
+    if done.returncode != 0:
+        log("*" * 72 + f"\n*** SKIPPED: cannot mount a tmpfs for drive T: ({done.stdout.strip()});"
+            " the tiny-drive scenario needs root ***\n" + "*" * 72)
+        return None
+    (box.prefix / "dosdevices" / "t:").symlink_to(mount_point)
+    return mount_point
+
+
+def scenario_tiny_drive(box, context):
+    """A destination on a drive too small for the files: the write-failure message, nothing left behind."""
+    total = sum(len(data) for data in context.expected.values())
+    size = 16 * 1024
+    mount_point = mount_tiny_drive(box, context, size)
+    if mount_point is None:
+        return
+    try:
+        box.check(total > size, f"the files ({total} bytes) do not fit the {size // 1024} KiB drive")
+        setup = place_setup(box, context.setup)
+        process, _ = open_setup(box, setup)
+        type_destination(box, r"T:\Kelvra")
+        box.keys(DIALOG, "Return")
+        expect_message(box, WRITE_FAILURE)
+        dialog_stays_open(box, r"T:\Kelvra")
+        left = sorted(str(p.relative_to(mount_point)) for p in mount_point.rglob("*"))
+        box.check(left in ([], ["Kelvra"]), "T: holds no file, temporary or other: at most the empty folder",
+                  ", ".join(left[:10]))
+        # The user picks another destination and presses Install again.
+        type_destination(box, r"C:\Kelvra")
+        box.keys(DIALOG, "Return")
+        expect_message(box, SUCCESS)
+        expect_exit(box, process)
+        check_installed(box, r"C:\Kelvra", context.expected, context.view)
+    finally:
+        box.close()
+        subprocess.run(["umount", "-l", str(mount_point)], check=False)
+
+
 SCENARIOS = {
     "default": scenario_default,
     "reinstall": scenario_reinstall,
@@ -418,6 +505,8 @@ SCENARIOS = {
     "running-kelvra": scenario_running_kelvra,
     "browse": scenario_browse,
     "hung-window": scenario_hung_window,
+    "damaged-over-install": scenario_damaged_over_install,
+    "tiny-drive": scenario_tiny_drive,
 }
 
 

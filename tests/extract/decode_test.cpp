@@ -103,7 +103,8 @@ TEST_F(DecodeTest, SingleValueBlockRepeatsItsLiteral) {
   Decoded d = Decode(bw.bytes, 10);
   EXPECT_EQ(d.result, XR_OK);
   EXPECT_EQ(d.bytes, Bytes(10, 'x'));
-  EXPECT_EQ(~extractState.runningCrc, Crc32(Bytes(10, 'x')));
+  std::uint32_t crc = ~extractState.runningCrc;  // read before anything else sets the register
+  EXPECT_EQ(crc, ReferenceCrc32(Bytes(10, 'x')));
 }
 
 TEST_F(DecodeTest, EntryWithoutCompressedBytesDecodesToZeros) {
@@ -213,7 +214,8 @@ TEST_F(DecodeTest, AgreesWithTheModelOverRandomStreams) {
     ASSERT_EQ(d.result, XR_OK) << "seed " << seed;
     ASSERT_EQ(d.bytes.size(), expected.size()) << "seed " << seed;
     EXPECT_TRUE(d.bytes == expected) << "seed " << seed;
-    EXPECT_EQ(~extractState.runningCrc, Crc32(expected));
+    std::uint32_t crc = ~extractState.runningCrc;  // read before anything else sets the register
+    EXPECT_EQ(crc, ReferenceCrc32(expected)) << "seed " << seed;
     EXPECT_EQ(d.streamPosition, static_cast<std::int64_t>(compressed.size()));
   }
 }

@@ -70,7 +70,8 @@ struct HeaderFields {
 Bytes BasicHeader(const HeaderFields &f);
 Bytes FramedHeader(const Bytes &basic, const Bytes *extended = nullptr);
 Bytes EndMarker();
-std::uint32_t Crc32(const Bytes &data);
+std::uint32_t Crc32(const Bytes &data);           // through the library's own CRC code
+std::uint32_t ReferenceCrc32(const Bytes &data);  // bit by bit, sharing nothing with it
 
 // A whole archive: main header, entries (header + data), end marker.
 struct TestEntry {

@@ -58,6 +58,8 @@ TEST(CheckEntryName, AcceptsPlainNamesAndRefusesWhatWindowsWouldNotKeep) {
       {"com1.log", false},
       {"LPT9", false},
       {"COM0", true},
+      {"CON .TXT", false},
+      {"Aux  .c", false},
       {"console", true},
   };
   for (const auto &c : cases) {
