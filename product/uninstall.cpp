@@ -199,6 +199,7 @@ int RunUninstall(const Command &command, const char *arguments) {
     return 0;
   }
   LogLine("removing from ", directory);
+  LogLine("administrator rights: ", IsTokenElevated() ? "yes" : "no");
 
   UninstallOutcome outcome;
   StartOutcome(outcome);

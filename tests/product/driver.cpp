@@ -296,6 +296,49 @@ static int Run(const char *commandLine, DWORD timeoutMs) {
   return 0;
 }
 
+// Prints the manifest a program carries (resource type 24, id 1).
+static int Manifest(const char *program) {
+  HMODULE module = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HRSRC resource = module ? FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) : nullptr;
+  HGLOBAL data = resource ? LoadResource(module, resource) : nullptr;
+  if (!data) return puts("no manifest"), 1;
+  fwrite(LockResource(data), 1, SizeofResource(module, resource), stdout);
+  FreeLibrary(module);
+  return 0;
+}
+
+// Runs a command line with the user's normal rights: the limited token
+// linked to this (administrator's) one, as the desktop shell would start it.
+static int RunLimited(const char *commandLine, DWORD timeoutMs) {
+  HANDLE token = nullptr;
+  TOKEN_LINKED_TOKEN linked = {};
+  DWORD size = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ||
+      !GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &size))
+    return printf("no limited token (error %lu)\n", GetLastError()), 1;
+  CloseHandle(token);
+  TOKEN_ELEVATION elevation = {};
+  GetTokenInformation(linked.LinkedToken, TokenElevation, &elevation, sizeof(elevation), &size);
+  printf("limited token %s\n", elevation.TokenIsElevated ? "elevated" : "not elevated");
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  char line[2048];
+  snprintf(line, sizeof(line), "%s", commandLine);
+  if (!CreateProcessAsUserA(linked.LinkedToken, nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+    return printf("cannot start (error %lu)\n", GetLastError()), 1;
+  CloseHandle(linked.LinkedToken);
+  CloseHandle(process.hThread);
+  const DWORD wait = WaitForSingleObject(process.hProcess, timeoutMs);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  if (wait != WAIT_OBJECT_0) return puts("still running"), 1;
+  printf("exit code %lu\n", code);
+  return 0;
+}
+
 int main(int argc, char **argv) {
   if (argc < 2) {
     puts(
@@ -319,6 +362,8 @@ int main(int argc, char **argv) {
     }
     return Install(argv[2], argv[3], userFile, location);
   }
+  if (strcmp(command, "manifest") == 0 && argc > 2) return Manifest(argv[2]);
+  if (strcmp(command, "run-limited") == 0 && argc > 3) return RunLimited(argv[3], DWORD(atoi(argv[2])));
   if (strcmp(command, "run") == 0 && argc > 3) return Run(argv[3], DWORD(atoi(argv[2])));
   if (strcmp(command, "helper-directory") == 0) return HelperDirectory(timeoutMs);
   if (strcmp(command, "hold") == 0 && argc > 3) return Hold(argv[2], DWORD(atoi(argv[3])));

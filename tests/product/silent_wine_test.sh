@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # KELVRA.EXE /UNINSTALL /S under Wine, run as a deployment tool runs it (the
 # driver starts it and reads the whole exit code): no question, no message;
-# 0 with the user's file kept, 1 with a held file named in the log and the
+# started with the user's normal rights it restarts itself with "runas" and
+# passes the exit code on; 0 with the user's file kept, 1 with a held file named in the log and the
 # entry kept, 1 from a copy outside the installation, 3010 when the cleanup
 # helper cannot run, 87 for a bad command line.
 source "$(dirname "$0")/wine-common.sh"
@@ -35,6 +36,20 @@ expect "removed, user file kept" "$removed" "$(settled_state)"
 grep -q 'result: exit code 0, removed' "$log" || fail "log: $(cat "$log")"
 echo "ok: log tells the result"
 
+echo "== silent, started with the user's normal rights: restarts with administrator rights"
+drive install "$dir" "Z:$product" >/dev/null
+rm -f "$log"
+expect "restarted, exit code passed on" "limited token not elevated
+exit code 0" "$(drive run-limited 90000 "\"$program\" /UNINSTALL /S /LOG=Z:$log")"
+expect "removed, user file kept" "$removed" "$(settled_state)"
+# One restart, never a second: Wine's "runas" grants no rights (it has no
+# elevation prompt), so the restarted copy runs without them as well and
+# goes on, as it would where the prompt is switched off.
+expect "log of both copies" "asking for administrator rights
+KELVRA.EXE /ELEVATED /UNINSTALL /S /LOG=Z:$log" \
+  "$(cut -c21- "$log" | tr -d '\r' | grep -E '^(asking|KELVRA.EXE /ELEVATED)')"
+grep -a 'administrator rights:' "$log" | cut -c21-
+
 echo "== silent, entry without InstallLocation, nothing of the user's"
 drive install "$dir" "Z:$product" --no-user-file --no-location >/dev/null
 run 0 "\"$program\" -uninstall -s"
@@ -47,7 +62,9 @@ timeout 120 "$wine" "$driver" hold "$dir\\README.TXT" 20000 >"$work/hold.out" &
 holder=$!
 for _ in $(seq 100); do grep -q holding "$work/hold.out" 2>/dev/null && break; sleep 0.1; done
 rm -f "$log"
-run 1 "\"$program\" /UNINSTALL /S /LOG=Z:$log"
+# With the user's normal rights, so that the restarted copy's code comes back too.
+expect "exit code passed on" "limited token not elevated
+exit code 1" "$(drive run-limited 90000 "\"$program\" /UNINSTALL /S /LOG=Z:$log")"
 wait "$holder" || true
 grep -q "not deleted: C:\\\\Kelvra Silent\\\\README.TXT" "$log" || fail "log: $(cat "$log")"
 grep -q 'stayed: README.TXT' "$log" || fail "log: $(cat "$log")"
