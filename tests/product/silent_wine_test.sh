@@ -102,3 +102,15 @@ expect "only the program left, for the restart" \
   "$(sed -e 's/^KELVRA.EXE absent$/KELVRA.EXE present/' <<<"$removed")" "$(drive state "$dir")"
 timeout 60 "$wine" reg delete 'HKLM\System\CurrentControlSet\Control\Session Manager' \
   /v PendingFileRenameOperations /f >/dev/null 2>&1 || true
+
+echo "== silent, installed under a name in several scripts"
+# The UTF-8 code page of the manifest lets every 8-bit call take the path.
+export LC_ALL=C.UTF-8
+unicode_dir='C:\Kelvra Ünï Дж 測試'
+drive install "$unicode_dir" "Z:$product" >/dev/null
+rm -f "$log"
+run 0 "\"$unicode_dir\\KELVRA.EXE\" /UNINSTALL /S /LOG=Z:$log"
+dir=$unicode_dir
+expect "removed, user file kept" "$removed" "$(settled_state)"
+grep -qF "removing from $unicode_dir" "$log" || fail "log: $(cat "$log")"
+echo "ok: the log names the directory in its own letters"
