@@ -15,5 +15,5 @@ bool AppendNumber(char *out, size_t outSize, uint64_t value);
 
 // Compares without regard to the case of ASCII letters; other bytes must match.
 bool SameText(const char *a, const char *b);
-// The same for the first `length` bytes of a against all of b.
+// True when a begins with prefix, compared the same way.
 bool SameTextPrefix(const char *a, const char *prefix);
