@@ -22,9 +22,18 @@ static struct {
   GetIfTableFn getTable;     // the older table, used when getTable2 is null
 } counters;
 
+// By full path: the library comes from System32 and nowhere else.
+static HMODULE LoadSystemLibrary(const char *name) {
+  char path[PathCapacity];
+  const UINT length = GetSystemDirectoryA(path, sizeof(path));
+  if (length == 0 || length >= sizeof(path) || !JoinPath(path, sizeof(path), path, "\\", name))
+    return nullptr;
+  return LoadLibraryA(path);
+}
+
 bool StartInterfaceCounters(bool allowNewerTable) {
   counters = {};
-  counters.library = LoadLibraryA("iphlpapi.dll");
+  counters.library = LoadSystemLibrary("iphlpapi.dll");
   if (!counters.library) return false;
   counters.getTable2 = (GetIfTable2Fn)(void *)GetProcAddress(counters.library, "GetIfTable2");
   counters.freeTable = (FreeMibTableFn)(void *)GetProcAddress(counters.library, "FreeMibTable");

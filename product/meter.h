@@ -1,6 +1,7 @@
-// The parts of KELVRA.EXE that need no Windows call: counter arithmetic,
-// rate units, graph scaling, the command line and the paths the uninstaller
-// builds. Kept apart so that they build and are tested on Linux too.
+// The meter's arithmetic: interface counters turned into rates, the units
+// they are shown in and the scale of the graph. No Windows call, so that it
+// builds and is tested on Linux too; the command line is in commandline.h,
+// the uninstaller's decisions in removal.h.
 #pragma once
 
 #include <cstddef>
@@ -73,69 +74,3 @@ uint64_t GraphFullScale(const RateHistory &history);
 // Height in pixels, 0..height, of a bar for `rate` on a graph whose top is
 // `fullScale`. Rounds to the nearest pixel; anything above full scale is clipped.
 int ScaleToHeight(uint64_t rate, uint64_t fullScale, int height);
-
-// ---- Command line ----
-
-enum CommandKind {
-  COMMAND_METER,      // no switch: show the meter
-  COMMAND_UNINSTALL,  // "/UNINSTALL": remove the product
-  COMMAND_CLEANUP,    // "/CLEANUP <pid> <directory>": finish removing a directory
-};
-
-struct Command {
-  CommandKind kind;
-  uint32_t waitProcessId;  // COMMAND_CLEANUP: process to outlive first
-  char directory[260];     // COMMAND_CLEANUP: installation directory, ends in a backslash
-};
-
-// Switches are matched without regard to case. The command line is untrusted:
-// a malformed /CLEANUP or a directory too long for the buffer gives COMMAND_METER.
-Command ParseCommandLine(const char *commandLine);
-
-// ---- Uninstall ----
-
-// The files the setup installs; the uninstaller deletes these and nothing else.
-constexpr unsigned ProductFileCount = 5;
-extern const char *const ProductFiles[ProductFileCount];
-
-// True when `name` (a bare file name) is one of the product files, in any case.
-bool IsProductFile(const char *name);
-
-// out = directory part of `path`, up to and including the last backslash;
-// false (out empty) when there is none or it does not fit.
-bool DirectoryOfPath(const char *path, char *out, size_t outSize);
-
-// Appends a backslash unless the path is empty or already ends in one; false
-// (path unchanged) when there is no room for it.
-bool AddBackslash(char *path, size_t pathSize);
-
-// Removes one trailing backslash, except from a drive's root such as C:\ and
-// from a lone backslash, whose meaning it would change.
-void RemoveTrailingBackslash(char *path);
-
-// out = `first` followed by `second`, or false (out empty) when it would not fit.
-bool JoinPath(const char *first, const char *second, char *out, size_t outSize);
-
-// The command given to the command interpreter to remove the program's own
-// file once it has exited: it runs `helper` (a copy of the program outside the
-// installation directory) with "/CLEANUP <pid> <directory>", waits for it and
-// then deletes the helper. False when it does not fit in outSize bytes or a
-// path holds a character the interpreter would expand or misread.
-bool BuildCleanupCommand(const char *helper, uint32_t processId, const char *directory, char *out,
-                         size_t outSize);
-
-// What the uninstaller achieved, to be told in one message box.
-struct UninstallOutcome {
-  char failedFiles[ProductFileCount][16];  // product files that are still there
-  unsigned failedFileCount;                // entries of failedFiles in use
-  bool keyFailed;                          // the uninstall entry could not be deleted
-  bool shortcutsFailed;                    // a shortcut or the Start menu folder remains
-  bool selfRemovalAtRestart;               // the program file goes only at the next restart
-  bool userFilesKept;                      // other files keep the directory in place
-};
-
-void StartOutcome(UninstallOutcome &outcome);
-void AddFailedFile(UninstallOutcome &outcome, const char *name);
-
-// The text of the closing message; returns true when everything went.
-bool DescribeOutcome(const UninstallOutcome &outcome, char *out, size_t outSize);

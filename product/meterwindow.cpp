@@ -230,7 +230,7 @@ static void ShowHelp(HWND window) {
   char path[MAX_PATH], directory[MAX_PATH], arguments[MAX_PATH + 2];
   const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
   if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
-  if (!JoinPath(directory, "KELVRA.HLP", path, sizeof(path))) return;
+  if (!JoinPath(path, sizeof(path), directory, "KELVRA.HLP")) return;
   wsprintfA(arguments, "\"%s\"", path);
   ShellExecuteA(window, "open", "notepad.exe", arguments, directory, SW_SHOWNORMAL);
 }
@@ -260,7 +260,7 @@ static void ReadSettings(bool &onTop, bool &minimized) {
   onTop = minimized = false;
   const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
   if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
-  if (!JoinPath(directory, "KELVRA.INI", path, sizeof(path))) return;
+  if (!JoinPath(path, sizeof(path), directory, "KELVRA.INI")) return;
   onTop = GetPrivateProfileIntA("Kelvra", "AlwaysOnTop", 0, path) != 0;
   minimized = GetPrivateProfileIntA("Kelvra", "StartMinimized", 0, path) != 0;
 }

@@ -1,28 +1,26 @@
-// "KELVRA.EXE /UNINSTALL": removes what the setup put on the machine and
-// nothing else: the five product files in the program's own directory, the
-// Start menu folder "Kelvra" with its two shortcuts, and the uninstall key.
-// The user's own files in the directory stay, and with them the directory.
+// "KELVRA.EXE /UNINSTALL [/S] [/LOG=file]": removes what the setup put on the
+// machine and nothing else: the five product files in the registered
+// installation directory, the Start menu folder "Kelvra" with its two
+// shortcuts (in the all-users and in the current user's Programs folder),
+// and the uninstall entry. The user's own files in the directory stay, and
+// with them the directory.
 //
-// A running program cannot delete its own file. The uninstaller copies itself
-// to the temporary directory and asks the command interpreter to run that copy
-// with /CLEANUP and wait for it, then delete it; the copy waits until the
-// uninstaller has exited, deletes KELVRA.EXE and removes the directory if it is
-// empty. Where that cannot be started, both are left to the next restart.
+// Order matters for a removal that fails halfway: files and shortcuts go
+// first and the entry last, and the entry stays while a product file does,
+// so that the user can run the uninstall again from the list of installed
+// programs. A copy of the program anywhere but the registered directory
+// removes nothing: the same five names elsewhere (a copy in Downloads) are
+// not the product's.
 #include <shlobj.h>
 
 #include "product.h"
 
-constexpr char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra";
-constexpr char Caption[] = "Kelvra";
 constexpr DWORD BroadcastTimeoutMs = 5000;
 constexpr DWORD MeterExitTimeoutMs = 5000;
-constexpr DWORD HelperStartTimeoutMs = 10000;
 
 static bool IsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-// Deletes a file; one that is not there counts as deleted. A file still held
-// open by a copy that is closing gets a few more tries.
-static bool DeleteIfPresent(const char *path) {
+bool DeleteIfPresent(const char *path) {
   for (int attempt = 0; attempt < 20; attempt++) {
     if (DeleteFileA(path)) return true;
     const DWORD error = GetLastError();
@@ -31,6 +29,14 @@ static bool DeleteIfPresent(const char *path) {
     Sleep(100);
   }
   return false;
+}
+
+// Some systems refuse a path that ends in a backslash for this, so it goes without.
+bool RemoveEmptyDirectory(const char *directory, DWORD delayFlags) {
+  char path[PathCapacity];
+  if (!JoinPath(path, sizeof(path), directory, "")) return false;
+  RemoveTrailingBackslash(path);
+  return delayFlags ? MoveFileExA(path, nullptr, delayFlags) != 0 : RemoveDirectoryA(path) != 0;
 }
 
 // Asks every running meter to exit and waits until the last has let go of
@@ -45,44 +51,39 @@ static void CloseRunningCopies() {
   CloseHandle(mutex);
 }
 
-// Removes a directory if it is empty. Some systems refuse a path that ends
-// in a backslash for this, so it goes without.
-static bool RemoveEmptyDirectory(const char *directory, DWORD delayFlags) {
-  char path[MAX_PATH];
-  if (!JoinPath(directory, "", path, sizeof(path))) return false;
-  RemoveTrailingBackslash(path);
-  return delayFlags ? MoveFileExA(path, nullptr, delayFlags) != 0 : RemoveDirectoryA(path) != 0;
+static bool DeleteLogged(const char *path) {
+  if (DeleteIfPresent(path)) return true;
+  LogLine("not deleted: ", path, GetLastError());
+  return false;
 }
 
-// Deletes both shortcuts, then the folder if nothing else is in it.
-static bool RemoveShortcuts() {
-  char programs[MAX_PATH];
-  // Without a Programs folder the setup could not have made shortcuts either.
-  if (!SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE)) return true;
-  char folder[MAX_PATH], shortcut[MAX_PATH];
-  AddBackslash(programs, sizeof(programs));
-  if (!JoinPath(programs, "Kelvra\\", folder, sizeof(folder))) return false;
+// Deletes both shortcuts in one Programs folder, then its Kelvra folder if
+// nothing else is in it.
+static bool RemoveShortcuts(int folderId) {
+  char folder[PathCapacity], shortcut[PathCapacity];
+  // Without that Programs folder the setup could not have made shortcuts there either.
+  if (!SHGetSpecialFolderPathA(nullptr, folder, folderId, FALSE)) return true;
+  if (!AddTrailingBackslash(folder, sizeof(folder)) || !JoinPath(folder, sizeof(folder), folder, "Kelvra\\"))
+    return false;
   bool ok = true;
   static const char *const Shortcuts[] = {"Kelvra.lnk", "Kelvra Help.lnk"};
   for (const char *name : Shortcuts)
-    ok = JoinPath(folder, name, shortcut, sizeof(shortcut)) && DeleteIfPresent(shortcut) && ok;
+    ok = JoinPath(shortcut, sizeof(shortcut), folder, name) && DeleteLogged(shortcut) && ok;
   if (!RemoveEmptyDirectory(folder, 0)) {
     const DWORD error = GetLastError();
     // A folder the user has put something else into is theirs to keep.
-    if (!IsGone(error) && error != ERROR_DIR_NOT_EMPTY) ok = false;
+    if (!IsGone(error) && error != ERROR_DIR_NOT_EMPTY) {
+      LogLine("not removed: ", folder, error);
+      ok = false;
+    }
   }
   return ok;
 }
 
-static bool RemoveUninstallKey() {
-  const LONG result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey);
-  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
-}
-
 // True when the directory holds anything besides `keep`.
 static bool HoldsOtherFiles(const char *directory, const char *keep) {
-  char pattern[MAX_PATH];
-  if (!JoinPath(directory, "*", pattern, sizeof(pattern))) return true;
+  char pattern[PathCapacity];
+  if (!JoinPath(pattern, sizeof(pattern), directory, "*")) return true;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) return false;
@@ -95,130 +96,127 @@ static bool HoldsOtherFiles(const char *directory, const char *keep) {
   return other;
 }
 
-// Name of the event the helper sets once it holds the uninstaller's process
-// handle: until then the uninstaller must not exit, or the helper could end up
-// waiting on an unrelated process that was given the same id.
-static void ReadyEventName(DWORD processId, char *out) { wsprintfA(out, "KelvraCleanupReady%lu", processId); }
-
-// Starts the helper that deletes the program file once this process is gone.
-static bool StartCleanupHelper(const char *self, const char *directory) {
-  char temp[MAX_PATH], helper[MAX_PATH], name[32];
-  const DWORD tempLength = GetTempPathA(sizeof(temp), temp);
-  if (tempLength == 0 || tempLength >= sizeof(temp)) return false;
-  wsprintfA(name, "KelvraCleanup%lu.exe", GetCurrentProcessId());
-  if (!JoinPath(temp, name, helper, sizeof(helper))) return false;
-
-  char interpreter[MAX_PATH];
-  const UINT systemLength = GetSystemDirectoryA(interpreter, sizeof(interpreter));
-  if (systemLength == 0 || systemLength >= sizeof(interpreter)) return false;
-  AddBackslash(interpreter, sizeof(interpreter));
-  if (!JoinPath(interpreter, "cmd.exe", interpreter, sizeof(interpreter))) return false;
-
-  char commandLine[3 * MAX_PATH + 64] = "cmd.exe ";
-  const size_t prefix = strlen(commandLine);
-  if (!BuildCleanupCommand(helper, GetCurrentProcessId(), directory, commandLine + prefix,
-                           sizeof(commandLine) - prefix))
-    return false;
-  if (!CopyFileA(self, helper, FALSE)) return false;
-
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(interpreter, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, temp,
-                      &startup, &process)) {
-    DeleteFileA(helper);
-    return false;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return true;
+static void Tell(const Command &command, const char *text, UINT icon) {
+  if (!command.silent) MessageBoxA(nullptr, text, Caption, icon);
 }
 
-// Removes the program's own file once it is no longer running: soon after the
-// exit through the helper, or at the next restart. Returns the helper's ready
-// event to wait for before exiting, or null.
-static HANDLE RemoveSelf(const char *self, const char *directory, bool otherFiles,
-                         UninstallOutcome &outcome) {
-  char eventName[40];
-  ReadyEventName(GetCurrentProcessId(), eventName);
-  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName);
-  if (ready && StartCleanupHelper(self, directory)) return ready;
-  if (ready) CloseHandle(ready);
-  if (!MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    AddFailedFile(outcome, "KELVRA.EXE");
-    return nullptr;
-  }
-  outcome.selfRemovalAtRestart = true;
-  // Renames at restart run in order, so the directory goes after the file.
-  if (!otherFiles) RemoveEmptyDirectory(directory, MOVEFILE_DELAY_UNTIL_REBOOT);
-  return nullptr;
+// A path as the file system spells it, so that a short 8.3 form or another
+// spelling of the same directory compares equal; unchanged where it cannot
+// be resolved.
+static void LongForm(char *path) {
+  char longPath[PathCapacity];
+  const DWORD length = GetLongPathNameA(path, longPath, sizeof(longPath));
+  if (length && length < sizeof(longPath)) strcpy(path, longPath);
 }
 
-int RunUninstall() {
-  if (MessageBoxA(nullptr, "Remove Kelvra and its Start menu shortcuts?", Caption,
-                  MB_YESNO | MB_ICONQUESTION) != IDYES)
+// The running copy's path and directory; false (after telling) when this
+// copy is not the one the uninstall entry registers.
+static bool FindInstalledCopy(const Command &command, char *self, char *directory) {
+  char registered[PathCapacity];
+  const DWORD selfLength = GetModuleFileNameA(nullptr, self, PathCapacity);
+  if (selfLength == 0 || selfLength >= PathCapacity || !DirectoryOfPath(self, directory, PathCapacity)) {
+    LogLine("refused: the program's own path is unknown", "", GetLastError());
+    Tell(command, "Kelvra cannot tell where it is installed, so nothing has been removed.", MB_ICONHAND);
+    return false;
+  }
+  const bool haveEntry = ReadRegisteredDirectory(registered, sizeof(registered));
+  LongForm(directory);
+  if (haveEntry) LongForm(registered);
+  if (haveEntry && SameDirectory(directory, registered)) return true;
+  char text[3 * PathCapacity] =
+      "This copy of Kelvra is not the installed one, so nothing has been removed.\n\n";
+  AppendText(text, sizeof(text), "This copy is in:\n    ");
+  AppendText(text, sizeof(text), directory);
+  AppendText(text, sizeof(text),
+             haveEntry ? "\nKelvra is installed in:\n    " : "\nKelvra is not installed.");
+  if (haveEntry) AppendText(text, sizeof(text), registered);
+  LogLine("refused: not the registered installation: ", directory);
+  if (haveEntry) LogLine("registered installation: ", registered);
+  Tell(command, text, MB_ICONEXCLAMATION);
+  return false;
+}
+
+// Deletes the product files other than the running one; true when the running one is a product file.
+static bool DeleteProductFiles(const char *directory, const char *selfName, UninstallOutcome &outcome) {
+  bool selfIsProduct = false;
+  char path[PathCapacity];
+  for (const char *file : ProductFiles) {
+    if (lstrcmpiA(file, selfName) == 0) {
+      selfIsProduct = true;
+      continue;
+    }
+    if (!JoinPath(path, sizeof(path), directory, file) || !DeleteLogged(path)) AddFailedFile(outcome, file);
+  }
+  return selfIsProduct;
+}
+
+// The closing report: the message box, the log's last line, the exit code.
+static int Report(const Command &command, const UninstallOutcome &outcome) {
+  char text[768];
+  const bool complete = DescribeOutcome(outcome, text, sizeof(text));
+  const int code = OutcomeExitCode(outcome);
+  for (unsigned i = 0; i < outcome.failedFileCount; i++) LogLine("stayed: ", outcome.failedFiles[i]);
+  if (outcome.shortcutsFailed) LogLine("stayed: a Start menu shortcut or folder");
+  if (outcome.keyKept) LogLine("uninstall entry kept: a product file stayed");
+  if (outcome.selfRemovalAtRestart) LogLine("KELVRA.EXE and its folder are deleted at the next restart");
+  char result[48];
+  wsprintfA(result, "result: exit code %d, ", code);
+  LogLine(result, code == 0      ? "removed"
+                  : code == 3010 ? "removed, restart needed"
+                                 : "not removed completely");
+  Tell(command, text, complete ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
+  return code;
+}
+
+// Asks for administrator rights in a restarted copy and passes its exit code on.
+static int RestartElevated(const Command &command, const char *arguments) {
+  LogLine("asking for administrator rights");
+  const int code = RunElevatedCopy(arguments);
+  if (code == ElevationDeclinedExitCode) {
+    LogLine("administrator rights declined: nothing removed, exit code 1602");
+    Tell(command,
+         "Kelvra has not been removed: removing it needs administrator rights, and they were not granted.",
+         MB_ICONEXCLAMATION);
+    return code;
+  }
+  if (code < 0) {
+    LogLine("could not restart with administrator rights: nothing removed, exit code 1", "", GetLastError());
+    Tell(command, "Kelvra has not been removed: it could not ask for administrator rights.", MB_ICONHAND);
+    return 1;
+  }
+  return code;
+}
+
+int RunUninstall(const Command &command, const char *arguments) {
+  StartLog(command.logFile);
+  LogLine("KELVRA.EXE ", arguments);
+  char self[PathCapacity], directory[PathCapacity];
+  if (!FindInstalledCopy(command, self, directory)) return 1;
+  if (NeedsElevation(command, IsTokenElevated())) return RestartElevated(command, arguments);
+  if (!command.silent && MessageBoxA(nullptr, "Remove Kelvra and its Start menu shortcuts?", Caption,
+                                     MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    LogLine("cancelled: nothing removed");
     return 0;
+  }
+  LogLine("removing from ", directory);
+  LogLine("administrator rights: ", IsTokenElevated() ? "yes" : "no");
 
   UninstallOutcome outcome;
   StartOutcome(outcome);
   CloseRunningCopies();
-  outcome.shortcutsFailed = !RemoveShortcuts();
-  outcome.keyFailed = !RemoveUninstallKey();
-
-  HANDLE helperReady = nullptr;
-  char self[MAX_PATH], directory[MAX_PATH], path[MAX_PATH];
-  const DWORD selfLength = GetModuleFileNameA(nullptr, self, sizeof(self));
-  if (selfLength == 0 || selfLength >= sizeof(self) || !DirectoryOfPath(self, directory, sizeof(directory))) {
-    for (const char *file : ProductFiles) AddFailedFile(outcome, file);
-  } else {
-    const char *selfName = self + strlen(directory);
-    bool selfIsProduct = false;
-    for (const char *file : ProductFiles) {
-      if (lstrcmpiA(file, selfName) == 0) {
-        selfIsProduct = true;
-        continue;
-      }
-      if (!JoinPath(directory, file, path, sizeof(path)) || !DeleteIfPresent(path))
-        AddFailedFile(outcome, file);
-    }
-    const bool otherFiles = HoldsOtherFiles(directory, selfName);
-    outcome.userFilesKept = otherFiles && outcome.failedFileCount == 0;
-    if (selfIsProduct)
-      helperReady = RemoveSelf(self, directory, otherFiles, outcome);
-    else if (!otherFiles)
-      RemoveEmptyDirectory(directory, 0);
-  }
-
-  char text[512];
-  const bool complete = DescribeOutcome(outcome, text, sizeof(text));
-  MessageBoxA(nullptr, text, Caption, complete ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
-  if (helperReady) {
-    WaitForSingleObject(helperReady, HelperStartTimeoutMs);
-    CloseHandle(helperReady);
-  }
-  return complete ? 0 : 1;
-}
-
-// "/CLEANUP <pid> <directory>", run from a copy outside the directory: waits
-// for the uninstaller to exit, then deletes its KELVRA.EXE and the directory
-// if it is empty. Shows nothing; touches no other file.
-int RunCleanup(const Command &command) {
-  HANDLE uninstaller = OpenProcess(SYNCHRONIZE, FALSE, command.waitProcessId);
-  char eventName[40];
-  ReadyEventName(command.waitProcessId, eventName);
-  HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName);
-  if (ready) {
-    SetEvent(ready);
-    CloseHandle(ready);
-  }
-  if (uninstaller) {
-    // The uninstaller's last message box is open until the user closes it.
-    WaitForSingleObject(uninstaller, INFINITE);
-    CloseHandle(uninstaller);
-  }
-  char program[MAX_PATH];
-  if (!JoinPath(command.directory, "KELVRA.EXE", program, sizeof(program))) return 1;
-  const bool deleted = DeleteIfPresent(program);
-  if (deleted) RemoveEmptyDirectory(command.directory, 0);
-  return deleted ? 0 : 1;
+  const char *selfName = self + strlen(directory);
+  const bool selfIsProduct = DeleteProductFiles(directory, selfName, outcome);
+  const bool commonOk = RemoveShortcuts(CSIDL_COMMON_PROGRAMS);
+  outcome.shortcutsFailed = !RemoveShortcuts(CSIDL_PROGRAMS) || !commonOk;
+  const bool otherFiles = HoldsOtherFiles(directory, selfName);
+  outcome.userFilesKept = otherFiles && outcome.failedFileCount == 0;
+  if (selfIsProduct)
+    HandOverSelfRemoval(self, directory, otherFiles, outcome);
+  else if (!otherFiles)
+    RemoveEmptyDirectory(directory, 0);
+  if (outcome.failedFileCount == 0)
+    outcome.keyFailed = !DeleteUninstallKey();
+  else
+    outcome.keyKept = true;
+  return Report(command, outcome);
 }

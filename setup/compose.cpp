@@ -13,15 +13,6 @@ void MakeDefaultDestination(const char *windowsDir, char *out) {
   std::strcpy(out + 2, "\\Program Files\\Kelvra");
 }
 
-char *AddTrailingBackslash(char *path, std::size_t capacity) {
-  std::size_t length = std::strlen(path);
-  if (length == 0 || path[length - 1] == ':' || path[length - 1] == '\\') return path;
-  if (length + 2 > capacity) return nullptr;
-  path[length] = '\\';
-  path[length + 1] = '\0';
-  return path;
-}
-
 DestinationCheck PrepareWorkingPath(const char *destinationText, char *working) {
   std::size_t length = std::strlen(destinationText);
   if (length < 3) return DestinationCheck::TooShort;
@@ -32,23 +23,6 @@ DestinationCheck PrepareWorkingPath(const char *destinationText, char *working) 
   std::memcpy(working, destinationText, length);
   working[length] = '\0';
   return DestinationCheck::Ok;
-}
-
-bool JoinPath(char *out, std::size_t capacity, const char *dir, const char *s1, const char *s2,
-              const char *s3) {
-  const char *parts[] = {dir, s1, s2, s3};
-  std::size_t used = 0;
-  for (const char *part : parts) {
-    std::size_t length = std::strlen(part);
-    if (used + length + 1 > capacity) {
-      out[0] = '\0';
-      return false;
-    }
-    std::memmove(out + used, part, length);  // dir may be out itself
-    used += length;
-  }
-  out[used] = '\0';
-  return true;
 }
 
 bool BuildProgramCommand(const char *directory, char *out, std::size_t capacity) {

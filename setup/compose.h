@@ -7,8 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Every path the setup handles fits the platform's 260-byte limit.
-constexpr std::size_t PathCapacity = 260;
+#include "paths.h"
 
 constexpr const char *ProductName = "Kelvra";
 constexpr const char *SetupCaption = "Kelvra Setup";
@@ -35,11 +34,6 @@ constexpr const char *BrowseTitleText = "Please select directory:";
 // system would not tell) proposes drive C:.
 void MakeDefaultDestination(const char *windowsDir, char *out);
 
-// Appends '\' unless path is empty or ends in ':' or '\'. Returns path, or
-// nullptr without touching it when the backslash and the NUL would not fit
-// in capacity bytes.
-char *AddTrailingBackslash(char *path, std::size_t capacity = PathCapacity);
-
 enum class DestinationCheck {
   Ok,        // working path holds the directory, without a final backslash
   TooShort,  // fewer than 3 characters
@@ -51,11 +45,6 @@ enum class DestinationCheck {
 // so long that "\"<dir>\KELVRA.EXE\"" would not fit 259 characters, so that
 // every path and command built from it later fits its buffer.
 DestinationCheck PrepareWorkingPath(const char *destinationText, char *working);
-
-// dir + s1 + s2 + s3 into out, or false (out emptied) when the result and
-// its NUL would not fit capacity bytes.
-bool JoinPath(char *out, std::size_t capacity, const char *dir, const char *s1, const char *s2 = "",
-              const char *s3 = "");
 
 // "\"<directory>KELVRA.EXE\"": the quotes keep a planted "C:\Program.exe"
 // from running in place of a program under "C:\Program Files". directory

@@ -3,6 +3,8 @@
 // so the shell scripts need no window manager tricks. Prints what it saw on
 // stdout; exit code 0 means the awaited state was reached in time.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -104,16 +106,29 @@ static bool WriteText(const char *path, const char *text) {
   return ok && written == strlen(text);
 }
 
-static bool ShortcutFolder(char *out) {
-  if (!SHGetSpecialFolderPathA(nullptr, out, CSIDL_PROGRAMS, TRUE)) return false;
+// The Kelvra folder in the current user's (CSIDL_PROGRAMS) or the all-users
+// (CSIDL_COMMON_PROGRAMS) Start menu; the uninstaller clears both.
+static const int ProgramsFolders[] = {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS};
+static bool ShortcutFolder(int folderId, char *out) {
+  if (!SHGetSpecialFolderPathA(nullptr, out, folderId, TRUE)) return false;
   strcat(out, "\\Kelvra");
   return true;
 }
 
+// The setup is 32-bit: its uninstall entry lives in the 32-bit view, which
+// this 64-bit driver names as the 64-bit product must.
+static LONG OpenUninstallKey(HKEY *key, bool create) {
+  const REGSAM access = KEY_WOW64_32KEY | (create ? KEY_ALL_ACCESS : KEY_QUERY_VALUE);
+  return create
+             ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, nullptr, 0, access, nullptr, key, nullptr)
+             : RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, access, key);
+}
+
 // Lays out what an install leaves: the five files (KELVRA.EXE copied from
 // `program`), optionally a file of the user's, the Start menu folder with both
-// shortcuts, and the uninstall key naming the directory.
-static int Install(const char *directory, const char *program, bool userFile) {
+// shortcuts in both Programs folders, and the uninstall key naming the
+// directory (InstallLocation only where `location` is set).
+static int Install(const char *directory, const char *program, bool userFile, bool location) {
   char path[MAX_PATH], folder[MAX_PATH];
   CreateDirectoryA(directory, nullptr);
   for (const char *name : ProductFiles) {
@@ -125,18 +140,21 @@ static int Install(const char *directory, const char *program, bool userFile) {
   snprintf(path, sizeof(path), "%s\\%s", directory, UserFile);
   if (userFile ? !WriteText(path, UserText) : !DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND)
     return printf("cannot write %s\n", path), 1;
-  if (!ShortcutFolder(folder)) return puts("no Programs folder"), 1;
-  CreateDirectoryA(folder, nullptr);
-  for (const char *name : Shortcuts) {
-    snprintf(path, sizeof(path), "%s\\%s", folder, name);
-    if (!WriteText(path, "shortcut")) return printf("cannot write %s\n", path), 1;
+  for (int folderId : ProgramsFolders) {
+    if (!ShortcutFolder(folderId, folder)) return puts("no Programs folder"), 1;
+    CreateDirectoryA(folder, nullptr);
+    for (const char *name : Shortcuts) {
+      snprintf(path, sizeof(path), "%s\\%s", folder, name);
+      if (!WriteText(path, "shortcut")) return printf("cannot write %s\n", path), 1;
+    }
   }
   HKEY key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) != ERROR_SUCCESS)
-    return puts("cannot create key"), 1;
+  if (OpenUninstallKey(&key, true) != ERROR_SUCCESS) return puts("cannot create key"), 1;
   snprintf(path, sizeof(path), "\"%s\\KELVRA.EXE\" /UNINSTALL", directory);
   RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE *)"Kelvra", 7);
   RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE *)path, DWORD(strlen(path) + 1));
+  if (location)
+    RegSetValueExA(key, "InstallLocation", 0, REG_SZ, (const BYTE *)directory, DWORD(strlen(directory) + 1));
   RegCloseKey(key);
   puts("installed");
   return 0;
@@ -167,24 +185,57 @@ static int State(const char *directory) {
          : strcmp(text, UserText) == 0 ? ", intact"
                                        : ", changed");
   printf("directory %s\n", Presence(directory));
-  if (!ShortcutFolder(folder)) return puts("no Programs folder"), 1;
-  for (const char *name : Shortcuts) {
-    snprintf(path, sizeof(path), "%s\\%s", folder, name);
-    printf("shortcut %s %s\n", name, Presence(path));
+  for (int folderId : ProgramsFolders) {
+    if (!ShortcutFolder(folderId, folder)) return puts("no Programs folder"), 1;
+    const char *whose = folderId == CSIDL_PROGRAMS ? "user" : "all-users";
+    for (const char *name : Shortcuts) {
+      snprintf(path, sizeof(path), "%s\\%s", folder, name);
+      printf("%s shortcut %s %s\n", whose, name, Presence(path));
+    }
+    printf("%s shortcut folder %s\n", whose, Presence(folder));
   }
-  printf("shortcut folder %s\n", Presence(folder));
   HKEY key;
-  const bool keyThere = RegOpenKeyA(HKEY_LOCAL_MACHINE, UninstallKey, &key) == ERROR_SUCCESS;
+  const bool keyThere = OpenUninstallKey(&key, false) == ERROR_SUCCESS;
   if (keyThere) RegCloseKey(key);
   printf("uninstall key %s\n", keyThere ? "present" : "absent");
-  // Helpers left in the temporary directory would be litter.
+  // Helpers or their private directories left behind would be litter.
   char pattern[MAX_PATH];
-  GetTempPathA(sizeof(pattern), pattern);
-  strcat(pattern, "KelvraCleanup*");
+  GetWindowsDirectoryA(pattern, sizeof(pattern));
+  strcat(pattern, "\\Temp\\Kelvra-*");
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   printf("cleanup helper %s\n", search == INVALID_HANDLE_VALUE ? "absent" : "present");
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  return 0;
+}
+
+// While a cleanup helper waits: its private directory's owner-independent
+// access list, as SDDL, and whether the helper file is in it.
+static int HelperDirectory(DWORD timeoutMs) {
+  char pattern[MAX_PATH], path[MAX_PATH];
+  GetWindowsDirectoryA(pattern, sizeof(pattern));
+  strcat(pattern, "\\Temp\\Kelvra-*");
+  WIN32_FIND_DATAA found;
+  HANDLE search = INVALID_HANDLE_VALUE;
+  if (!WaitFor(timeoutMs, [&] { return (search = FindFirstFileA(pattern, &found)) != INVALID_HANDLE_VALUE; }))
+    return puts("no helper directory"), 1;
+  FindClose(search);
+  GetWindowsDirectoryA(path, sizeof(path));
+  snprintf(path + strlen(path), sizeof(path) - strlen(path), "\\Temp\\%s", found.cFileName);
+  printf("name %s\n", strlen(found.cFileName) == 23 ? "Kelvra- and 16 characters" : found.cFileName);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL acl = nullptr;
+  if (GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
+                            &descriptor) != ERROR_SUCCESS)
+    return puts("no security information"), 1;
+  char *sddl = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                       &sddl, nullptr);
+  printf("acl %s\n", sddl ? sddl : "?");
+  LocalFree(sddl);
+  LocalFree(descriptor);
+  strcat(path, "\\KelvraCleanup.exe");
+  printf("helper %s\n", Presence(path));
   return 0;
 }
 
@@ -225,9 +276,73 @@ static int GdiCount(int rounds) {
   return 0;
 }
 
+// Runs a command line as a deployment tool would and prints its whole exit
+// code: a shell sees only the low eight bits of 1602 or 3010.
+static int Run(const char *commandLine, DWORD timeoutMs) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  char line[2048];
+  snprintf(line, sizeof(line), "%s", commandLine);
+  if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return printf("cannot start (error %lu)\n", GetLastError()), 1;
+  CloseHandle(process.hThread);
+  const DWORD wait = WaitForSingleObject(process.hProcess, timeoutMs);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  if (wait != WAIT_OBJECT_0) return puts("still running"), 1;
+  printf("exit code %lu\n", code);
+  return 0;
+}
+
+// Prints the manifest a program carries (resource type 24, id 1).
+static int Manifest(const char *program) {
+  HMODULE module = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HRSRC resource = module ? FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) : nullptr;
+  HGLOBAL data = resource ? LoadResource(module, resource) : nullptr;
+  if (!data) return puts("no manifest"), 1;
+  fwrite(LockResource(data), 1, SizeofResource(module, resource), stdout);
+  FreeLibrary(module);
+  return 0;
+}
+
+// Runs a command line with the user's normal rights: the limited token
+// linked to this (administrator's) one, as the desktop shell would start it.
+static int RunLimited(const char *commandLine, DWORD timeoutMs) {
+  HANDLE token = nullptr;
+  TOKEN_LINKED_TOKEN linked = {};
+  DWORD size = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ||
+      !GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &size))
+    return printf("no limited token (error %lu)\n", GetLastError()), 1;
+  CloseHandle(token);
+  TOKEN_ELEVATION elevation = {};
+  GetTokenInformation(linked.LinkedToken, TokenElevation, &elevation, sizeof(elevation), &size);
+  printf("limited token %s\n", elevation.TokenIsElevated ? "elevated" : "not elevated");
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  char line[2048];
+  snprintf(line, sizeof(line), "%s", commandLine);
+  if (!CreateProcessAsUserA(linked.LinkedToken, nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+    return printf("cannot start (error %lu)\n", GetLastError()), 1;
+  CloseHandle(linked.LinkedToken);
+  CloseHandle(process.hThread);
+  const DWORD wait = WaitForSingleObject(process.hProcess, timeoutMs);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  if (wait != WAIT_OBJECT_0) return puts("still running"), 1;
+  printf("exit code %lu\n", code);
+  return 0;
+}
+
 int main(int argc, char **argv) {
   if (argc < 2) {
-    puts("usage: driver wait-window|send-exit|count|answer|press|install|state|hold|gdi ...");
+    puts(
+        "usage: driver wait-window|send-exit|count|answer|press|install|state|hold|gdi|helper-directory ...");
     return 2;
   }
   const char *command = argv[1];
@@ -239,8 +354,18 @@ int main(int argc, char **argv) {
     return Answer(argv[2], argc > 3 ? DWORD(atoi(argv[3])) : 10000);
   if (strcmp(command, "press") == 0 && argc > 4)
     return Press(argv[2], atoi(argv[3]), DWORD(atoi(argv[4])), false);
-  if (strcmp(command, "install") == 0 && argc > 3)
-    return Install(argv[2], argv[3], argc < 5 || strcmp(argv[4], "--no-user-file") != 0);
+  if (strcmp(command, "install") == 0 && argc > 3) {
+    bool userFile = true, location = true;
+    for (int i = 4; i < argc; i++) {
+      if (strcmp(argv[i], "--no-user-file") == 0) userFile = false;
+      if (strcmp(argv[i], "--no-location") == 0) location = false;
+    }
+    return Install(argv[2], argv[3], userFile, location);
+  }
+  if (strcmp(command, "manifest") == 0 && argc > 2) return Manifest(argv[2]);
+  if (strcmp(command, "run-limited") == 0 && argc > 3) return RunLimited(argv[3], DWORD(atoi(argv[2])));
+  if (strcmp(command, "run") == 0 && argc > 3) return Run(argv[3], DWORD(atoi(argv[2])));
+  if (strcmp(command, "helper-directory") == 0) return HelperDirectory(timeoutMs);
   if (strcmp(command, "hold") == 0 && argc > 3) return Hold(argv[2], DWORD(atoi(argv[3])));
   if (strcmp(command, "state") == 0 && argc > 2) return State(argv[2]);
   if (strcmp(command, "gdi") == 0) return GdiCount(argc > 2 ? atoi(argv[2]) : 1000);

@@ -3,6 +3,15 @@
 # GDI count flat through many updates, and exits on "KelvraExit".
 source "$(dirname "$0")/wine-common.sh"
 
+# The manifest: the user's normal rights, Windows 10 and 11, Common Controls
+# 6, and the UTF-8 code page for every 8-bit call.
+manifest=$(drive manifest "Z:$product")
+for want in 'level="asInvoker"' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' 'name="Microsoft.Windows.Common-Controls"' \
+            '>UTF-8</activeCodePage>'; do
+  grep -qF "$want" <<<"$manifest" || fail "manifest lacks $want"
+done
+echo "ok: manifest"
+
 timeout 300 "$wine" "$product" &
 meter=$!
 expect "meter window" "meter window 360x214" "$(drive wait-window 60000)"

@@ -12,13 +12,13 @@ snapshot() {
   (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -print |
      grep -v -i -E '/temp(/|$)|/AppData/Local/Microsoft|\.log$' | sort)
   rm -f "$work/uninstall.reg"
-  timeout 120 "$wine" reg export "$uninstall_root" 'Z:'"$work/uninstall.reg" /y >/dev/null 2>&1 || true
+  timeout 120 "$wine" reg export "$uninstall_root" 'Z:'"$work/uninstall.reg" /reg:32 /y >/dev/null 2>&1 || true
   [ -f "$work/uninstall.reg" ] && iconv -f UTF-16 -t UTF-8 "$work/uninstall.reg" | tr -d '\r' | grep -v '^$'
   true
 }
 
 # What a run cut short may have left, so that "before" means never installed.
-timeout 120 "$wine" reg delete "$uninstall_root\\Kelvra" /f >/dev/null 2>&1 || true
+timeout 120 "$wine" reg delete "$uninstall_root\\Kelvra" /reg:32 /f >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX/drive_c/Program Files/Kelvra" \
        "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Kelvra
 
@@ -35,7 +35,7 @@ expect "meter started" "meter window 360x214" "$(drive wait-window 60000)"
 installed=$(snapshot)
 grep -q 'Program Files/Kelvra/KELVRA.EXE$' <<<"$installed" || fail "nothing installed: $installed"
 
-command=$(timeout 120 "$wine" reg query "$uninstall_root\\Kelvra" /v UninstallString | tr -d '\r' |
+command=$(timeout 120 "$wine" reg query "$uninstall_root\\Kelvra" /v UninstallString /reg:32 | tr -d '\r' |
           sed -n 's/.*UninstallString *REG_SZ *//p')
 expect "uninstall command" '"C:\Program Files\Kelvra\KELVRA.EXE" /UNINSTALL' "$command"
 program=${command%\" /UNINSTALL}

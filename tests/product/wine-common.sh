@@ -29,6 +29,8 @@ if [ ! -f "$prefix/system.reg" ]; then
   mv "$prefix.new" "$prefix"
 fi
 export WINEPREFIX=$prefix
+# A run cut short may have left a cleanup helper's directory behind.
+rm -rf "$prefix"/drive_c/windows/temp/Kelvra-*
 
 # Our own X server on whatever display number is free.
 displayfile=$(mktemp)

@@ -1,0 +1,60 @@
+// The uninstaller's decisions, apart from the calls that carry them out:
+// which files are the product's, whether to ask for administrator rights,
+// whether the running copy is the installed one, where the uninstall entry
+// lives and how the program's own file goes once it has exited. No Windows
+// call, so that the Linux tests check exactly these rules.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "commandline.h"
+
+// The files the setup installs; the uninstaller deletes these and nothing else.
+constexpr unsigned ProductFileCount = 5;
+extern const char *const ProductFiles[ProductFileCount];
+
+// True when `name` (a bare file name) is one of the product files, in any case.
+bool IsProductFile(const char *name);
+
+// The uninstall entry the setup writes. The setup is a 32-bit program, so
+// the entry lives in the registry's 32-bit view; a 64-bit build of this
+// program would look in the other view unless it names this one.
+constexpr char UninstallKeyPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra";
+constexpr uint32_t UninstallKeyView = 0x0200;  // KEY_WOW64_32KEY
+
+// Removing the product writes to Program Files and HKLM: an uninstall whose
+// token is not elevated restarts itself to ask for the rights, unless it is
+// that restart already (then it goes on and reports what it could not do).
+bool NeedsElevation(const Command &command, bool tokenElevated);
+
+// Exit code of an uninstall whose request for administrator rights was
+// declined: the code installers use for "cancelled by the user".
+constexpr int ElevationDeclinedExitCode = 1602;
+
+// The directory the uninstall entry registers, with its final backslash,
+// into out: InstallLocation when it is not empty, else the directory of the
+// program named by UninstallString (quoted, or bare up to its ".EXE").
+// Both values come from the registry and are untrusted. False (out empty)
+// when neither names a directory or it would not fit.
+bool RegisteredDirectory(const char *installLocation, const char *uninstallString, char *out, size_t outSize);
+
+// True when two directory paths name the same directory as text: ASCII
+// letters in any case, one trailing backslash or none, "X:" taken as the
+// drive's root "X:\" (where the setup installs for that destination).
+// An empty path matches nothing.
+bool SameDirectory(const char *a, const char *b);
+
+// Name of the private directory that holds the cleanup helper:
+// "Kelvra-" and 16 hexadecimal digits of `random`.
+void HelperDirectoryName(const uint8_t random[8], char *out, size_t outSize);
+
+// The command given to the command interpreter to remove the program's own
+// file once it has exited: it runs `helper` (a copy of the program in
+// `helperDirectory`, outside the installation) with
+// "/CLEANUP <pid> <directory>", waits for it and then removes the helper's
+// directory with the helper in it. Delayed expansion is switched off, so
+// that only '%' and '"' are special inside the quotes; a path holding either
+// is refused. False (out empty) also when it does not fit in outSize bytes.
+bool BuildCleanupCommand(const char *helper, uint32_t processId, const char *directory,
+                         const char *helperDirectory, char *out, size_t outSize);

@@ -1,0 +1,81 @@
+// The path builders the setup and the installed program share: bounds, the
+// argument order of JoinPath, and the one rule for the backslash after a drive.
+#include "paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+TEST(JoinPath, FillsTheBufferExactlyAndNeverBeyond) {
+  char out[16];
+  EXPECT_TRUE(JoinPath(out, sizeof(out), "C:\\K\\", "README.TXT"));
+  EXPECT_STREQ(out, "C:\\K\\README.TXT");  // 15 characters and the NUL: exactly full
+  EXPECT_FALSE(JoinPath(out, sizeof(out), "C:\\K\\", "LICENSE.TXT"));
+  EXPECT_STREQ(out, "");
+  EXPECT_TRUE(JoinPath(out, sizeof(out), "C:", "\\", "K", ".lnk"));
+  EXPECT_STREQ(out, "C:\\K.lnk");
+  strcpy(out, "C:\\K\\");
+  EXPECT_TRUE(JoinPath(out, sizeof(out), out, "X"));  // the directory may be the output
+  EXPECT_STREQ(out, "C:\\K\\X");
+  EXPECT_FALSE(JoinPath(out, 0, "a", ""));  // no room even for the NUL: nothing written
+}
+
+// "X:" is drive-relative and "X:\" the root: neither function turns one into the other.
+TEST(TrailingBackslash, KeepsDrivesAndRootsAsTheyAre) {
+  struct Case {
+    const char *path, *added, *removed;
+  } cases[] = {
+      {"", "", ""},
+      {"C:", "C:", "C:"},
+      {"C:\\", "C:\\", "C:\\"},
+      {"\\", "\\", "\\"},
+      {"C:\\K", "C:\\K\\", "C:\\K"},
+      {"C:\\K\\", "C:\\K\\", "C:\\K"},
+      {"K\\\\", "K\\\\", "K\\"},  // one at a time
+      {"\\\\server\\share\\", "\\\\server\\share\\", "\\\\server\\share"},
+  };
+  for (const Case &c : cases) {
+    char path[32];
+    strcpy(path, c.path);
+    EXPECT_EQ(AddTrailingBackslash(path, sizeof(path)), path) << c.path;
+    EXPECT_STREQ(path, c.added);
+    strcpy(path, c.path);
+    RemoveTrailingBackslash(path);
+    EXPECT_STREQ(path, c.removed) << c.path;
+  }
+}
+
+TEST(AddTrailingBackslash, LeavesAFullBufferUntouched) {
+  char path[8] = "C:\\Kelv";  // no room for the backslash and the NUL
+  EXPECT_EQ(AddTrailingBackslash(path, sizeof(path)), nullptr);
+  EXPECT_STREQ(path, "C:\\Kelv");
+  char roomy[8] = "C:\\Kel";
+  EXPECT_STREQ(AddTrailingBackslash(roomy, sizeof(roomy)), "C:\\Kel\\");
+}
+
+TEST(DirectoryOfPath, KeepsTheFinalBackslashOrTheDrive) {
+  struct Case {
+    const char *path;
+    size_t size;
+    const char *expected;  // nullptr: refused, out empty
+  } cases[] = {
+      {"C:\\K\\KELVRA.EXE", 16, "C:\\K\\"},
+      {"C:\\KELVRA.EXE", 16, "C:\\"},
+      {"C:KELVRA.EXE", 16, "C:"},  // the drive-relative command of a setup given "C:\"
+      {"KELVRA.EXE", 16, nullptr},
+      {"", 16, nullptr},
+      {"C:\\a-long-directory\\KELVRA.EXE", 16, nullptr},
+      {"C:\\abc\\x", 7, nullptr},  // "C:\abc\" and its NUL need 8
+      {"C:\\abc\\x", 8, "C:\\abc\\"},
+  };
+  for (const Case &c : cases) {
+    char out[32];
+    memset(out, 'x', sizeof(out));
+    EXPECT_EQ(DirectoryOfPath(c.path, out, c.size), c.expected != nullptr) << c.path;
+    EXPECT_STREQ(out, c.expected ? c.expected : "") << c.path;
+  }
+}
+
+}  // namespace
