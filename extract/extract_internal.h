@@ -104,7 +104,9 @@ ExtractResult RunGuarded(GuardedFn body, void *context);
 void *AllocOrRaise(std::size_t size);
 
 // CRC-32.
-void BuildCrcTable();
+void BuildCrcTable();  // also picks the fastest path the processor offers
+// Allows or forbids the processor-specific path (tests); whether it is used.
+bool UseFastestCrc(bool wanted);
 void Crc32Update(const void *data, std::size_t length);
 std::uint32_t Crc32Of(const void *data, std::size_t length);  // whole stretch, complemented
 
