@@ -116,7 +116,10 @@ void ReadBlockHeader() {
 // then walks the tree for the stream at hand, which is where a damaged or
 // stale table raises, exactly as a lookup would.
 constexpr std::uint32_t NeedsWalk = 0x80;
-constexpr std::uint32_t EntryBitsMask = 0x1F;
+// Bit counts are at most 16; a shift by the entry's low six bits is one
+// instruction on most processors, and NeedsWalk lies above them.
+constexpr std::uint32_t EntryShiftMask = 0x3F;
+constexpr std::uint32_t EntryBitsMask = 0xFF;
 
 static std::uint32_t LiteralEntry(unsigned symbol) {
   return symbol << 8 | decoderState.literalLengths[symbol];
@@ -271,11 +274,20 @@ void DecodeMethod123() {
       if (e & NeedsWalk)
         e = LiteralEntry(ResolveCode(static_cast<unsigned>(bits >> 48), d.literalTable, arj::LiteralTableBits,
                                      arj::LiteralCount));
-      bits <<= e & EntryBitsMask;
+      bits <<= e & EntryShiftMask;
       bitCount -= e & EntryBitsMask;
       unsigned symbol = e >> 8;
       if (symbol <= 255) {
         *out++ = static_cast<unsigned char>(symbol);
+        // At least 31 bits remain, enough for a second literal without a
+        // refill; anything else goes round the loop.
+        if (out == stop || blockLeft == 0) continue;
+        e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
+        if ((e & NeedsWalk) || (e >> 8) > 255) continue;
+        blockLeft--;
+        bits <<= e & EntryShiftMask;
+        bitCount -= e & EntryBitsMask;
+        *out++ = static_cast<unsigned char>(e >> 8);
         continue;
       }
 
@@ -284,7 +296,7 @@ void DecodeMethod123() {
       if (de & NeedsWalk)
         de = DistanceEntry(ResolveCode(static_cast<unsigned>(bits >> 48), d.auxTable, arj::AuxTableBits,
                                        arj::DistanceCount));
-      bits <<= de & EntryBitsMask;
+      bits <<= de & EntryShiftMask;
       bitCount -= de & EntryBitsMask;
       unsigned extra = (de >> 8) & EntryBitsMask;
       std::uint32_t distance = (de >> 16) + static_cast<std::uint32_t>((bits >> (63 - extra)) >> 1);
