@@ -255,19 +255,23 @@ void DecodeMethod123() {
 
   loadBits();
   while (left > 0) {
-    // Decode up to the end of the current chunk or of the entry.
+    ensureBits();
+    if (blockLeft == 0) {
+      saveBits();
+      ReadBlockHeader();
+      BuildLoopEntries();
+      loadBits();
+      ensureBits();
+    }
+    // A run ends at the end of the current chunk or of the entry, and before
+    // the block's end: every symbol gives at least one byte, so a run no
+    // longer than the symbols left in the block cannot reach its end.
     unsigned char *stop = chunk + WindowSize;
     if (stop - out > left) stop = out + left;
+    if (stop - out > blockLeft) stop = out + blockLeft;
     unsigned char *const runStart = out;
     while (out < stop) {
       ensureBits();
-      if (blockLeft == 0) {
-        saveBits();
-        ReadBlockHeader();
-        BuildLoopEntries();
-        loadBits();
-        ensureBits();
-      }
       blockLeft--;
 
       std::uint32_t e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
@@ -281,7 +285,7 @@ void DecodeMethod123() {
         *out++ = static_cast<unsigned char>(symbol);
         // At least 31 bits remain, enough for a second literal without a
         // refill; anything else goes round the loop.
-        if (out == stop || blockLeft == 0) continue;
+        if (out == stop) continue;
         e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
         if ((e & NeedsWalk) || (e >> 8) > 255) continue;
         blockLeft--;
