@@ -154,9 +154,9 @@ constexpr unsigned OutputChunks = 4;
 constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
 constexpr std::size_t OutputBufferSize = (1 + OutputChunks) * std::size_t{WindowSize} + OutputSlack;
 
-// One symbol needs at most 16 bits, a match 16 + 16 for its two codes and
-// 15 for the distance's extra bits.
-constexpr unsigned LoopBitsNeeded = 47;
+// A match needs at most 16 + 16 bits for its two codes and 15 for the
+// distance's extra bits; three literals at most 48.
+constexpr unsigned LoopBitsNeeded = 56;
 
 static inline std::uint64_t LoadBigEndian64(const unsigned char *p) {
   return static_cast<std::uint64_t>(p[0]) << 56 | static_cast<std::uint64_t>(p[1]) << 48 |
@@ -283,15 +283,16 @@ void DecodeMethod123() {
       unsigned symbol = e >> 8;
       if (symbol <= 255) {
         *out++ = static_cast<unsigned char>(symbol);
-        // At least 31 bits remain, enough for a second literal without a
+        // At least 40 bits remain, enough for two more literals without a
         // refill; anything else goes round the loop.
-        if (out == stop) continue;
-        e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
-        if ((e & NeedsWalk) || (e >> 8) > 255) continue;
-        blockLeft--;
-        bits <<= e & EntryShiftMask;
-        bitCount -= e & EntryBitsMask;
-        *out++ = static_cast<unsigned char>(e >> 8);
+        for (int more = 0; more < 2 && out < stop; more++) {
+          e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
+          if ((e & NeedsWalk) || (e >> 8) > 255) break;
+          blockLeft--;
+          bits <<= e & EntryShiftMask;
+          bitCount -= e & EntryBitsMask;
+          *out++ = static_cast<unsigned char>(e >> 8);
+        }
         continue;
       }
 
