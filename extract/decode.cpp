@@ -216,8 +216,9 @@ void DecodeMethod123() {
   unsigned bitCountAtLoad = 0;
   const unsigned char *in = nullptr;  // next byte of the read buffer
   const unsigned char *inAtLoad = nullptr;
-  const unsigned char *inFastLimit =
-      nullptr;  // a 64-bit load at in stays in the entry and the buffer while in < this
+  // While in is below this, a 64-bit load at in stays inside both the
+  // entry's compressed data and the bytes the read buffer holds.
+  const unsigned char *inFastLimit = nullptr;
 
   auto loadBits = [&] {
     bits = d.bitReservoir;
@@ -274,6 +275,8 @@ void DecodeMethod123() {
       ensureBits();
       blockLeft--;
 
+      // Tables come from the stream: a slot into the tree is walked with the
+      // walk's bound checked, and raises where a lookup would.
       std::uint32_t e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
       if (e & NeedsWalk)
         e = LiteralEntry(ResolveCode(static_cast<unsigned>(bits >> 48), d.literalTable, arj::LiteralTableBits,
@@ -307,6 +310,8 @@ void DecodeMethod123() {
       std::uint32_t distance = (de >> 16) + static_cast<std::uint32_t>((bits >> (63 - extra)) >> 1);
       bits <<= extra;
       bitCount -= extra;
+      // The one check that keeps a copy inside the buffer: a distance from
+      // the stream reaches at most WindowSize bytes back, into the history.
       if (distance > arj::MaxDistance) RaiseExtractError(XR_BAD_TABLE);
       CopyMatch(out, std::size_t{distance} + 1, length);
       out += length;

@@ -280,9 +280,10 @@ TEST_F(DecodeTest, AgreesWithTheModelWithLongCodesAndShortDistances) {
 TEST_F(DecodeTest, ReadsMissingBytesAsOnesAndBytesPastTheEntryAsZeros) {
   std::mt19937 random(5);
   std::vector<Op> ops;
-  for (int i = 0; i < 3000; i++)
-    ops.push_back(random() % 2 ? Op{0, static_cast<unsigned>(random() % 256)}
-                               : Op{3 + random() % 20, random() % 300});
+  for (int i = 0; i < 3000; i++) {
+    unsigned a = static_cast<unsigned>(random()), b = static_cast<unsigned>(random());
+    ops.push_back(a % 2 ? Op{0, b % 256} : Op{3 + a / 2 % 20, b % 300});
+  }
   Bytes compressed = Encode(ops, {ops.size()});
   const std::int32_t size = static_cast<std::int32_t>(Model(ops).size());
   for (std::size_t cut : {compressed.size() / 3, compressed.size() - 9, compressed.size() - 1}) {
