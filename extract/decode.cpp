@@ -149,8 +149,9 @@ static void BuildLoopEntries() {
 // first byte), then OutputChunks chunks of WindowSize bytes that go to
 // WriteDecoded one at a time, where the window would have wrapped, then slack
 // for a match that starts near the end and for copies that move whole groups
-// of 8 or 16 bytes past a match's end.
-constexpr unsigned OutputChunks = 4;
+// of 8 or 16 bytes past a match's end. Three chunks keep the whole below
+// the size at which common allocators map fresh pages for every entry.
+constexpr unsigned OutputChunks = 3;
 constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
 constexpr std::size_t OutputBufferSize = (1 + OutputChunks) * std::size_t{WindowSize} + OutputSlack;
 
