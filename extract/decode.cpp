@@ -270,7 +270,7 @@ void DecodeMethod123() {
     // longer than the symbols left in the block cannot reach its end.
     unsigned char *stop = chunk + WindowSize;
     if (stop - out > left) stop = out + left;
-    if (stop - out > blockLeft) stop = out + blockLeft;
+    if (stop - out > static_cast<std::ptrdiff_t>(blockLeft)) stop = out + blockLeft;
     unsigned char *const runStart = out;
     while (out < stop) {
       ensureBits();
