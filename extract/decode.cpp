@@ -135,7 +135,7 @@ static std::uint32_t DistanceEntry(unsigned c) {
 // distance code replaced the pre-code in auxTable.
 static void BuildLoopEntries() {
   DecoderState &d = decoderState;
-  std::uint32_t bySymbol[arj::LiteralCount];  // spares a dependent load per slot
+  std::uint32_t bySymbol[arj::LiteralCount];  // each slot then costs one load
   for (unsigned c = 0; c < arj::LiteralCount; c++) bySymbol[c] = LiteralEntry(c);
   for (unsigned i = 0; i < (1u << arj::LiteralTableBits); i++) {
     unsigned e = d.literalTable[i];
