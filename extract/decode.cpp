@@ -1,9 +1,10 @@
 // The decoding loop of methods 1 to 3: block headers with their three codes,
-// literals and matches, and the sliding window that feeds WriteDecoded.
+// literals and matches, and the output buffer that feeds WriteDecoded.
 //
 // The stream is untrusted. Counts beyond an alphabet, zero runs past its end,
-// lengths above 16, single values outside the alphabet and distances beyond
-// the window raise XR_BAD_TABLE; other damage surfaces as a CRC mismatch.
+// lengths above 16, single values outside the alphabet, tree walks longer
+// than a code can be and distances beyond the window raise XR_BAD_TABLE;
+// other damage surfaces as a CRC mismatch.
 #include <cstdlib>
 #include <cstring>
 
@@ -95,76 +96,247 @@ void ReadSymbolLengths() {
   BuildDecodeTable(count, d.literalLengths, arj::LiteralTableBits, d.literalTable);
 }
 
-unsigned DecodeSymbol() {
+void ReadBlockHeader() {
   DecoderState &d = decoderState;
-  if (d.blockLeft == 0) {
-    d.blockLeft = TakeBits(arj::BlockSymbolBits);
-    if (d.blockLeft == 0) d.blockLeft = 1u << 16;
-    ReadPreLengths(arj::PreCodeCount, 5, arj::PreCodeZeroRunAfter);
-    ReadSymbolLengths();
-    ReadPreLengths(arj::DistanceCount, 5, -1);
+  d.blockLeft = TakeBits(arj::BlockSymbolBits);
+  if (d.blockLeft == 0) d.blockLeft = 1u << 16;
+  ReadPreLengths(arj::PreCodeCount, 5, arj::PreCodeZeroRunAfter);
+  ReadSymbolLengths();
+  ReadPreLengths(arj::DistanceCount, 5, -1);
+}
+
+// Format notes, the loop's lookup entries: literalEntries[i] and
+// distanceEntries[i] hold what a lookup in literalTable or auxTable gives for
+// a stream whose first table bits are i, with the bit count the symbol's
+// length removes (its stored length, whatever the code's own length):
+//   literal/length  symbol << 8 | bits
+//   distance        base << 16 | extra << 8 | bits, the distance being base
+//                   plus the value of the extra bits that follow the code
+// A table slot that points into the tree gives NeedsWalk instead: the loop
+// then walks the tree for the stream at hand, which is where a damaged or
+// stale table raises, exactly as a lookup would.
+constexpr std::uint32_t NeedsWalk = 0x80;
+// Bit counts are at most 16; a shift by the entry's low six bits is one
+// instruction on most processors, and NeedsWalk lies above them.
+constexpr std::uint32_t EntryShiftMask = 0x3F;
+constexpr std::uint32_t EntryBitsMask = 0xFF;
+
+static std::uint32_t LiteralEntry(unsigned symbol) {
+  return symbol << 8 | decoderState.literalLengths[symbol];
+}
+
+static std::uint32_t DistanceEntry(unsigned c) {
+  std::uint32_t base = c == 0 ? 0 : 1u << (c - 1);
+  std::uint32_t extra = c == 0 ? 0 : c - 1;
+  return base << 16 | extra << 8 | decoderState.auxLengths[c];
+}
+
+// Runs after each block header, once the three codes are final: the
+// distance code replaced the pre-code in auxTable.
+static void BuildLoopEntries() {
+  DecoderState &d = decoderState;
+  std::uint32_t bySymbol[arj::LiteralCount];  // each slot then costs one load
+  for (unsigned c = 0; c < arj::LiteralCount; c++) bySymbol[c] = LiteralEntry(c);
+  for (unsigned i = 0; i < (1u << arj::LiteralTableBits); i++) {
+    unsigned e = d.literalTable[i];
+    d.literalEntries[i] = e < arj::LiteralCount ? bySymbol[e] : NeedsWalk;
   }
-  d.blockLeft--;
-  return LookupCode(d.literalTable, arj::LiteralTableBits, arj::LiteralCount, d.literalLengths);
+  for (unsigned i = 0; i < (1u << arj::AuxTableBits); i++) {
+    unsigned e = d.auxTable[i];
+    d.distanceEntries[i] = e < arj::DistanceCount ? DistanceEntry(e) : NeedsWalk;
+  }
 }
 
-unsigned DecodeDistance() {
-  DecoderState &d = decoderState;
-  unsigned c = LookupCode(d.auxTable, arj::AuxTableBits, arj::DistanceCount, d.auxLengths);
-  if (c == 0) return 0;
-  return (1u << (c - 1)) + TakeBits(c - 1);
+// The output buffer: WindowSize bytes of history (zeros before an entry's
+// first byte), then OutputChunks chunks of WindowSize bytes that go to
+// WriteDecoded one at a time, where the window would have wrapped, then slack
+// for a match that starts near the end and for copies that move whole groups
+// of 8 or 16 bytes past a match's end. Three chunks keep the whole below
+// the size at which common allocators map fresh pages for every entry.
+constexpr unsigned OutputChunks = 3;
+constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
+constexpr std::size_t OutputBufferSize = (1 + OutputChunks) * std::size_t{WindowSize} + OutputSlack;
+
+// A match needs at most 16 + 16 bits for its two codes and 15 for the
+// distance's extra bits; three literals at most 48.
+constexpr unsigned LoopBitsNeeded = 56;
+
+static inline std::uint64_t LoadBigEndian64(const unsigned char *p) {
+  return static_cast<std::uint64_t>(p[0]) << 56 | static_cast<std::uint64_t>(p[1]) << 48 |
+         static_cast<std::uint64_t>(p[2]) << 40 | static_cast<std::uint64_t>(p[3]) << 32 |
+         static_cast<std::uint64_t>(p[4]) << 24 | static_cast<std::uint64_t>(p[5]) << 16 |
+         static_cast<std::uint64_t>(p[6]) << 8 | static_cast<std::uint64_t>(p[7]);
 }
 
+// Copies a match of length bytes from back bytes behind out (back = distance
+// + 1, 1 to WindowSize). Whole groups may write up to 15 bytes past the
+// match's end, into bytes that later symbols overwrite or into the slack; a
+// group never reads a byte that this copy has yet to write.
+static inline void CopyMatch(unsigned char *out, std::size_t back, unsigned length) {
+  const unsigned char *from = out - back;
+  if (back >= 16) {
+    for (unsigned k = 0; k < length; k += 16) std::memcpy(out + k, from + k, 16);
+  } else if (back >= 8) {
+    for (unsigned k = 0; k < length; k += 8) std::memcpy(out + k, from + k, 8);
+  } else if (back == 1) {
+    std::memset(out, from[0], length);
+  } else {
+    // A short repeat: its first bytes one at a time, then groups of 8 from a
+    // whole number of repeats back, at least 8 bytes behind.
+    unsigned period =
+        static_cast<unsigned>(back) * ((7 + static_cast<unsigned>(back)) / static_cast<unsigned>(back));
+    unsigned k = 0;
+    for (; k < period; k++) out[k] = from[k];
+    for (; k < length; k += 8) std::memcpy(out + k, out + k - period, 8);
+  }
+}
+
+// The loop keeps the bit reader in locals: bits holds the next bitCount bits
+// of the stream from bit 63 down (below them, further stream bits or zeros).
+// While eight bytes of the entry's compressed data stand in the read buffer,
+// a refill is one 64-bit load; elsewhere (the buffer's last bytes, the
+// entry's last bytes, past its end, a truncated file) the loop hands the
+// state back to RefillBits, which keeps the rules for compressedLeft and for
+// bytes the file cannot supply. SaveBits accounts for every byte the loop
+// took, so SyncBitReader leaves the stream exactly where the reader of
+// bitreader.cpp alone would.
 void DecodeMethod123() {
   DecoderState &d = decoderState;
-  unsigned char *window = static_cast<unsigned char *>(AllocOrRaise(WindowSize));
-  d.slidingWindow = window;
+  ExtractState &s = extractState;
+  unsigned char *buffer = static_cast<unsigned char *>(AllocOrRaise(OutputBufferSize));
+  d.slidingWindow = buffer;
   StartDecoder();
 
-  const std::int64_t fileSize = extractState.header.fileSize;
-  std::int64_t decoded = 0;
-  unsigned w = 0;
-  while (decoded < fileSize) {
-    unsigned c = DecodeSymbol();
-    if (c <= 255) {
-      window[w++] = static_cast<unsigned char>(c);
-      decoded++;
-      if (w == WindowSize) {
-        WriteDecoded(window, WindowSize);
-        w = 0;
-      }
-      continue;
-    }
+  unsigned char *const areaStart = buffer + WindowSize;
+  unsigned char *const areaEnd = areaStart + OutputChunks * WindowSize;
+  unsigned char *out = areaStart;
+  unsigned char *chunk = areaStart;       // first byte not yet given to WriteDecoded
+  std::int64_t left = s.header.fileSize;  // bytes still due; the last match may overshoot
+  std::uint32_t blockLeft = 0;
 
-    unsigned length = c - (256 - arj::MinMatch);
-    decoded += length;
-    unsigned distance = DecodeDistance();
-    if (distance > arj::MaxDistance) RaiseExtractError(XR_BAD_TABLE);
-    unsigned s = w >= distance + 1 ? w - distance - 1 : w + WindowSize - distance - 1;
-    if (s < w && w < WindowSize - arj::MaxMatch - 1) {
-      // Source wholly below w and the copy cannot reach the window's end.
-      // A match that overlaps its own output repeats what it just wrote, so
-      // eight bytes move at once only when the source stays eight behind;
-      // nothing is written past the match, whose bytes ahead are history.
-      unsigned char *out = window + w;
-      const unsigned char *in = window + s;
-      unsigned k = 0;
-      if (w - s >= 8)
-        for (; k + 8 <= length; k += 8) std::memcpy(out + k, in + k, 8);
-      for (; k < length; k++) out[k] = in[k];
-      w += length;
-      continue;
+  std::uint64_t bits = 0;
+  unsigned bitCount = 0;
+  unsigned bitCountAtLoad = 0;
+  const unsigned char *in = nullptr;  // next byte of the read buffer
+  const unsigned char *inAtLoad = nullptr;
+  // While in is below this, a 64-bit load at in stays inside both the
+  // entry's compressed data and the bytes the read buffer holds.
+  const unsigned char *inFastLimit = nullptr;
+
+  auto loadBits = [&] {
+    bits = d.bitReservoir;
+    bitCount = bitCountAtLoad = d.bitsHeld;
+    in = inAtLoad = s.inputBuffer + s.inputPos;
+    std::uint32_t available = s.inputEnd - s.inputPos;
+    if (available > s.compressedLeft) available = s.compressedLeft;
+    inFastLimit = available >= 8 ? in + available - 7 : in;
+    blockLeft = d.blockLeft;
+  };
+  auto saveBits = [&] {
+    std::uint32_t taken = static_cast<std::uint32_t>(in - inAtLoad);
+    s.inputPos += taken;
+    s.compressedLeft -= taken;
+    d.bytesTaken += taken;
+    d.bytesRead += taken;
+    d.bitsConsumed += std::uint64_t{8} * taken + bitCountAtLoad - bitCount;
+    d.bitsHeld = bitCount;
+    d.bitReservoir = bitCount == 0 ? 0 : bits & (~std::uint64_t{0} << (64 - bitCount));
+    d.bitBuffer = static_cast<std::uint16_t>(d.bitReservoir >> 48);
+    d.blockLeft = blockLeft;
+  };
+  auto ensureBits = [&] {
+    if (bitCount >= LoopBitsNeeded) return;
+    if (in < inFastLimit) {
+      bits |= LoadBigEndian64(in) >> bitCount;
+      in += (63 - bitCount) >> 3;
+      bitCount |= 56;
+      return;
     }
-    for (unsigned k = 0; k < length; k++) {
-      window[w++] = window[s++];
-      if (w == WindowSize) {
-        WriteDecoded(window, WindowSize);
-        w = 0;
+    saveBits();
+    RefillBits();
+    loadBits();
+  };
+
+  loadBits();
+  while (left > 0) {
+    ensureBits();
+    if (blockLeft == 0) {
+      saveBits();
+      ReadBlockHeader();
+      BuildLoopEntries();
+      loadBits();
+      ensureBits();
+    }
+    // A run ends at the end of the current chunk or of the entry, and before
+    // the block's end: every symbol gives at least one byte, so a run no
+    // longer than the symbols left in the block cannot reach its end.
+    unsigned char *stop = chunk + WindowSize;
+    if (stop - out > left) stop = out + left;
+    if (stop - out > static_cast<std::ptrdiff_t>(blockLeft)) stop = out + blockLeft;
+    unsigned char *const runStart = out;
+    while (out < stop) {
+      ensureBits();
+      blockLeft--;
+
+      // Tables come from the stream: a slot into the tree is walked with the
+      // walk's bound checked, and raises where a lookup would.
+      std::uint32_t e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
+      if (e & NeedsWalk)
+        e = LiteralEntry(ResolveCode(static_cast<unsigned>(bits >> 48), d.literalTable, arj::LiteralTableBits,
+                                     arj::LiteralCount));
+      bits <<= e & EntryShiftMask;
+      bitCount -= e & EntryBitsMask;
+      unsigned symbol = e >> 8;
+      if (symbol <= 255) {
+        *out++ = static_cast<unsigned char>(symbol);
+        // At least 40 bits remain, enough for two more literals without a
+        // refill; anything else goes round the loop.
+        for (int more = 0; more < 2 && out < stop; more++) {
+          e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
+          if ((e & NeedsWalk) || (e >> 8) > 255) break;
+          blockLeft--;
+          bits <<= e & EntryShiftMask;
+          bitCount -= e & EntryBitsMask;
+          *out++ = static_cast<unsigned char>(e >> 8);
+        }
+        continue;
       }
-      if (s == WindowSize) s = 0;
+
+      unsigned length = symbol - (256 - arj::MinMatch);
+      std::uint32_t de = d.distanceEntries[bits >> (64 - arj::AuxTableBits)];
+      if (de & NeedsWalk)
+        de = DistanceEntry(ResolveCode(static_cast<unsigned>(bits >> 48), d.auxTable, arj::AuxTableBits,
+                                       arj::DistanceCount));
+      bits <<= de & EntryShiftMask;
+      bitCount -= de & EntryBitsMask;
+      unsigned extra = (de >> 8) & EntryBitsMask;
+      std::uint32_t distance = (de >> 16) + static_cast<std::uint32_t>((bits >> (63 - extra)) >> 1);
+      bits <<= extra;
+      bitCount -= extra;
+      // The one check that keeps a copy inside the buffer: a distance from
+      // the stream reaches at most WindowSize bytes back, into the history.
+      if (distance > arj::MaxDistance) RaiseExtractError(XR_BAD_TABLE);
+      CopyMatch(out, std::size_t{distance} + 1, length);
+      out += length;
+    }
+    left -= out - runStart;
+
+    if (out - chunk >= static_cast<std::ptrdiff_t>(WindowSize)) {
+      WriteDecoded(chunk, WindowSize);
+      chunk += WindowSize;
+      if (chunk == areaEnd) {
+        // Keep the window's history and what the last match wrote past it.
+        std::size_t ahead = static_cast<std::size_t>(out - chunk);
+        std::memmove(buffer, chunk - WindowSize, WindowSize + ahead);
+        chunk = areaStart;
+        out = areaStart + ahead;
+      }
     }
   }
-  if (w != 0) WriteDecoded(window, w);
+  // SyncBitReader counts on the reader holding 16 bits or the whole entry.
+  ensureBits();
+  saveBits();
+  if (out != chunk) WriteDecoded(chunk, static_cast<std::size_t>(out - chunk));
   SyncBitReader();
   ReleaseWindow();
 }

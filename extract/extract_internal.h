@@ -85,10 +85,10 @@ struct ExtractState {
 // overwrites only the entries it sets); ExtractArchive clears them at the
 // start of every call.
 struct DecoderState {
-  std::uint16_t bitBuffer;            // next 16 bits of the stream, earliest bit at 15
-  std::uint64_t bitReservoir;         // next bitsHeld bits, earliest at bit 63; bitBuffer is its top
-  unsigned bitsHeld;                  // valid bits in bitReservoir, at least 16 once started
-  std::uint64_t bitsConsumed;         // bits removed since StartBitReader
+  std::uint16_t bitBuffer;     // next 16 bits of the stream, earliest bit at 15
+  std::uint64_t bitReservoir;  // next bitsHeld bits, earliest at bit 63, zeros below; bitBuffer is its top
+  unsigned bitsHeld;           // valid bits in bitReservoir, at least 16 once started
+  std::uint64_t bitsConsumed;  // bits removed since StartBitReader
   std::uint32_t entryCompressedSize;  // compressedLeft when the reader started
   std::uint32_t bytesTaken;           // bytes taken from the entry so far (ahead of need)
   std::uint32_t bytesRead;            // of those, bytes the file supplied (the rest read as 0xFF)
@@ -100,10 +100,14 @@ struct DecoderState {
   std::uint16_t leftChild[NodeCount];   // child on a 0 bit: symbol or node number
   std::uint16_t rightChild[NodeCount];  // child on a 1 bit
 
-  std::uint32_t blockLeft;       // symbols left in the block, 0 = header due
-  unsigned char *slidingWindow;  // WindowSize bytes while an entry is decoded
-};
+  // What a lookup in literalTable and auxTable gives, resolved once per block
+  // for the decoding loop: see decode.cpp.
+  std::uint32_t literalEntries[1u << arj::LiteralTableBits];
+  std::uint32_t distanceEntries[1u << arj::AuxTableBits];
 
+  std::uint32_t blockLeft;       // symbols left in the block, 0 = header due
+  unsigned char *slidingWindow;  // output buffer with history while an entry is decoded
+};
 extern ExtractState extractState;
 extern DecoderState decoderState;
 
@@ -119,7 +123,9 @@ void *AllocOrRaise(std::size_t size);
 extern unsigned failAllocationAt;
 
 // CRC-32.
-void BuildCrcTable();
+void BuildCrcTable();  // also picks the fastest path the processor offers
+// Allows or forbids the processor-specific path (tests); whether it is used.
+bool UseFastestCrc(bool wanted);
 void Crc32Update(const void *data, std::size_t length);
 std::uint32_t Crc32Of(const void *data, std::size_t length);  // whole stretch, complemented
 
@@ -193,30 +199,37 @@ inline unsigned TakeBits(unsigned n) {
   return v;
 }
 
-// Decodes the symbol whose code starts the stream and removes exactly its
-// bits. A valid code reaches its symbol within 16 - tableBits tree steps;
-// tables left over from earlier blocks can lead anywhere, so the walk is
-// bounded and a longer one raises XR_BAD_TABLE.
-inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsigned count,
-                           const std::uint8_t *lengths) {
+// The symbol whose code starts bits16 (the stream's next 16 bits, earliest
+// at bit 15). A valid code reaches its symbol within 16 - tableBits tree
+// steps; tables left over from earlier blocks can lead anywhere, so the walk
+// is bounded and a longer one raises XR_BAD_TABLE.
+inline unsigned ResolveCode(unsigned bits16, const std::uint16_t *table, unsigned tableBits, unsigned count) {
   const DecoderState &d = decoderState;
-  unsigned e = table[d.bitBuffer >> (16 - tableBits)];
+  unsigned e = table[bits16 >> (16 - tableBits)];
   if (e >= count) {
     unsigned bit = 1u << (15 - tableBits);
     for (unsigned steps = 0; e >= count; steps++) {
       if (steps == 16 - tableBits || e >= NodeCount) RaiseExtractError(XR_BAD_TABLE);
-      e = (d.bitBuffer & bit) ? d.rightChild[e] : d.leftChild[e];
+      e = (bits16 & bit) ? d.rightChild[e] : d.leftChild[e];
       bit >>= 1;
     }
   }
+  return e;
+}
+
+// Decodes the symbol whose code starts the stream and removes exactly its
+// bits: the symbol's own length, whatever the walk took.
+inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsigned count,
+                           const std::uint8_t *lengths) {
+  unsigned e = ResolveCode(decoderState.bitBuffer, table, tableBits, count);
   ConsumeBits(lengths[e]);
   return e;
 }
+
 // The decoding loop.
 void DecodeMethod123();
 void StartDecoder();
-unsigned DecodeSymbol();
+void ReadBlockHeader();  // symbol count and the block's three codes
 void ReadPreLengths(unsigned count, unsigned countBits, int zeroRunAfter);
 void ReadSymbolLengths();
-unsigned DecodeDistance();
 void ReleaseWindow();

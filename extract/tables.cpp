@@ -10,6 +10,16 @@
 
 #include "extract_internal.h"
 
+// Spans are powers of two; the wide ones go four entries a store.
+static void FillEntries(std::uint16_t *entry, std::uint32_t span, std::uint16_t value) {
+  if (span < 4) {
+    for (std::uint32_t i = 0; i < span; i++) entry[i] = value;
+    return;
+  }
+  const std::uint64_t four = value * 0x0001000100010001u;
+  for (std::uint32_t i = 0; i < span; i += 4) std::memcpy(entry + i, &four, sizeof four);
+}
+
 // Format notes: codes are handed out in ascending order of length and,
 // within one length, of symbol. first[L] is the first code of length L,
 // left-aligned in 16 bits; a complete code makes first[17] wrap to 0. A table
@@ -54,7 +64,7 @@ void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tabl
     std::uint32_t end = k + span[L];
     if (L <= tableBits) {
       if (end > tableSize) RaiseExtractError(XR_BAD_TABLE);
-      for (std::uint32_t i = k; i < end; i++) table[i] = static_cast<std::uint16_t>(s);
+      FillEntries(table + k, span[L], static_cast<std::uint16_t>(s));
     } else {
       std::uint16_t *slot = &table[k >> shift];
       for (unsigned step = tableBits; step < L; step++) {

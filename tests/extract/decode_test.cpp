@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <random>
 
 #include "test_support.h"
@@ -24,8 +25,9 @@ class DecodeTest : public TempDirTest {
     TempDirTest::TearDown();
   }
 
-  Decoded Decode(const Bytes &compressed, std::int32_t fileSize) {
-    LoadCompressed(compressed, static_cast<std::uint32_t>(compressed.size()));
+  // declared: the entry's compressed size when it differs from the bytes present.
+  Decoded Decode(const Bytes &compressed, std::int32_t fileSize, std::int64_t declared = -1) {
+    LoadCompressed(compressed, static_cast<std::uint32_t>(declared < 0 ? compressed.size() : declared));
     EntryHeader &h = extractState.header;
     h.fileSize = fileSize;
     h.fileType = 0;
@@ -81,17 +83,20 @@ Bytes Model(const std::vector<Op> &ops) {
   return out;
 }
 
-Bytes Encode(const std::vector<Op> &ops, const std::vector<std::size_t> &blockSizes) {
+Bytes Encode(const std::vector<Op> &ops, const std::vector<std::size_t> &blockSizes,
+             const std::vector<unsigned> &literalLengths = FullLiteralLengths(),
+             const std::vector<unsigned> &distanceLengths = FullDistanceLengths(),
+             std::vector<std::uint64_t> *bitsAfterOp = nullptr) {
   BitWriter bw;
   std::size_t next = 0;
   for (std::size_t size : blockSizes) {
-    BlockCodes codes =
-        PutBlockHeader(bw, static_cast<unsigned>(size), FullLiteralLengths(), FullDistanceLengths());
+    BlockCodes codes = PutBlockHeader(bw, static_cast<unsigned>(size), literalLengths, distanceLengths);
     for (std::size_t i = 0; i < size && next < ops.size(); i++, next++) {
       if (ops[next].length == 0)
         PutLiteral(bw, codes, ops[next].value);
       else
         PutMatch(bw, codes, ops[next].length, ops[next].value);
+      if (bitsAfterOp) bitsAfterOp->push_back(bw.bitCount);
     }
   }
   return bw.bytes;
@@ -217,6 +222,106 @@ TEST_F(DecodeTest, AgreesWithTheModelOverRandomStreams) {
     std::uint32_t crc = ~extractState.runningCrc;  // read before anything else sets the register
     EXPECT_EQ(crc, ReferenceCrc32(expected)) << "seed " << seed;
     EXPECT_EQ(d.streamPosition, static_cast<std::int64_t>(compressed.size()));
+  }
+}
+
+// Lengths of a complete code with every symbol used and codes up to 16 bits:
+// the leaves of a tree grown by splitting random leaves, deep ones first.
+std::vector<unsigned> RandomCompleteLengths(std::mt19937 &random, unsigned count) {
+  std::vector<unsigned> leaves = {0};
+  while (leaves.size() < count) {
+    std::size_t pick = random() % leaves.size();
+    if (random() % 2) pick = std::max_element(leaves.begin(), leaves.end()) - leaves.begin();
+    if (leaves[pick] == 16) pick = std::min_element(leaves.begin(), leaves.end()) - leaves.begin();
+    leaves[pick]++;
+    leaves.push_back(leaves[pick]);
+  }
+  std::shuffle(leaves.begin(), leaves.end(), random);
+  return leaves;
+}
+
+// Codes longer than the lookup tables, distances under one copy group,
+// enough output to move the history several times and enough compressed
+// data to refill the read buffer: against the model.
+TEST_F(DecodeTest, AgreesWithTheModelWithLongCodesAndShortDistances) {
+  std::mt19937 random(11);
+  std::vector<unsigned> literal = RandomCompleteLengths(random, arj::LiteralCount);
+  std::vector<unsigned> distance = RandomCompleteLengths(random, arj::DistanceCount);
+  ASSERT_GT(*std::max_element(literal.begin(), literal.end()), 12u);
+  ASSERT_GT(*std::max_element(distance.begin(), distance.end()), 8u);
+  std::vector<Op> ops;
+  std::size_t produced = 0;
+  while (produced < 400000) {
+    if (random() % 3) {
+      ops.push_back({0, static_cast<unsigned>(random() % 256)});
+      produced++;
+    } else {
+      unsigned length = random() % 8 ? 3 + random() % 12 : 3 + random() % 254;
+      unsigned d = random() % 3 ? random() % 20 : random() % 26624;
+      ops.push_back({length, d});
+      produced += length;
+    }
+  }
+  std::vector<std::size_t> blocks;
+  for (std::size_t left = ops.size(); left > 0;) {
+    std::size_t n = std::min<std::size_t>(left, 1 + random() % 20000);
+    blocks.push_back(n);
+    left -= n;
+  }
+  Bytes expected = Model(ops);
+  Bytes compressed = Encode(ops, blocks, literal, distance);
+  ASSERT_GT(compressed.size(), std::size_t{InputBufferSize});
+  Decoded d = Decode(compressed, static_cast<std::int32_t>(expected.size()));
+  ASSERT_EQ(d.result, XR_OK);
+  EXPECT_TRUE(d.bytes == expected);
+  EXPECT_EQ(d.streamPosition, static_cast<std::int64_t>(compressed.size()));
+}
+
+// Bytes a truncated file cannot supply read as 0xFF, bytes past the entry
+// as zeros whatever follows it, wherever the data stops.
+TEST_F(DecodeTest, ReadsMissingBytesAsOnesAndBytesPastTheEntryAsZeros) {
+  std::mt19937 random(5);
+  std::vector<Op> ops;
+  for (int i = 0; i < 3000; i++) {
+    unsigned a = static_cast<unsigned>(random()), b = static_cast<unsigned>(random());
+    ops.push_back(a % 2 ? Op{0, b % 256} : Op{3 + a / 2 % 20, b % 300});
+  }
+  Bytes compressed = Encode(ops, {ops.size()});
+  const std::int32_t size = static_cast<std::int32_t>(Model(ops).size());
+  for (std::size_t cut : {compressed.size() / 3, compressed.size() - 9, compressed.size() - 1}) {
+    Bytes head(compressed.begin(), compressed.begin() + static_cast<std::ptrdiff_t>(cut));
+    Bytes ones = head, followed = head;
+    ones.resize(compressed.size(), 0xFF);
+    followed.resize(compressed.size() + 16, 0xA5);
+    Decoded truncated = Decode(head, size, static_cast<std::int64_t>(compressed.size()));
+    Decoded padded = Decode(ones, size);
+    EXPECT_EQ(truncated.result, padded.result) << cut;
+    EXPECT_TRUE(truncated.bytes == padded.bytes) << cut;
+    Decoded shortEntry = Decode(head, size);
+    Decoded shortEntryFollowed = Decode(followed, size, static_cast<std::int64_t>(cut));
+    EXPECT_EQ(shortEntry.result, shortEntryFollowed.result) << cut;
+    EXPECT_TRUE(shortEntry.bytes == shortEntryFollowed.bytes) << cut;
+    EXPECT_EQ(shortEntryFollowed.streamPosition, static_cast<std::int64_t>(cut));
+  }
+}
+
+// An entry whose output ends before its data does leaves the stream 16 bits
+// past the last bit used, whether the reader was in the middle of the read
+// buffer, near its end or in a later one.
+TEST_F(DecodeTest, StopsSixteenBitsPastTheLastBitUsed) {
+  std::mt19937 random(8);
+  std::vector<Op> ops;
+  for (int i = 0; i < 120000; i++) ops.push_back({0, static_cast<unsigned>(random() % 256)});
+  std::vector<std::uint64_t> bitsAfter;
+  Bytes compressed = Encode(ops, {ops.size() / 2, ops.size() - ops.size() / 2}, FullLiteralLengths(),
+                            FullDistanceLengths(), &bitsAfter);
+  ASSERT_GT(compressed.size(), std::size_t{InputBufferSize});
+  for (std::size_t count : {std::size_t{1}, std::size_t{4097}, std::size_t{58250}, std::size_t{58254},
+                            std::size_t{61000}, std::size_t{119990}}) {
+    Decoded d = Decode(compressed, static_cast<std::int32_t>(count));
+    ASSERT_EQ(d.result, XR_OK) << count;
+    std::uint64_t expected = std::min<std::uint64_t>((bitsAfter[count - 1] + 16 + 7) / 8, compressed.size());
+    EXPECT_EQ(d.streamPosition, static_cast<std::int64_t>(expected)) << count << " literals";
   }
 }
 
