@@ -206,13 +206,47 @@ void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std
     WriteBlock(bw, tokens + i, count - i < blockSymbols ? count - i : blockSymbols);
 }
 
+void PlanSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds) {
+  blockEnds->clear();
+  BlockHistogram open;
+  std::uint64_t openBits = 0;
+  std::size_t openCount = 0;
+  for (std::size_t pos = 0; pos < count;) {
+    std::size_t chunk = count - pos < SplitChunkSymbols ? count - pos : SplitChunkSymbols;
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens + pos, chunk);
+    std::uint64_t chunkBits = BlockBits(h);
+    bool join = false;
+    if (openCount && openCount + chunk <= MaxBlockSymbols) {
+      BlockHistogram joined = open;
+      AddHistogram(joined, h);
+      std::uint64_t joinedBits = BlockBits(joined);
+      if (joinedBits <= openBits + chunkBits) {
+        open = joined;
+        openBits = joinedBits;
+        openCount += chunk;
+        join = true;
+      }
+    }
+    if (!join) {
+      if (openCount) blockEnds->push_back(static_cast<std::uint32_t>(pos));
+      open = h;
+      openBits = chunkBits;
+      openCount = chunk;
+    }
+    pos += chunk;
+  }
+  if (count) blockEnds->push_back(static_cast<std::uint32_t>(count));
+}
+
 static void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw) {
   if (!bs.openCount) return;
-  WriteBlock(bw, bs.pending.data(), bs.openCount);
+  WriteBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount);
   bs.stats.blocks++;
   bs.stats.symbols += bs.openCount;
   if (bs.openCount > bs.stats.largestBlock) bs.stats.largestBlock = static_cast<unsigned>(bs.openCount);
-  bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openCount);
+  bs.openBegin += bs.openCount;
   bs.openCount = 0;
   ClearHistogram(bs.openHistogram);
   bs.openBits = 0;
@@ -223,7 +257,7 @@ static void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw) {
 static void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
   BlockHistogram h;
   ClearHistogram(h);
-  CountTokens(h, bs.pending.data() + bs.openCount, chunk);
+  CountTokens(h, bs.pending.data() + bs.openBegin + bs.openCount, chunk);
   std::uint64_t chunkBits = BlockBits(h);
   if (bs.openCount && bs.openCount + chunk <= MaxBlockSymbols) {
     BlockHistogram joined = bs.openHistogram;
@@ -244,6 +278,7 @@ static void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
 
 void StartBlockSplitter(BlockSplitter &bs) {
   bs.pending.clear();
+  bs.openBegin = 0;
   bs.openCount = 0;
   ClearHistogram(bs.openHistogram);
   bs.openBits = 0;
@@ -251,11 +286,19 @@ void StartBlockSplitter(BlockSplitter &bs) {
 }
 
 void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
+  // Written tokens leave the front only once they are the larger part, so
+  // each token is moved at most about once.
+  if (bs.openBegin > bs.pending.size() / 2) {
+    bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openBegin);
+    bs.openBegin = 0;
+  }
   bs.pending.insert(bs.pending.end(), tokens, tokens + count);
-  while (bs.pending.size() - bs.openCount >= SplitChunkSymbols) JudgeChunk(bs, bw, SplitChunkSymbols);
+  while (bs.pending.size() - bs.openBegin - bs.openCount >= SplitChunkSymbols)
+    JudgeChunk(bs, bw, SplitChunkSymbols);
 }
 
 void FinishBlocks(BlockSplitter &bs, BitWriter &bw) {
-  if (bs.pending.size() > bs.openCount) JudgeChunk(bs, bw, bs.pending.size() - bs.openCount);
+  std::size_t rest = bs.pending.size() - bs.openBegin - bs.openCount;
+  if (rest) JudgeChunk(bs, bw, rest);
   WriteOpenBlock(bs, bw);
 }
