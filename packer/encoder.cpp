@@ -24,7 +24,10 @@ std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t 
     std::size_t end = size - begin < segmentSize ? size : begin + segmentSize;
     tokens.clear();
     ParseSegment(parser, begin, end, &tokens);
-    AddTokens(splitter, bw, tokens.data(), tokens.size());
+    if (level == PackBest)
+      AddPlannedTokens(splitter, bw, tokens.data(), tokens.size());
+    else
+      AddTokens(splitter, bw, tokens.data(), tokens.size());
     if (progress) progress(end, context);
   }
   EndParser(parser);

@@ -84,8 +84,9 @@ void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count);
 void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std::size_t blockSymbols);
 
 // Where the splitter below would end blocks if these tokens came alone:
-// the index after each block's last token, the last one count.
-void PlanSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds);
+// the index after each block's last token, the last one count. Returns the
+// size in bits of those blocks.
+std::uint64_t PlanSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds);
 
 // Chooses block boundaries by cost as tokens arrive, and writes each block
 // once it is settled.
@@ -100,6 +101,9 @@ struct BlockSplitter {
 
 void StartBlockSplitter(BlockSplitter &bs);
 void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count);
+// Splits the open block and these tokens as PlanSplits would and writes
+// every block but the last, which stays open for what follows.
+void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count);
 void FinishBlocks(BlockSplitter &bs, BitWriter &bw);
 
 // Parses data[begin, end) into tokens; matches reach back at most to

@@ -101,7 +101,9 @@ struct ParserState {
   std::vector<Match> matches;             // candidates of the segment, by position
   std::vector<std::uint32_t> firstMatch;  // per position: index into matches; one more at the end
   std::vector<float> price;               // cheapest bits to reach each position
-  std::vector<Match> arrival;             // how that cheapest way arrives (length 1: literal)
+  std::vector<std::uint32_t>
+      arrival;  // how that cheapest way arrives: length | distance << 16 (length 1: literal)
+  std::vector<Token> bestTokens;  // the cheapest pass so far
 };
 
 static inline std::uint32_t Hash(const ParserState &ps, const std::uint8_t *p) {
@@ -214,7 +216,7 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
                          const std::size_t *modelStart, std::size_t modelCount, std::vector<Token> *tokens) {
   const std::size_t n = end - begin;
   ps.price.assign(n + 1, INFINITY);
-  ps.arrival.assign(n + 1, Match{0, 0});
+  ps.arrival.assign(n + 1, 0);
   ps.price[0] = 0;
   std::size_t block = 0;
   for (std::size_t i = 0; i < n; i++) {
@@ -225,7 +227,7 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
     float viaLiteral = base + model.literal[ps.data[begin + i]];
     if (viaLiteral < ps.price[i + 1]) {
       ps.price[i + 1] = viaLiteral;
-      ps.arrival[i + 1] = Match{1, 0};
+      ps.arrival[i + 1] = 1;
     }
     unsigned length = arj::MinMatch;
     for (std::uint32_t k = ps.firstMatch[i]; k < ps.firstMatch[i + 1]; k++) {
@@ -235,14 +237,15 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
         float cost = distanceBits + model.literal[length + 253];
         if (cost < ps.price[i + length]) {
           ps.price[i + length] = cost;
-          ps.arrival[i + length] = Match{static_cast<std::uint16_t>(length), m.distance};
+          ps.arrival[i + length] = std::uint32_t(m.distance) << 16 | length;
         }
       }
     }
   }
   std::size_t first = tokens->size();
   for (std::size_t i = n; i > 0;) {
-    Match a = ps.arrival[i];
+    Match a{static_cast<std::uint16_t>(ps.arrival[i] & 0xFFFF),
+            static_cast<std::uint16_t>(ps.arrival[i] >> 16)};
     i -= a.length;
     tokens->push_back(a.length == 1 ? LiteralToken(ps.data[begin + i]) : MatchToken(a.length, a.distance));
   }
@@ -250,23 +253,30 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
 }
 
 // Prices with the code lengths a block of these statistics would really
-// get. A symbol the block does not use yet would have to join the code;
-// it is priced by its smoothed share, which is dearer than any used one.
+// get. A literal or length the block does not use yet would have to join
+// the code, below its longest codes, so it is priced a bit above them; an
+// unused distance symbol by its smoothed share.
 static void ModelFromCode(CostModel &model, const BlockHistogram &h) {
   std::uint8_t literalLengths[arj::LiteralCount], distanceLengths[arj::DistanceCount];
   unsigned literalUsed = BuildCodeLengths(h.literal, arj::LiteralCount, arj::MaxCodeLength, literalLengths);
   unsigned distanceUsed =
       BuildCodeLengths(h.distance, arj::DistanceCount, arj::MaxCodeLength, distanceLengths);
   double literalTotal = 0, distanceTotal = 0;
-  for (unsigned s = 0; s < arj::LiteralCount; s++) literalTotal += h.literal[s] + 0.25;
+  unsigned longest = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) {
+    literalTotal += h.literal[s] + 0.25;
+    if (literalLengths[s] > longest) longest = literalLengths[s];
+  }
   for (unsigned c = 0; c < arj::DistanceCount; c++) distanceTotal += h.distance[c] + 0.25;
+  const float unusedLiteral =
+      literalUsed >= 2 ? longest + 1.0f : static_cast<float>(std::log2(literalTotal / 0.25));
   for (unsigned s = 0; s < arj::LiteralCount; s++) {
     if (literalUsed < 2 && h.literal[s])
       model.literal[s] = 0;
     else if (literalLengths[s])
       model.literal[s] = literalLengths[s];
     else
-      model.literal[s] = static_cast<float>(std::log2(literalTotal / 0.25));
+      model.literal[s] = unusedLiteral;
   }
   for (unsigned c = 0; c < arj::DistanceCount; c++) {
     float extra = static_cast<float>(c ? c - 1 : 0);
@@ -369,10 +379,18 @@ static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::
   std::vector<std::uint32_t> blockEnds;
   std::vector<CostModel> models;
   std::vector<std::size_t> modelStart;
-  for (unsigned pass = 0; pass < BestPasses; pass++) {
+  // The passes need not improve every time; the cheapest one is kept.
+  std::vector<Token> &best = ps.bestTokens;
+  std::uint64_t bestBits = UINT64_MAX;
+  for (unsigned pass = 0;; pass++) {
     const Token *t = tokens->data() + first;
     std::size_t count = tokens->size() - first;
-    PlanSplits(t, count, &blockEnds);
+    std::uint64_t bits = PlanSplits(t, count, &blockEnds);
+    if (bits < bestBits) {
+      bestBits = bits;
+      best.assign(t, t + count);
+    }
+    if (pass == BestPasses) break;
     models.resize(blockEnds.size());
     modelStart.clear();
     std::size_t tokenBegin = 0, position = 0;
@@ -388,6 +406,8 @@ static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::
     tokens->resize(first);
     PriceSegment(ps, begin, end, models.data(), modelStart.data(), models.size(), tokens);
   }
+  tokens->resize(first);
+  tokens->insert(tokens->end(), best.begin(), best.end());
   // The next segment starts priced like the end of this one.
   if (!models.empty())
     ps.model = models.back();
