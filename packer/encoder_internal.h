@@ -95,7 +95,7 @@ struct BlockSplitter {
   std::size_t openBegin;
   std::size_t openCount;  // tokens [openBegin, openBegin + openCount) form the open block
   BlockHistogram openHistogram;
-  std::uint64_t openBits;  // BlockBits of the open block
+  float openBits;  // the open block's symbols under ideal codes
   EncodeStats stats;
 };
 
