@@ -357,31 +357,40 @@ static std::uint64_t SplitBits(const Token *tokens, const std::vector<std::uint3
   return bits;
 }
 
-// The splitter's greedy rule, on the same chunks.
+// The streaming splitter's rule: a chunk joins the open block when one
+// block of both costs less than two blocks, each with its own header.
+// Judged by ideal code sizes and a guess at the chunk's own header, which
+// grows with the symbols it uses, rather than by building two codes for
+// every chunk. On joining, open and openBits take in the chunk.
+static bool JoinChunk(BlockHistogram &open, float &openBits, std::size_t openCount,
+                      const BlockHistogram &chunk, float chunkBits) {
+  if (!openCount || openCount + chunk.symbols > MaxBlockSymbols) return false;
+  BlockHistogram joined = open;
+  AddHistogram(joined, chunk);
+  float joinedBits = EntropyBits(joined, NLogN());
+  unsigned used = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) used += chunk.literal[s] != 0;
+  if (joinedBits > openBits + chunkBits + HeaderGuessBits + HeaderGuessBitsPerSymbol * used) return false;
+  open = joined;
+  openBits = joinedBits;
+  return true;
+}
+
+// The streaming splitter's greedy rule, on the same chunks.
 static void GreedySplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds) {
   blockEnds->clear();
   BlockHistogram open;
-  std::uint64_t openBits = 0;
+  float openBits = 0;
   std::size_t openCount = 0;
   for (std::size_t pos = 0; pos < count;) {
     std::size_t chunk = count - pos < SplitChunkSymbols ? count - pos : SplitChunkSymbols;
     BlockHistogram h;
     ClearHistogram(h);
     CountTokens(h, tokens + pos, chunk);
-    std::uint64_t chunkBits = BlockBits(h);
-    bool join = false;
-    if (openCount && openCount + chunk <= MaxBlockSymbols) {
-      BlockHistogram joined = open;
-      AddHistogram(joined, h);
-      std::uint64_t joinedBits = BlockBits(joined);
-      if (joinedBits <= openBits + chunkBits) {
-        open = joined;
-        openBits = joinedBits;
-        openCount += chunk;
-        join = true;
-      }
-    }
-    if (!join) {
+    float chunkBits = EntropyBits(h, NLogN());
+    if (JoinChunk(open, openBits, openCount, h, chunkBits)) {
+      openCount += chunk;
+    } else {
       if (openCount) blockEnds->push_back(static_cast<std::uint32_t>(pos));
       open = h;
       openBits = chunkBits;
@@ -411,28 +420,14 @@ static void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw) {
   bs.openBits = 0;
 }
 
-// The chunk after the open block joins it when one block of both costs less
-// than two blocks, each with its own header. Judged by ideal code sizes and
-// a guess at the chunk's own header, which grows with the symbols it uses,
-// rather than by building two codes for every chunk.
 static void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
-  const float *nLogN = NLogN();
   BlockHistogram h;
   ClearHistogram(h);
   CountTokens(h, bs.pending.data() + bs.openBegin + bs.openCount, chunk);
-  float chunkBits = EntropyBits(h, nLogN);
-  if (bs.openCount && bs.openCount + chunk <= MaxBlockSymbols) {
-    BlockHistogram joined = bs.openHistogram;
-    AddHistogram(joined, h);
-    float joinedBits = EntropyBits(joined, nLogN);
-    unsigned used = 0;
-    for (unsigned s = 0; s < arj::LiteralCount; s++) used += h.literal[s] != 0;
-    if (joinedBits <= bs.openBits + chunkBits + HeaderGuessBits + HeaderGuessBitsPerSymbol * used) {
-      bs.openHistogram = joined;
-      bs.openBits = joinedBits;
-      bs.openCount += chunk;
-      return;
-    }
+  float chunkBits = EntropyBits(h, NLogN());
+  if (JoinChunk(bs.openHistogram, bs.openBits, bs.openCount, h, chunkBits)) {
+    bs.openCount += chunk;
+    return;
   }
   WriteOpenBlock(bs, bw);
   bs.openHistogram = h;
