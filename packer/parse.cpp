@@ -27,7 +27,7 @@ struct Match {
 };
 
 // Parses after the first, each priced by the blocks of the one before.
-constexpr unsigned BestPasses = 3;
+constexpr unsigned BestPasses = 4;
 
 struct LevelParams {
   unsigned maxChain;    // candidates tried per position; the best level: tree depth
