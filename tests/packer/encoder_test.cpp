@@ -85,19 +85,20 @@ TEST_F(PackerTest, RoundTripsRandomMixturesWithFixedSeeds) {
 }
 
 TEST_F(PackerTest, RoundTripsAcrossSegmentsAndTheSplittersCarriedBlocks) {
-  // Long enough for several best-level segments and two fast-level ones, with
+  // Past the first segment of each level (best: 512 KiB, fast: 1 MiB), with
   // the kind of data changing inside segments and across their bounds.
   std::mt19937 rng(21);
   Bytes data;
-  for (int part = 0; part < 9; part++) {
+  for (int part = 0; data.size() <= (1u << 20); part++) {
     Bytes piece = DataOfKind(part % 4 == 1 ? 3 : part % 4, 150000 + rng() % 5000, rng);
     data.insert(data.end(), piece.begin(), piece.end());
   }
   for (PackLevel level : {PackFast, PackBest}) {
+    Bytes input(data.begin(), data.begin() + (level == PackBest ? 600000 : data.size()));
     Bytes back;
     EncodeStats stats;
-    ASSERT_EQ(RoundTrip(data, level, &back, &stats), XR_OK) << "level " << level;
-    ASSERT_EQ(back, data) << "level " << level;
+    ASSERT_EQ(RoundTrip(input, level, &back, &stats), XR_OK) << "level " << level;
+    ASSERT_EQ(back, input) << "level " << level;
     EXPECT_GT(stats.blocks, 1u);
     EXPECT_LE(stats.largestBlock, MaxBlockSymbols);
   }
@@ -154,6 +155,26 @@ TEST(ParseSegment, TokensRebuildTheInputWithinTheWindow) {
         }
         ASSERT_EQ(ExpandTokens(tokens), data) << "kind " << kind << " level " << level;
       }
+  }
+}
+
+TEST(ParseSegment, CopiesARepeatWholeFromItsNearestEarlierPlace) {
+  std::mt19937 rng(8);
+  Bytes piece = RandomBytes(rng, 3000), data = piece;
+  data.insert(data.end(), piece.begin(), piece.end());
+  data.insert(data.end(), piece.begin(), piece.end());  // the second copy is the nearer one for the third
+  for (PackLevel level : AllLevels) {
+    std::vector<Token> tokens = Parse(data, level, 1 << 20);
+    std::size_t pos = 0, copied = 0;
+    for (const Token &t : tokens) {
+      std::size_t length = t.symbol < 256 ? 1 : t.symbol - 253u;
+      if (pos >= piece.size() && t.symbol >= 256) {
+        EXPECT_EQ(t.distance, piece.size() - 1) << "level " << level << " at " << pos;
+        copied += length;
+      }
+      pos += length;
+    }
+    EXPECT_EQ(copied, 2 * piece.size()) << "level " << level;
   }
 }
 
