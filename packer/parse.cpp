@@ -26,8 +26,10 @@ struct Match {
   std::uint16_t distance;  // distance value: offset - 1
 };
 
-// Parses after the first, each priced by the blocks of the one before.
-constexpr unsigned BestPasses = 4;
+// Parses after the first, each priced by the blocks of the one before; they
+// stop early once a pass gains less than 1 / 2^SettledShift of the size.
+constexpr unsigned BestPasses = 6;
+constexpr unsigned SettledShift = 10;
 
 struct LevelParams {
   unsigned maxChain;    // candidates tried per position; the best level: tree depth
@@ -386,11 +388,12 @@ static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::
     const Token *t = tokens->data() + first;
     std::size_t count = tokens->size() - first;
     std::uint64_t bits = PlanSplits(t, count, &blockEnds);
+    bool settled = bestBits != UINT64_MAX && bits + (bestBits >> SettledShift) > bestBits;
     if (bits < bestBits) {
       bestBits = bits;
       best.assign(t, t + count);
     }
-    if (pass == BestPasses) break;
+    if (pass == BestPasses || settled) break;
     models.resize(blockEnds.size());
     modelStart.clear();
     std::size_t tokenBegin = 0, position = 0;
