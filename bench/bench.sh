@@ -62,6 +62,10 @@ rm -rf "$work/out" && mkdir -p "$work/out"
 extract=$(timed 5 "$build/kelvra-extract" "$work/best.arj" "$work/out/")
 gunzip=$(timed 5 sh -c "gzip -dc '$work/corpus.tar.gz' >'$work/out/gunzip.tar'")
 cmp -s "$corpus" "$work/out/corpus.tar" || { echo "bench: extracted corpus differs from the original" >&2; exit 1; }
+# The fast level's output is checked too, untimed.
+rm -rf "$work/out" && mkdir -p "$work/out"
+"$build/kelvra-extract" "$work/fast.arj" "$work/out/" >/dev/null
+cmp -s "$corpus" "$work/out/corpus.tar" || { echo "bench: fast level's corpus differs from the original" >&2; exit 1; }
 
 best_size=$(stat -c %s "$work/best.arj")
 fast_size=$(stat -c %s "$work/fast.arj")
