@@ -8,6 +8,7 @@
 // the symbols. A code with one symbol goes in the single-value form (count
 // 0, then the symbol) and costs no bits per use; a reader builds tables only
 // from complete codes, so every code of two or more symbols must be one.
+#include <cmath>
 #include <cstring>
 
 #include "encoder_internal.h"
@@ -15,6 +16,11 @@
 namespace {
 
 constexpr unsigned SplitChunkSymbols = 512;
+constexpr unsigned CutStep = 128;  // where a planned block may be cut in two
+// The streaming splitter's guess at what a block's header costs beyond
+// its symbols, found by measurement on mixed text and binaries.
+constexpr float HeaderGuessBits = 150;
+constexpr float HeaderGuessBitsPerSymbol = 3;
 
 // One item of the literal/length length list, in pre-code symbols.
 struct LengthItem {
@@ -206,35 +212,222 @@ void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std
     WriteBlock(bw, tokens + i, count - i < blockSymbols ? count - i : blockSymbols);
 }
 
+static void UncountTokens(BlockHistogram &h, const Token *tokens, std::size_t count) {
+  for (std::size_t i = 0; i < count; i++) {
+    h.literal[tokens[i].symbol]--;
+    if (tokens[i].symbol >= 256) h.distance[DistanceSymbol(tokens[i].distance)]--;
+  }
+  h.symbols -= static_cast<std::uint32_t>(count);
+}
+
+// The greedy split only ever weighs a new chunk against the open block, on
+// chunk bounds. Afterwards each pair of neighbours may merge, or move the
+// bound between them to wherever the two cost least, at a finer step.
+static void RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends) {
+  static const int Shifts[] = {-384, -256, -160, -96, -48, -16, 16, 48, 96, 160, 256, 384};
+  std::vector<std::uint32_t> refined;
+  std::size_t begin = 0;  // first token of block a
+  for (std::size_t b = 0; b + 1 < ends.size(); b++) {
+    std::size_t bound = ends[b], last = ends[b + 1];
+    BlockHistogram a, c;
+    ClearHistogram(a);
+    ClearHistogram(c);
+    CountTokens(a, tokens + begin, bound - begin);
+    CountTokens(c, tokens + bound, last - bound);
+    std::uint64_t apart = BlockBits(a) + BlockBits(c);
+    if (last - begin <= MaxBlockSymbols) {
+      BlockHistogram both = a;
+      AddHistogram(both, c);
+      if (BlockBits(both) <= apart) continue;  // block a now runs to last
+    }
+    std::size_t bestBound = bound;
+    for (int shift : Shifts) {
+      std::size_t moved = bound + shift;
+      if (shift < 0 ? bound - begin <= std::size_t(-shift) : last - bound <= std::size_t(shift)) continue;
+      if (moved - begin > MaxBlockSymbols || last - moved > MaxBlockSymbols) continue;
+      BlockHistogram a2 = a, c2 = c;
+      if (shift < 0) {
+        UncountTokens(a2, tokens + moved, bound - moved);
+        CountTokens(c2, tokens + moved, bound - moved);
+      } else {
+        CountTokens(a2, tokens + bound, moved - bound);
+        UncountTokens(c2, tokens + bound, moved - bound);
+      }
+      std::uint64_t bits = BlockBits(a2) + BlockBits(c2);
+      if (bits < apart) {
+        apart = bits;
+        bestBound = moved;
+      }
+    }
+    refined.push_back(static_cast<std::uint32_t>(bestBound));
+    begin = bestBound;
+  }
+  if (!ends.empty()) refined.push_back(ends.back());
+  ends.swap(refined);
+}
+
+static void SubtractHistogram(BlockHistogram &from, const BlockHistogram &h) {
+  for (unsigned s = 0; s < arj::LiteralCount; s++) from.literal[s] -= h.literal[s];
+  for (unsigned s = 0; s < arj::DistanceCount; s++) from.distance[s] -= h.distance[s];
+  from.symbols -= h.symbols;
+}
+
+// n log2 n for every count a block can hold.
+static const float *NLogN() {
+  static const std::vector<float> table = [] {
+    std::vector<float> t(MaxBlockSymbols + 1, 0.0f);
+    for (std::size_t n = 1; n < t.size(); n++) t[n] = static_cast<float>(n * std::log2(double(n)));
+    return t;
+  }();
+  return table.data();
+}
+
+// The bits of the symbols under ideal codes, extra bits left out: a cheap
+// stand-in for BlockBits when only the place of a cut is sought.
+static float EntropyBits(const BlockHistogram &h, const float *nLogN) {
+  float bits = 0;
+  std::uint32_t distances = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) bits -= nLogN[h.literal[s]];
+  for (unsigned c = 0; c < arj::DistanceCount; c++) {
+    bits -= nLogN[h.distance[c]];
+    distances += h.distance[c];
+  }
+  return bits + nLogN[h.symbols] + nLogN[distances];
+}
+
+// The greedy rule only ever weighs one chunk, with a whole header of its
+// own, against the open block, so it keeps together halves that would be
+// cheaper apart. Each block is cut where its two parts cost least, if that
+// beats it whole, and the parts are tried again.
+static void CutBlocks(const Token *tokens, std::vector<std::uint32_t> &ends, std::size_t step) {
+  std::vector<std::uint32_t> cut;
+  std::vector<std::pair<std::size_t, std::size_t>> work;  // blocks still to try, last first
+  const float *nLogN = NLogN();
+  std::size_t from = 0;
+  for (std::uint32_t blockEnd : ends) {
+    work.push_back({from, blockEnd});
+    while (!work.empty()) {
+      std::size_t begin = work.back().first, end = work.back().second;
+      work.pop_back();
+      BlockHistogram whole, left, right;
+      ClearHistogram(whole);
+      CountTokens(whole, tokens + begin, end - begin);
+      float bestGuess = INFINITY;
+      std::size_t bestCut = 0;
+      ClearHistogram(left);
+      for (std::size_t at = begin + step; at + step <= end; at += step) {
+        CountTokens(left, tokens + at - step, step);
+        right = whole;
+        SubtractHistogram(right, left);
+        float guess = EntropyBits(left, nLogN) + EntropyBits(right, nLogN);
+        if (guess < bestGuess) {
+          bestGuess = guess;
+          bestCut = at;
+        }
+      }
+      if (bestCut) {
+        ClearHistogram(left);
+        CountTokens(left, tokens + begin, bestCut - begin);
+        right = whole;
+        SubtractHistogram(right, left);
+        if (BlockBits(left) + BlockBits(right) >= BlockBits(whole)) bestCut = 0;
+      }
+      if (bestCut) {
+        work.push_back({bestCut, end});
+        work.push_back({begin, bestCut});
+      } else {
+        cut.push_back(static_cast<std::uint32_t>(end));
+      }
+    }
+    from = blockEnd;
+  }
+  ends.swap(cut);
+}
+
+static std::uint64_t SplitBits(const Token *tokens, const std::vector<std::uint32_t> &ends) {
+  std::uint64_t bits = 0;
+  std::size_t from = 0;
+  for (std::uint32_t blockEnd : ends) {
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens + from, blockEnd - from);
+    bits += BlockBits(h);
+    from = blockEnd;
+  }
+  return bits;
+}
+
+// The streaming splitter's rule: a chunk joins the open block when one
+// block of both costs less than two blocks, each with its own header.
+// Judged by ideal code sizes and a guess at the chunk's own header, which
+// grows with the symbols it uses, rather than by building two codes for
+// every chunk. On joining, open and openBits take in the chunk.
+static bool JoinChunk(BlockHistogram &open, float &openBits, std::size_t openCount,
+                      const BlockHistogram &chunk, float chunkBits) {
+  if (!openCount || openCount + chunk.symbols > MaxBlockSymbols) return false;
+  BlockHistogram joined = open;
+  AddHistogram(joined, chunk);
+  float joinedBits = EntropyBits(joined, NLogN());
+  unsigned used = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) used += chunk.literal[s] != 0;
+  if (joinedBits > openBits + chunkBits + HeaderGuessBits + HeaderGuessBitsPerSymbol * used) return false;
+  open = joined;
+  openBits = joinedBits;
+  return true;
+}
+
+// The streaming splitter's greedy rule, on the same chunks.
+static void GreedySplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds) {
+  blockEnds->clear();
+  BlockHistogram open;
+  float openBits = 0;
+  std::size_t openCount = 0;
+  for (std::size_t pos = 0; pos < count;) {
+    std::size_t chunk = count - pos < SplitChunkSymbols ? count - pos : SplitChunkSymbols;
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens + pos, chunk);
+    float chunkBits = EntropyBits(h, NLogN());
+    if (JoinChunk(open, openBits, openCount, h, chunkBits)) {
+      openCount += chunk;
+    } else {
+      if (openCount) blockEnds->push_back(static_cast<std::uint32_t>(pos));
+      open = h;
+      openBits = chunkBits;
+      openCount = chunk;
+    }
+    pos += chunk;
+  }
+  if (count) blockEnds->push_back(static_cast<std::uint32_t>(count));
+}
+
+std::uint64_t PlanSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds) {
+  GreedySplits(tokens, count, blockEnds);
+  CutBlocks(tokens, *blockEnds, CutStep);
+  RefineSplits(tokens, *blockEnds);
+  return SplitBits(tokens, *blockEnds);
+}
+
 static void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw) {
   if (!bs.openCount) return;
-  WriteBlock(bw, bs.pending.data(), bs.openCount);
+  WriteBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount);
   bs.stats.blocks++;
   bs.stats.symbols += bs.openCount;
   if (bs.openCount > bs.stats.largestBlock) bs.stats.largestBlock = static_cast<unsigned>(bs.openCount);
-  bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openCount);
+  bs.openBegin += bs.openCount;
   bs.openCount = 0;
   ClearHistogram(bs.openHistogram);
   bs.openBits = 0;
 }
 
-// The chunk after the open block joins it when one block of both costs less
-// than two blocks, each with its own header.
 static void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
   BlockHistogram h;
   ClearHistogram(h);
-  CountTokens(h, bs.pending.data() + bs.openCount, chunk);
-  std::uint64_t chunkBits = BlockBits(h);
-  if (bs.openCount && bs.openCount + chunk <= MaxBlockSymbols) {
-    BlockHistogram joined = bs.openHistogram;
-    AddHistogram(joined, h);
-    std::uint64_t joinedBits = BlockBits(joined);
-    if (joinedBits <= bs.openBits + chunkBits) {
-      bs.openHistogram = joined;
-      bs.openBits = joinedBits;
-      bs.openCount += chunk;
-      return;
-    }
+  CountTokens(h, bs.pending.data() + bs.openBegin + bs.openCount, chunk);
+  float chunkBits = EntropyBits(h, NLogN());
+  if (JoinChunk(bs.openHistogram, bs.openBits, bs.openCount, h, chunkBits)) {
+    bs.openCount += chunk;
+    return;
   }
   WriteOpenBlock(bs, bw);
   bs.openHistogram = h;
@@ -244,6 +437,7 @@ static void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
 
 void StartBlockSplitter(BlockSplitter &bs) {
   bs.pending.clear();
+  bs.openBegin = 0;
   bs.openCount = 0;
   ClearHistogram(bs.openHistogram);
   bs.openBits = 0;
@@ -251,11 +445,52 @@ void StartBlockSplitter(BlockSplitter &bs) {
 }
 
 void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
+  // Written tokens leave the front only once they are the larger part, so
+  // each token is moved at most about once.
+  if (bs.openBegin > bs.pending.size() / 2) {
+    bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openBegin);
+    bs.openBegin = 0;
+  }
   bs.pending.insert(bs.pending.end(), tokens, tokens + count);
-  while (bs.pending.size() - bs.openCount >= SplitChunkSymbols) JudgeChunk(bs, bw, SplitChunkSymbols);
+  while (bs.pending.size() - bs.openBegin - bs.openCount >= SplitChunkSymbols)
+    JudgeChunk(bs, bw, SplitChunkSymbols);
+}
+
+void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
+  if (bs.openBegin > bs.pending.size() / 2) {
+    bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openBegin);
+    bs.openBegin = 0;
+  }
+  bs.pending.insert(bs.pending.end(), tokens, tokens + count);
+  const Token *open = bs.pending.data() + bs.openBegin;
+  const std::size_t total = bs.pending.size() - bs.openBegin;
+  std::vector<std::uint32_t> ends, apart;
+  std::uint64_t bits = PlanSplits(open, total, &ends);
+  // The greedy split's chunks start at the open block, so the new tokens
+  // may split worse than they would alone; the split they get alone, after
+  // the open block as it stands, is the other choice.
+  if (bs.openCount && count) {
+    PlanSplits(open + bs.openCount, count, &apart);
+    for (std::uint32_t &e : apart) e += static_cast<std::uint32_t>(bs.openCount);
+    apart.insert(apart.begin(), static_cast<std::uint32_t>(bs.openCount));
+    RefineSplits(open, apart);
+    if (SplitBits(open, apart) < bits) ends.swap(apart);
+  }
+  if (ends.empty()) return;
+  std::size_t from = 0;
+  for (std::size_t b = 0; b + 1 < ends.size(); b++) {
+    bs.openCount = ends[b] - from;
+    WriteOpenBlock(bs, bw);
+    from = ends[b];
+  }
+  bs.openCount = bs.pending.size() - bs.openBegin;
+  ClearHistogram(bs.openHistogram);
+  CountTokens(bs.openHistogram, bs.pending.data() + bs.openBegin, bs.openCount);
+  bs.openBits = EntropyBits(bs.openHistogram, NLogN());
 }
 
 void FinishBlocks(BlockSplitter &bs, BitWriter &bw) {
-  if (bs.pending.size() > bs.openCount) JudgeChunk(bs, bw, bs.pending.size() - bs.openCount);
+  std::size_t rest = bs.pending.size() - bs.openBegin - bs.openCount;
+  if (rest) JudgeChunk(bs, bw, rest);
   WriteOpenBlock(bs, bw);
 }

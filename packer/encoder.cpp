@@ -8,10 +8,11 @@ PackLevel LevelForMethod(unsigned method) {
 
 std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t size, PackLevel level,
                                           PackProgressFn progress, void *context, EncodeStats *stats) {
-  // The best level prices each segment with the statistics of the one
-  // before, so short segments follow changing data closely; they also bound
-  // the memory for per-position prices and candidates.
-  const std::size_t segmentSize = level == PackBest ? (32u << 10) : (1u << 20);
+  // Segments bound the memory for per-position prices and candidates. The
+  // best level prices within a segment by its own blocks, so a segment
+  // should hold several of them; its first parse borrows the last block's
+  // prices of the segment before.
+  const std::size_t segmentSize = level == PackBest ? (512u << 10) : (1u << 20);
   std::vector<std::uint8_t> out;
   out.reserve(size / 2 + 64);
   BitWriter bw{&out, 0, 0};
@@ -23,7 +24,10 @@ std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t 
     std::size_t end = size - begin < segmentSize ? size : begin + segmentSize;
     tokens.clear();
     ParseSegment(parser, begin, end, &tokens);
-    AddTokens(splitter, bw, tokens.data(), tokens.size());
+    if (level == PackBest)
+      AddPlannedTokens(splitter, bw, tokens.data(), tokens.size());
+    else
+      AddTokens(splitter, bw, tokens.data(), tokens.size());
     if (progress) progress(end, context);
   }
   EndParser(parser);

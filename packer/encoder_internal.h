@@ -24,9 +24,13 @@ inline Token MatchToken(unsigned length, unsigned distance) {
 // Distance code symbol: 0 for distance 0, else the bit length of distance;
 // symbol c carries c - 1 extra bits.
 inline unsigned DistanceSymbol(unsigned distance) {
+#if defined(__GNUC__)
+  return distance ? 32 - static_cast<unsigned>(__builtin_clz(distance)) : 0;
+#else
   unsigned c = 0;
   while (distance >> c) c++;
   return c;
+#endif
 }
 
 // Bits are sent most significant first, bytes in file order.
@@ -79,18 +83,27 @@ void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count);
 // one shorter), for callers that need the boundaries at known places.
 void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std::size_t blockSymbols);
 
+// Where the splitter below would end blocks if these tokens came alone:
+// the index after each block's last token, the last one count. Returns the
+// size in bits of those blocks.
+std::uint64_t PlanSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds);
+
 // Chooses block boundaries by cost as tokens arrive, and writes each block
 // once it is settled.
 struct BlockSplitter {
-  std::vector<Token> pending;  // tokens [0, openCount) form the open block
-  std::size_t openCount;
+  std::vector<Token> pending;  // tokens before openBegin are written
+  std::size_t openBegin;
+  std::size_t openCount;  // tokens [openBegin, openBegin + openCount) form the open block
   BlockHistogram openHistogram;
-  std::uint64_t openBits;  // BlockBits of the open block
+  float openBits;  // the open block's symbols under ideal codes
   EncodeStats stats;
 };
 
 void StartBlockSplitter(BlockSplitter &bs);
 void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count);
+// Splits the open block and these tokens as PlanSplits would and writes
+// every block but the last, which stays open for what follows.
+void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count);
 void FinishBlocks(BlockSplitter &bs, BitWriter &bw);
 
 // Parses data[begin, end) into tokens; matches reach back at most to

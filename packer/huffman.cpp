@@ -20,8 +20,7 @@ struct MergeNode {
 // Huffman depths of the leaves, given in ascending weight, by the two-queue
 // method: leaves and merged nodes are each consumed in weight order. Returns
 // the deepest leaf's depth.
-unsigned HuffmanDepths(const std::uint32_t *freq, const std::vector<unsigned> &sorted, unsigned *depth) {
-  const std::size_t m = sorted.size();
+unsigned HuffmanDepths(const std::uint32_t *freq, const unsigned *sorted, std::size_t m, unsigned *depth) {
   std::uint64_t weight[2 * arj::LiteralCount];
   unsigned parent[2 * arj::LiteralCount];
   std::size_t leaf = 0, merged = m;
@@ -51,14 +50,18 @@ unsigned HuffmanDepths(const std::uint32_t *freq, const std::vector<unsigned> &s
 unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits,
                           std::uint8_t *lengths) {
   std::memset(lengths, 0, count);
-  std::vector<unsigned> used;
+  // Sorted by frequency, ties by symbol: one key holds both, and the
+  // splitter calls this often enough that a plain sort of keys pays.
+  std::uint64_t keys[arj::LiteralCount];
+  std::size_t m = 0;
   for (unsigned s = 0; s < count; s++)
-    if (freq[s]) used.push_back(s);
-  const std::size_t m = used.size();
+    if (freq[s]) keys[m++] = std::uint64_t(freq[s]) << 16 | s;
   if (m < 2) return static_cast<unsigned>(m);
-  std::stable_sort(used.begin(), used.end(), [&](unsigned a, unsigned b) { return freq[a] < freq[b]; });
+  std::sort(keys, keys + m);
+  unsigned used[arj::LiteralCount];
+  for (std::size_t i = 0; i < m; i++) used[i] = static_cast<unsigned>(keys[i] & 0xFFFF);
   unsigned depth[2 * arj::LiteralCount];
-  if (HuffmanDepths(freq, used, depth) <= maxBits) {
+  if (HuffmanDepths(freq, used, m, depth) <= maxBits) {
     for (std::size_t i = 0; i < m; i++) lengths[used[i]] = static_cast<std::uint8_t>(depth[i]);
     return static_cast<unsigned>(m);
   }
@@ -67,7 +70,7 @@ unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned ma
   // as the leaves merged with the packages of the previous list.
   std::vector<MergeNode> nodes;
   nodes.reserve(m * (maxBits + 1));
-  for (unsigned s : used) nodes.push_back({freq[s], -1 - static_cast<int>(s), 0});
+  for (std::size_t i = 0; i < m; i++) nodes.push_back({freq[used[i]], -1 - static_cast<int>(used[i]), 0});
   std::vector<int> list(m), next;
   for (std::size_t i = 0; i < m; i++) list[i] = static_cast<int>(i);
   const std::size_t keep = 2 * m - 2;

@@ -13,9 +13,9 @@
 // How hard the encoder looks for a small output. Every level writes the same
 // stream format; only the parse differs.
 enum PackLevel {
-  PackFast,    // lazy matching over short hash chains
-  PackNormal,  // lazy matching over long hash chains
-  PackBest,    // cost-based parse over long chains
+  PackFast,    // lazy matching over hash chains of four-byte prefixes
+  PackNormal,  // lazy matching over hash chains of three-byte prefixes
+  PackBest,    // cost-based parse over match trees, priced block by block
 };
 
 // Methods 1 to 3 share one stream format; the number only tells a reader how

@@ -1,12 +1,12 @@
-// Turning bytes into literals and matches: hash-chain match finding, the
-// lazy parse of the fast and normal levels, and the cost-based parse of the
-// best level.
+// Turning bytes into literals and matches: hash-chain match finding and
+// the lazy parse of the fast and normal levels; tree match finding and the
+// cost-based parse of the best level.
 //
 // The best level prices every way to reach each position of a segment
-// (literal, or a match of any length up to the longest found) with bit
-// costs taken from the symbol statistics of the previous pass, and keeps
-// the cheapest path; two passes per segment, the first priced from the
-// previous segment.
+// (literal, or a match of any length up to the longest found) and keeps the
+// cheapest path. The first pass is priced by the statistics of the data
+// before; each later pass by the code lengths the blocks of the pass before
+// would really get, block by block.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -20,27 +20,41 @@ constexpr unsigned ChainSize = 32768;  // a power of two above the window
 constexpr unsigned ChainMask = ChainSize - 1;
 constexpr unsigned MaxOffset = arj::MaxDistance + 1;
 constexpr std::uint32_t NoPosition = 0xFFFFFFFFu;
-constexpr unsigned GoodLength = 32;  // the best level searches less after a match this long
 
 struct Match {
   std::uint16_t length;
   std::uint16_t distance;  // distance value: offset - 1
 };
 
+// Parses after the first, each priced by the blocks of the one before; they
+// stop early once a pass gains less than 1 / 2^SettledShift of the size.
+constexpr unsigned BestPasses = 6;
+constexpr unsigned SettledShift = 10;
+
 struct LevelParams {
-  unsigned maxChain;    // candidates tried per position
+  unsigned maxChain;    // candidates tried per position; the best level: tree depth
   unsigned niceLength;  // stop looking once a match is this long
-  bool lazy;            // try the next position before taking a match
+  unsigned goodLength;  // lazy levels: look ahead less after a match this long
+  unsigned lazyLength;  // lazy levels: take a match this long without looking ahead
+  unsigned hashBytes;   // 3, or 4 to skip chains of three-byte matches
 };
 
-const LevelParams FastParams{16, 64, true};
-const LevelParams NormalParams{128, 128, true};
-const LevelParams BestParams{96, 128, false};
+const LevelParams FastParams{128, 256, 32, 256, 4};
+const LevelParams NormalParams{128, 256, 32, 256, 3};
+const LevelParams BestParams{64, 256, 0, 0, 3};
 
 inline std::uint32_t Hash3(const std::uint8_t *p) {
   std::uint32_t v = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
   return (v * 2654435761u) >> (32 - HashBits);
 }
+
+inline std::uint32_t Load32(const std::uint8_t *p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+inline std::uint32_t Hash4(const std::uint8_t *p) { return (Load32(p) * 2654435761u) >> (32 - HashBits); }
 
 inline unsigned CommonLength(const std::uint8_t *a, const std::uint8_t *b, unsigned limit) {
   unsigned n = 0;
@@ -74,51 +88,65 @@ struct ParserState {
   const std::uint8_t *data;  // the whole input; matches may reach back anywhere in the window
   std::size_t size;          // bytes of data
   PackLevel level;
-  LevelParams params;                // chain depth and nice length of the level
+  LevelParams params;
+  unsigned hashBytes;                // chain depth and nice length of the level
   std::vector<std::uint32_t> head;   // newest position per hash, or NoPosition
   std::vector<std::uint32_t> chain;  // previous position of the same hash, by position & ChainMask
-  std::size_t inserted;              // positions below this are in the chains
+  // Best level: per hash, a binary search tree of the window's positions,
+  // ordered by the bytes that follow them, newest at the root; children by
+  // position & ChainMask. Each node is older than its parent.
+  std::vector<std::uint32_t> smaller, larger;
+  std::size_t inserted;  // positions below this are in the chains
   // Best level only.
   CostModel model;
   bool haveModel;                         // model holds statistics of earlier data
   std::vector<Match> matches;             // candidates of the segment, by position
   std::vector<std::uint32_t> firstMatch;  // per position: index into matches; one more at the end
   std::vector<float> price;               // cheapest bits to reach each position
-  std::vector<Match> arrival;             // how that cheapest way arrives (length 1: literal)
+  std::vector<std::uint32_t>
+      arrival;  // how that cheapest way arrives: length | distance << 16 (length 1: literal)
+  std::vector<Token> bestTokens;  // the cheapest pass so far
 };
 
+static inline std::uint32_t Hash(const ParserState &ps, const std::uint8_t *p) {
+  return ps.hashBytes == 4 ? Hash4(p) : Hash3(p);
+}
+
 static void InsertUpTo(ParserState &ps, std::size_t end) {
-  std::size_t last = ps.size >= 3 ? ps.size - 2 : 0;  // positions with three bytes to hash
+  // Only positions with hashBytes bytes to hash.
+  std::size_t last = ps.size >= ps.hashBytes ? ps.size - ps.hashBytes + 1 : 0;
   if (end > last) end = last;
   for (std::size_t p = ps.inserted; p < end; p++) {
-    std::uint32_t h = Hash3(ps.data + p);
+    std::uint32_t h = Hash(ps, ps.data + p);
     ps.chain[p & ChainMask] = ps.head[h];
     ps.head[h] = static_cast<std::uint32_t>(p);
   }
   if (end > ps.inserted) ps.inserted = end;
 }
 
-// Candidates at pos with strictly growing lengths, nearest first for each
-// length; none reaches past limit. Inserts pos. Returns how many.
-static unsigned FindMatches(ParserState &ps, std::size_t pos, std::size_t limit, unsigned maxChain,
-                            Match *out) {
+// The longest candidate at pos within chain tries, nearest among equals.
+// Inserts pos.
+static Match LongestMatch(ParserState &ps, std::size_t pos, std::size_t limit, unsigned chain) {
   InsertUpTo(ps, pos);
-  unsigned found = 0;
+  Match m{0, 0};
   std::size_t room = limit - pos;
   unsigned maxLength = room < arj::MaxMatch ? static_cast<unsigned>(room) : arj::MaxMatch;
-  if (maxLength >= arj::MinMatch && pos + 3 <= ps.size) {
+  if (maxLength >= arj::MinMatch && pos + ps.hashBytes <= ps.size) {
     const std::uint8_t *here = ps.data + pos;
     unsigned best = arj::MinMatch - 1;
-    std::uint32_t candidate = ps.head[Hash3(here)];
-    for (unsigned tries = maxChain; tries && candidate != NoPosition; tries--) {
+    std::uint32_t candidate = ps.head[Hash(ps, here)];
+    for (unsigned tries = chain; tries && candidate != NoPosition; tries--) {
       std::size_t offset = pos - candidate;
       if (offset > MaxOffset) break;
       const std::uint8_t *there = ps.data + candidate;
-      if (there[best] == here[best]) {
+      // The last four bytes that would make the match longer than the best
+      // so far, then the first four, before the full comparison.
+      if ((best < 3 || Load32(there + best - 3) == Load32(here + best - 3)) &&
+          (ps.hashBytes < 4 || maxLength < 4 || Load32(there) == Load32(here))) {
         unsigned length = CommonLength(here, there, maxLength);
         if (length > best) {
           best = length;
-          out[found++] = Match{static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(offset - 1)};
+          m = Match{static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(offset - 1)};
           if (length >= ps.params.niceLength || length == maxLength) break;
         }
       }
@@ -128,29 +156,27 @@ static unsigned FindMatches(ParserState &ps, std::size_t pos, std::size_t limit,
     }
   }
   InsertUpTo(ps, pos + 1);
-  return found;
-}
-
-static Match LongestMatch(ParserState &ps, std::size_t pos, std::size_t limit) {
-  Match found[arj::MaxMatch];
-  unsigned n = FindMatches(ps, pos, limit, ps.params.maxChain, found);
-  Match m = n ? found[n - 1] : Match{0, 0};
   // A far three-byte match costs about as much as three literals.
   if (m.length == arj::MinMatch && m.distance >= 4096) m.length = 0;
   return m;
 }
 
+// Greedy with one step of lookahead: a match is put off by a literal when
+// the next position starts a longer one. After a good match the lookahead
+// searches a quarter of the chain, and after a long one not at all.
 static void ParseLazy(ParserState &ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
+  const LevelParams &lp = ps.params;
   std::size_t pos = begin;
-  Match current = pos < end ? LongestMatch(ps, pos, end) : Match{0, 0};
+  Match current = pos < end ? LongestMatch(ps, pos, end, lp.maxChain) : Match{0, 0};
   while (pos < end) {
     if (current.length < arj::MinMatch) {
       tokens->push_back(LiteralToken(ps.data[pos++]));
-      if (pos < end) current = LongestMatch(ps, pos, end);
+      if (pos < end) current = LongestMatch(ps, pos, end, lp.maxChain);
       continue;
     }
-    if (ps.params.lazy && current.length < ps.params.niceLength && pos + 1 < end) {
-      Match next = LongestMatch(ps, pos + 1, end);
+    if (current.length < lp.lazyLength && pos + 1 < end) {
+      unsigned chain = current.length >= lp.goodLength ? lp.maxChain / 4 : lp.maxChain;
+      Match next = LongestMatch(ps, pos + 1, end, chain);
       if (next.length > current.length) {
         tokens->push_back(LiteralToken(ps.data[pos++]));
         current = next;
@@ -160,7 +186,7 @@ static void ParseLazy(ParserState &ps, std::size_t begin, std::size_t end, std::
     tokens->push_back(MatchToken(current.length, current.distance));
     pos += current.length;
     InsertUpTo(ps, pos);
-    if (pos < end) current = LongestMatch(ps, pos, end);
+    if (pos < end) current = LongestMatch(ps, pos, end, lp.maxChain);
   }
 }
 
@@ -185,19 +211,25 @@ static void DefaultModel(CostModel &model) {
   for (unsigned c = 0; c < arj::DistanceCount; c++) model.distance[c] = 3.0f + (c ? c - 1 : 0);
 }
 
-static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
+// The cheapest path through the segment's candidates. Block k of the
+// segment, positions [modelStart[k], modelStart[k + 1]), is priced with
+// models[k]; a token is priced by the block it starts in.
+static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, const CostModel *models,
+                         const std::size_t *modelStart, std::size_t modelCount, std::vector<Token> *tokens) {
   const std::size_t n = end - begin;
-  const CostModel &model = ps.model;
   ps.price.assign(n + 1, INFINITY);
-  ps.arrival.assign(n + 1, Match{0, 0});
+  ps.arrival.assign(n + 1, 0);
   ps.price[0] = 0;
+  std::size_t block = 0;
   for (std::size_t i = 0; i < n; i++) {
+    while (block + 1 < modelCount && i >= modelStart[block + 1]) block++;
+    const CostModel &model = models[block];
     float base = ps.price[i];
     if (base == INFINITY) continue;
     float viaLiteral = base + model.literal[ps.data[begin + i]];
     if (viaLiteral < ps.price[i + 1]) {
       ps.price[i + 1] = viaLiteral;
-      ps.arrival[i + 1] = Match{1, 0};
+      ps.arrival[i + 1] = 1;
     }
     unsigned length = arj::MinMatch;
     for (std::uint32_t k = ps.firstMatch[i]; k < ps.firstMatch[i + 1]; k++) {
@@ -207,18 +239,109 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, st
         float cost = distanceBits + model.literal[length + 253];
         if (cost < ps.price[i + length]) {
           ps.price[i + length] = cost;
-          ps.arrival[i + length] = Match{static_cast<std::uint16_t>(length), m.distance};
+          ps.arrival[i + length] = std::uint32_t(m.distance) << 16 | length;
         }
       }
     }
   }
   std::size_t first = tokens->size();
   for (std::size_t i = n; i > 0;) {
-    Match a = ps.arrival[i];
+    Match a{static_cast<std::uint16_t>(ps.arrival[i] & 0xFFFF),
+            static_cast<std::uint16_t>(ps.arrival[i] >> 16)};
     i -= a.length;
     tokens->push_back(a.length == 1 ? LiteralToken(ps.data[begin + i]) : MatchToken(a.length, a.distance));
   }
   std::reverse(tokens->begin() + first, tokens->end());
+}
+
+// Prices with the code lengths a block of these statistics would really
+// get. A literal or length the block does not use yet would have to join
+// the code, below its longest codes, so it is priced a bit above them; an
+// unused distance symbol by its smoothed share.
+static void ModelFromCode(CostModel &model, const BlockHistogram &h) {
+  std::uint8_t literalLengths[arj::LiteralCount], distanceLengths[arj::DistanceCount];
+  unsigned literalUsed = BuildCodeLengths(h.literal, arj::LiteralCount, arj::MaxCodeLength, literalLengths);
+  unsigned distanceUsed =
+      BuildCodeLengths(h.distance, arj::DistanceCount, arj::MaxCodeLength, distanceLengths);
+  double literalTotal = 0, distanceTotal = 0;
+  unsigned longest = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) {
+    literalTotal += h.literal[s] + 0.25;
+    if (literalLengths[s] > longest) longest = literalLengths[s];
+  }
+  for (unsigned c = 0; c < arj::DistanceCount; c++) distanceTotal += h.distance[c] + 0.25;
+  const float unusedLiteral =
+      literalUsed >= 2 ? longest + 1.0f : static_cast<float>(std::log2(literalTotal / 0.25));
+  for (unsigned s = 0; s < arj::LiteralCount; s++) {
+    if (literalUsed < 2 && h.literal[s])
+      model.literal[s] = 0;
+    else if (literalLengths[s])
+      model.literal[s] = literalLengths[s];
+    else
+      model.literal[s] = unusedLiteral;
+  }
+  for (unsigned c = 0; c < arj::DistanceCount; c++) {
+    float extra = static_cast<float>(c ? c - 1 : 0);
+    if (distanceUsed < 2 && h.distance[c])
+      model.distance[c] = extra;
+    else if (distanceLengths[c])
+      model.distance[c] = distanceLengths[c] + extra;
+    else
+      model.distance[c] = static_cast<float>(std::log2(distanceTotal / 0.25)) + extra;
+  }
+}
+
+// Walks pos's tree down from the root and rebuilds it with pos as the new
+// root: every node whose bytes sort below pos's goes to pos's smaller side,
+// the others to its larger side. Nodes met on the way share the most bytes
+// with pos, so they are its candidates; those of strictly growing length,
+// cut at limit, go to out when out is set. Returns how many.
+static unsigned TreeMatches(ParserState &ps, std::size_t pos, std::size_t limit, Match *out) {
+  const std::size_t available = ps.size - pos;
+  if (available < 3) return 0;
+  const unsigned maxLength = available < arj::MaxMatch ? static_cast<unsigned>(available) : arj::MaxMatch;
+  const unsigned reportLimit = limit - pos < maxLength ? static_cast<unsigned>(limit - pos) : maxLength;
+  const std::uint8_t *here = ps.data + pos;
+  std::uint32_t &root = ps.head[Hash3(here)];
+  std::uint32_t candidate = root;
+  root = static_cast<std::uint32_t>(pos);
+  std::uint32_t *smallerSlot = &ps.smaller[pos & ChainMask];
+  std::uint32_t *largerSlot = &ps.larger[pos & ChainMask];
+  unsigned smallerShared = 0, largerShared = 0;  // bytes every node left below shares with pos
+  unsigned best = arj::MinMatch - 1, found = 0;
+  for (unsigned depth = ps.params.maxChain; candidate != NoPosition && pos - candidate <= MaxOffset && depth;
+       depth--) {
+    const std::uint8_t *there = ps.data + candidate;
+    unsigned shared = smallerShared < largerShared ? smallerShared : largerShared;
+    unsigned length = shared + CommonLength(here + shared, there + shared, maxLength - shared);
+    unsigned reported = length < reportLimit ? length : reportLimit;
+    if (out && reported > best) {
+      best = reported;
+      out[found++] =
+          Match{static_cast<std::uint16_t>(reported), static_cast<std::uint16_t>(pos - candidate - 1)};
+    }
+    std::uint32_t slot = candidate & ChainMask;
+    if (length >= maxLength || length >= ps.params.niceLength) {
+      // pos takes the candidate's place: no later search can tell them apart.
+      *smallerSlot = ps.smaller[slot];
+      *largerSlot = ps.larger[slot];
+      return found;
+    }
+    if (there[length] < here[length]) {
+      *smallerSlot = candidate;
+      smallerSlot = &ps.larger[slot];
+      candidate = *smallerSlot;
+      smallerShared = length;
+    } else {
+      *largerSlot = candidate;
+      largerSlot = &ps.smaller[slot];
+      candidate = *largerSlot;
+      largerShared = length;
+    }
+  }
+  *smallerSlot = NoPosition;
+  *largerSlot = NoPosition;
+  return found;
 }
 
 // Gathers every position's candidates once; the passes only re-price them.
@@ -233,27 +356,66 @@ static void GatherMatches(ParserState &ps, std::size_t begin, std::size_t end) {
   unsigned previousLongest = 0;
   for (std::size_t pos = begin; pos < end; pos++) {
     ps.firstMatch[pos - begin] = static_cast<std::uint32_t>(ps.matches.size());
-    if (pos < skipUntil) continue;
-    // Inside a long match a shorter search finds nearly as much.
-    unsigned chain = previousLongest >= GoodLength ? ps.params.maxChain / 4 : ps.params.maxChain;
-    unsigned n = FindMatches(ps, pos, end, chain, found);
+    if (pos < skipUntil) {
+      TreeMatches(ps, pos, end, nullptr);
+      continue;
+    }
+    unsigned n = TreeMatches(ps, pos, end, found);
     ps.matches.insert(ps.matches.end(), found, found + n);
     previousLongest = n ? found[n - 1].length : 0;
     if (previousLongest >= ps.params.niceLength) skipUntil = pos + previousLongest;
   }
   ps.firstMatch[end - begin] = static_cast<std::uint32_t>(ps.matches.size());
-  InsertUpTo(ps, end);
 }
 
+// Parse and block split settle each other: the first parse is priced by
+// the statistics of the data before, its tokens are split into blocks, and
+// each later parse prices every block's stretch with the code lengths that
+// block got, then splits again.
 static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
   GatherMatches(ps, begin, end);
-  std::size_t first = tokens->size();
+  const std::size_t first = tokens->size();
   if (!ps.haveModel) DefaultModel(ps.model);
-  for (int pass = 0; pass < 2; pass++) {
+  std::size_t zero = 0;
+  PriceSegment(ps, begin, end, &ps.model, &zero, 1, tokens);
+  std::vector<std::uint32_t> blockEnds;
+  std::vector<CostModel> models;
+  std::vector<std::size_t> modelStart;
+  // The passes need not improve every time; the cheapest one is kept.
+  std::vector<Token> &best = ps.bestTokens;
+  std::uint64_t bestBits = UINT64_MAX;
+  for (unsigned pass = 0;; pass++) {
+    const Token *t = tokens->data() + first;
+    std::size_t count = tokens->size() - first;
+    std::uint64_t bits = PlanSplits(t, count, &blockEnds);
+    bool settled = bestBits != UINT64_MAX && bits + (bestBits >> SettledShift) > bestBits;
+    if (bits < bestBits) {
+      bestBits = bits;
+      best.assign(t, t + count);
+    }
+    if (pass == BestPasses || settled) break;
+    models.resize(blockEnds.size());
+    modelStart.clear();
+    std::size_t tokenBegin = 0, position = 0;
+    for (std::size_t b = 0; b < blockEnds.size(); b++) {
+      BlockHistogram h;
+      ClearHistogram(h);
+      CountTokens(h, t + tokenBegin, blockEnds[b] - tokenBegin);
+      ModelFromCode(models[b], h);
+      modelStart.push_back(position);
+      for (; tokenBegin < blockEnds[b]; tokenBegin++)
+        position += t[tokenBegin].symbol < 256 ? 1 : t[tokenBegin].symbol - 253;
+    }
     tokens->resize(first);
-    PriceSegment(ps, begin, end, tokens);
-    ModelFromTokens(ps.model, *tokens, first);
+    PriceSegment(ps, begin, end, models.data(), modelStart.data(), models.size(), tokens);
   }
+  tokens->resize(first);
+  tokens->insert(tokens->end(), best.begin(), best.end());
+  // The next segment starts priced like the end of this one.
+  if (!models.empty())
+    ps.model = models.back();
+  else
+    ModelFromTokens(ps.model, *tokens, first);
   ps.haveModel = true;
 }
 
@@ -263,8 +425,14 @@ ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel l
   ps->size = size;
   ps->level = level;
   ps->params = level == PackBest ? BestParams : level == PackNormal ? NormalParams : FastParams;
+  ps->hashBytes = ps->params.hashBytes;
   ps->head.assign(1u << HashBits, NoPosition);
-  ps->chain.assign(ChainSize, NoPosition);
+  if (level == PackBest) {
+    ps->smaller.assign(ChainSize, NoPosition);
+    ps->larger.assign(ChainSize, NoPosition);
+  } else {
+    ps->chain.assign(ChainSize, NoPosition);
+  }
   ps->inserted = 0;
   ps->haveModel = false;
   return ps;

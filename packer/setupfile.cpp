@@ -49,6 +49,13 @@ bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, st
   std::FILE *f = std::fopen(path.c_str(), "rb");
   if (!f) return Fail(error, path + ": cannot open: " + std::strerror(errno));
   bytes->clear();
+  // Reserved up front: growing a vector of tens of megabytes by doubling
+  // copies it several times over.
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    long size = std::ftell(f);
+    if (size > 0) bytes->reserve(static_cast<std::size_t>(size));
+    std::rewind(f);
+  }
   std::uint8_t buffer[1 << 16];
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes->insert(bytes->end(), buffer, buffer + n);

@@ -20,6 +20,18 @@ TEST(Crc32, MatchesTheKnownAnswerAndContinues) {
   EXPECT_EQ(Crc32(digits, 9), 0xCBF43926u);
   EXPECT_EQ(Crc32(digits + 4, 5, Crc32(digits, 4)), 0xCBF43926u);
   EXPECT_EQ(Crc32(digits, 0), 0u);
+  // Long input, continued from every split point near the eight-byte steps,
+  // against the one-bit-at-a-time definition.
+  std::mt19937 rng(1);
+  Bytes data = RandomBytes(rng, 1000);
+  std::uint32_t reference = 0xFFFFFFFFu;
+  for (std::uint8_t b : data) {
+    reference ^= b;
+    for (int k = 0; k < 8; k++) reference = (reference >> 1) ^ (reference & 1 ? arj::CrcPolynomial : 0);
+  }
+  reference = ~reference;
+  for (std::size_t split = 0; split <= 17; split++)
+    EXPECT_EQ(Crc32(data.data() + split, data.size() - split, Crc32(data.data(), split)), reference) << split;
 }
 
 TEST(DosTimestamp, PacksLocalTimeAndClampsToTheDosRange) {

@@ -84,6 +84,60 @@ TEST_F(PackerTest, RoundTripsRandomMixturesWithFixedSeeds) {
   }
 }
 
+TEST_F(PackerTest, RoundTripsAcrossSegmentsAndTheSplittersCarriedBlocks) {
+  // Past the first segment of each level (best: 512 KiB, fast: 1 MiB), with
+  // the kind of data changing inside segments and across their bounds.
+  std::mt19937 rng(21);
+  Bytes data;
+  for (int part = 0; data.size() <= (1u << 20); part++) {
+    Bytes piece = DataOfKind(part % 4 == 1 ? 3 : part % 4, 150000 + rng() % 5000, rng);
+    data.insert(data.end(), piece.begin(), piece.end());
+  }
+  for (PackLevel level : {PackFast, PackBest}) {
+    Bytes input(data.begin(), data.begin() + (level == PackBest ? 600000 : data.size()));
+    Bytes back;
+    EncodeStats stats;
+    ASSERT_EQ(RoundTrip(input, level, &back, &stats), XR_OK) << "level " << level;
+    ASSERT_EQ(back, input) << "level " << level;
+    EXPECT_GT(stats.blocks, 1u);
+    EXPECT_LE(stats.largestBlock, MaxBlockSymbols);
+  }
+}
+
+TEST(PlanSplits, CoversTheTokensInReadableBlocksAndCutsWhereTheDataChanges) {
+  std::mt19937 rng(13);
+  Bytes text = TextLike(rng, 200000, false), noise = RandomBytes(rng, 120000);
+  std::vector<Token> tokens = Parse(text, PackFast, 1 << 20);
+  const std::size_t change = tokens.size();
+  for (std::uint8_t b : noise) tokens.push_back(LiteralToken(b));
+  std::vector<std::uint32_t> ends;
+  std::uint64_t bits = PlanSplits(tokens.data(), tokens.size(), &ends);
+  ASSERT_FALSE(ends.empty());
+  EXPECT_EQ(ends.back(), tokens.size());
+  std::uint64_t sum = 0, fixed = 0;
+  bool cutNearChange = false;
+  for (std::size_t b = 0, from = 0; b < ends.size(); from = ends[b++]) {
+    ASSERT_GT(ends[b], from);
+    ASSERT_LE(ends[b] - from, MaxBlockSymbols);
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens.data() + from, ends[b] - from);
+    sum += BlockBits(h);
+    cutNearChange |= ends[b] + 256 >= change && ends[b] <= change + 256;
+  }
+  EXPECT_EQ(bits, sum);
+  EXPECT_TRUE(cutNearChange);
+  for (std::size_t from = 0; from < tokens.size(); from += MaxBlockSymbols) {
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens.data() + from, std::min<std::size_t>(MaxBlockSymbols, tokens.size() - from));
+    fixed += BlockBits(h);
+  }
+  EXPECT_LT(bits, fixed);
+  EXPECT_EQ(PlanSplits(tokens.data(), 0, &ends), 0u);
+  EXPECT_TRUE(ends.empty());
+}
+
 TEST(ParseSegment, TokensRebuildTheInputWithinTheWindow) {
   std::mt19937 rng(3);
   for (int kind = 0; kind < 4; kind++) {
@@ -101,6 +155,26 @@ TEST(ParseSegment, TokensRebuildTheInputWithinTheWindow) {
         }
         ASSERT_EQ(ExpandTokens(tokens), data) << "kind " << kind << " level " << level;
       }
+  }
+}
+
+TEST(ParseSegment, CopiesARepeatWholeFromItsNearestEarlierPlace) {
+  std::mt19937 rng(8);
+  Bytes piece = RandomBytes(rng, 3000), data = piece;
+  data.insert(data.end(), piece.begin(), piece.end());
+  data.insert(data.end(), piece.begin(), piece.end());  // the second copy is the nearer one for the third
+  for (PackLevel level : AllLevels) {
+    std::vector<Token> tokens = Parse(data, level, 1 << 20);
+    std::size_t pos = 0, copied = 0;
+    for (const Token &t : tokens) {
+      std::size_t length = t.symbol < 256 ? 1 : t.symbol - 253u;
+      if (pos >= piece.size() && t.symbol >= 256) {
+        EXPECT_EQ(t.distance, piece.size() - 1) << "level " << level << " at " << pos;
+        copied += length;
+      }
+      pos += length;
+    }
+    EXPECT_EQ(copied, 2 * piece.size()) << "level " << level;
   }
 }
 
