@@ -20,7 +20,8 @@ snapshot() {
 # What a run cut short may have left, so that "before" means never installed.
 timeout 120 "$wine" reg delete "$uninstall_root\\Kelvra" /reg:32 /f >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX/drive_c/Program Files/Kelvra" \
-       "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Kelvra
+       "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Kelvra \
+       "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kelvra"
 
 # The Programs folder exists on a used machine; make sure it does here too.
 drive state 'C:\nowhere' >/dev/null
@@ -50,3 +51,27 @@ for _ in $(seq 60); do
   sleep 0.5
 done
 expect "prefix as before the install" "$before" "$after"
+
+# The same round as a deployment tool runs it: the silent install, then the
+# quiet uninstall command read back from the entry. The user's own file
+# stays; everything else is as before.
+timeout 300 "$wine" "$setup" /S || fail "silent setup exited with $?"
+expect "program not started by a silent install" "0" "$(drive count)"
+quiet=$(timeout 120 "$wine" reg query "$uninstall_root\\Kelvra" /v QuietUninstallString /reg:32 | tr -d '\r' |
+        sed -n 's/.*QuietUninstallString *REG_SZ *//p')
+expect "quiet uninstall command" '"C:\Program Files\Kelvra\KELVRA.EXE" /UNINSTALL /S' "$quiet"
+echo "my notes" >"$WINEPREFIX/drive_c/Program Files/Kelvra/NOTES.TXT"
+# As CreateProcess reads it: the quoted program, then its arguments.
+quiet_program=${quiet#\"}
+quiet_program=${quiet_program%%\"*}
+read -r -a quiet_arguments <<<"${quiet##*\" }"
+code=0
+timeout 120 "$wine" "$quiet_program" "${quiet_arguments[@]}" || code=$?
+expect "quiet uninstall's exit code" "0" "$code"
+kept=$(printf '%s\n' "$before" './Program Files/Kelvra' './Program Files/Kelvra/NOTES.TXT' | LC_ALL=C sort)
+for _ in $(seq 60); do
+  after=$(snapshot | LC_ALL=C sort)
+  [ "$after" = "$kept" ] && break
+  sleep 0.5
+done
+expect "prefix as before but for the user's file" "$kept" "$after"
