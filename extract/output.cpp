@@ -79,7 +79,15 @@ constexpr unsigned SiblingTries = 100000;
 static void NextSiblingName(const char *path, char *out) {
   std::size_t dirLength = DirectoryLength(path);
   std::memcpy(out, path, dirLength);
-  std::snprintf(out + dirLength, SiblingNameSize, "~kx%x.tmp", ++extractState.nameCounter);
+  // Spelled out rather than formatted: the setup stub carries no printf.
+  char *p = out + dirLength;
+  std::memcpy(p, "~kx", 3);
+  p += 3;
+  unsigned number = ++extractState.nameCounter;
+  int shift = 28;
+  while (shift > 0 && (number >> shift) == 0) shift -= 4;
+  for (; shift >= 0; shift -= 4) *p++ = "0123456789abcdef"[(number >> shift) & 15];
+  std::memcpy(p, ".tmp", 5);
 }
 
 // Creates a new, empty file of a sibling name, its name in out. Null when
