@@ -276,6 +276,18 @@ static int GdiCount(int rounds) {
   return 0;
 }
 
+// Waits for a started process and prints its whole exit code.
+static int ReportExit(PROCESS_INFORMATION &process, DWORD timeoutMs) {
+  CloseHandle(process.hThread);
+  const DWORD wait = WaitForSingleObject(process.hProcess, timeoutMs);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  if (wait != WAIT_OBJECT_0) return puts("still running"), 1;
+  printf("exit code %lu\n", code);
+  return 0;
+}
+
 // Runs a command line as a deployment tool would and prints its whole exit
 // code: a shell sees only the low eight bits of 1602 or 3010.
 static int Run(const char *commandLine, DWORD timeoutMs) {
@@ -286,14 +298,7 @@ static int Run(const char *commandLine, DWORD timeoutMs) {
   snprintf(line, sizeof(line), "%s", commandLine);
   if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return printf("cannot start (error %lu)\n", GetLastError()), 1;
-  CloseHandle(process.hThread);
-  const DWORD wait = WaitForSingleObject(process.hProcess, timeoutMs);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hProcess);
-  if (wait != WAIT_OBJECT_0) return puts("still running"), 1;
-  printf("exit code %lu\n", code);
-  return 0;
+  return ReportExit(process, timeoutMs);
 }
 
 // Prints the manifest a program carries (resource type 24, id 1).
@@ -329,14 +334,7 @@ static int RunLimited(const char *commandLine, DWORD timeoutMs) {
                             &startup, &process))
     return printf("cannot start (error %lu)\n", GetLastError()), 1;
   CloseHandle(linked.LinkedToken);
-  CloseHandle(process.hThread);
-  const DWORD wait = WaitForSingleObject(process.hProcess, timeoutMs);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hProcess);
-  if (wait != WAIT_OBJECT_0) return puts("still running"), 1;
-  printf("exit code %lu\n", code);
-  return 0;
+  return ReportExit(process, timeoutMs);
 }
 
 int main(int argc, char **argv) {

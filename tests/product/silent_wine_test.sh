@@ -19,16 +19,6 @@ run() {
   expect "exit code of $2" "exit code $1" "$(drive run 90000 "$2")"
 }
 
-settled_state() {
-  local state
-  for _ in $(seq 60); do
-    state=$(drive state "$dir")
-    grep -q '^KELVRA.EXE absent' <<<"$state" && grep -q '^cleanup helper absent' <<<"$state" && break
-    sleep 0.5
-  done
-  echo "$state"
-}
-
 echo "== silent, with a log, the user's file kept"
 rm -f "$log"
 run 0 "\"$program\" /UNINSTALL /S \"/LOG=Z:$log\""

@@ -18,17 +18,6 @@ removed_keeping_user_file=$(sed -e '/^user file/!s/present$/absent/' -e 's/^dire
 removed_all=$(sed -e 's/^user file present, intact$/user file absent/' -e 's/^directory present$/directory absent/' \
   <<<"$removed_keeping_user_file")
 
-# Waits (bounded) for the cleanup helper to delete the program after the uninstaller exits.
-settled_state() {
-  local state
-  for _ in $(seq 60); do
-    state=$(drive state "$dir")
-    grep -q '^KELVRA.EXE absent' <<<"$state" && grep -q '^cleanup helper absent' <<<"$state" && break
-    sleep 0.5
-  done
-  echo "$state"
-}
-
 echo "== answered No"
 drive install "$dir" "Z:$product" >/dev/null
 expect "installed state" "$installed" "$(drive state "$dir")"

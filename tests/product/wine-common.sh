@@ -75,3 +75,15 @@ uninstall_yes() {
   wait "$uninstaller" || code=$?
   expect "uninstaller's exit code" "${3:-0}" "$code"
 }
+
+# settled_state: the state of $dir once the cleanup helper has deleted the
+# program after the uninstaller exited (waits a bounded while).
+settled_state() {
+  local state
+  for _ in $(seq 60); do
+    state=$(drive state "$dir")
+    grep -q '^KELVRA.EXE absent' <<<"$state" && grep -q '^cleanup helper absent' <<<"$state" && break
+    sleep 0.5
+  done
+  echo "$state"
+}
