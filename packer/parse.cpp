@@ -20,6 +20,12 @@ constexpr unsigned ChainSize = 32768;  // a power of two above the window
 constexpr unsigned ChainMask = ChainSize - 1;
 constexpr unsigned MaxOffset = arj::MaxDistance + 1;
 constexpr std::uint32_t NoPosition = 0xFFFFFFFFu;
+// The farthest a three-byte match is sought when chains hash four bytes;
+// farther ones are dropped anyway (see LongestMatch).
+constexpr unsigned NearThree = 4096;
+// How much more, in Gain's units, the match one byte on must save to put
+// off the match at hand: the literal that would come first costs too.
+constexpr int LazyMargin = 2;
 
 struct Match {
   std::uint16_t length;
@@ -92,6 +98,9 @@ struct ParserState {
   unsigned hashBytes;                // chain depth and nice length of the level
   std::vector<std::uint32_t> head;   // newest position per hash, or NoPosition
   std::vector<std::uint32_t> chain;  // previous position of the same hash, by position & ChainMask
+  // Four-byte hashing: the newest position per three-byte hash, for the
+  // near three-byte matches the chains cannot find.
+  std::vector<std::uint32_t> head3;
   // Best level: per hash, a binary search tree of the window's positions,
   // ordered by the bytes that follow them, newest at the root; children by
   // position & ChainMask. Each node is older than its parent.
@@ -120,6 +129,7 @@ static void InsertUpTo(ParserState &ps, std::size_t end) {
     std::uint32_t h = Hash(ps, ps.data + p);
     ps.chain[p & ChainMask] = ps.head[h];
     ps.head[h] = static_cast<std::uint32_t>(p);
+    if (!ps.head3.empty()) ps.head3[Hash3(ps.data + p)] = static_cast<std::uint32_t>(p);
   }
   if (end > ps.inserted) ps.inserted = end;
 }
@@ -155,14 +165,27 @@ static Match LongestMatch(ParserState &ps, std::size_t pos, std::size_t limit, u
       candidate = older;
     }
   }
+  if (!m.length && !ps.head3.empty() && maxLength >= arj::MinMatch && pos + 3 <= ps.size) {
+    std::uint32_t candidate = ps.head3[Hash3(ps.data + pos)];
+    if (candidate != NoPosition && pos - candidate <= NearThree &&
+        std::memcmp(ps.data + candidate, ps.data + pos, 3) == 0)
+      m = Match{3, static_cast<std::uint16_t>(pos - candidate - 1)};
+  }
   InsertUpTo(ps, pos + 1);
   // A far three-byte match costs about as much as three literals.
   if (m.length == arj::MinMatch && m.distance >= 4096) m.length = 0;
   return m;
 }
 
+// What a match saves, roughly, in quarter bytes: each byte it covers is a
+// literal less, and each doubling of its distance costs an extra bit.
+static inline int Gain(Match m) {
+  return m.length ? int(m.length) * 4 - int(DistanceSymbol(m.distance)) : INT32_MIN / 2;
+}
+
 // Greedy with one step of lookahead: a match is put off by a literal when
-// the next position starts a longer one. After a good match the lookahead
+// the next position starts a match that saves clearly more, a longer one
+// or one as long but much nearer. After a good match the lookahead
 // searches a quarter of the chain, and after a long one not at all.
 static void ParseLazy(ParserState &ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
   const LevelParams &lp = ps.params;
@@ -177,7 +200,7 @@ static void ParseLazy(ParserState &ps, std::size_t begin, std::size_t end, std::
     if (current.length < lp.lazyLength && pos + 1 < end) {
       unsigned chain = current.length >= lp.goodLength ? lp.maxChain / 4 : lp.maxChain;
       Match next = LongestMatch(ps, pos + 1, end, chain);
-      if (next.length > current.length) {
+      if (Gain(next) > Gain(current) + LazyMargin) {
         tokens->push_back(LiteralToken(ps.data[pos++]));
         current = next;
         continue;
@@ -426,6 +449,7 @@ ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel l
   ps->level = level;
   ps->params = level == PackBest ? BestParams : level == PackNormal ? NormalParams : FastParams;
   ps->hashBytes = ps->params.hashBytes;
+  if (ps->hashBytes == 4) ps->head3.assign(1u << HashBits, NoPosition);
   ps->head.assign(1u << HashBits, NoPosition);
   if (level == PackBest) {
     ps->smaller.assign(ChainSize, NoPosition);

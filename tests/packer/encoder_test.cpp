@@ -178,6 +178,26 @@ TEST(ParseSegment, CopiesARepeatWholeFromItsNearestEarlierPlace) {
   }
 }
 
+// Four-byte chains cannot see a three-byte repeat; a near one still saves
+// a few bits over three literals at every level.
+TEST(ParseSegment, CopiesANearThreeByteRepeat) {
+  std::mt19937 rng(21);
+  Bytes data = RandomBytes(rng, 6000);
+  std::copy(data.begin() + 1000, data.begin() + 1003, data.begin() + 1100);
+  data[1099] = static_cast<std::uint8_t>(data[999] + 1);
+  data[1103] = static_cast<std::uint8_t>(data[1003] + 1);
+  for (PackLevel level : AllLevels) {
+    std::vector<Token> tokens = Parse(data, level, 1 << 20);
+    std::size_t pos = 0;
+    bool copied = false;
+    for (const Token &t : tokens) {
+      if (pos == 1100) copied = t.symbol == 256 && t.distance == 99;
+      pos += t.symbol < 256 ? 1 : t.symbol - 253u;
+    }
+    EXPECT_TRUE(copied) << "level " << level;
+  }
+}
+
 TEST(ParseSegment, ReachesTheWholeWindowButNoFurther) {
   std::mt19937 rng(5);
   for (std::size_t gap : {std::size_t(arj::WindowSize), std::size_t(arj::WindowSize) + 1}) {
