@@ -8,6 +8,7 @@
 // the symbols. A code with one symbol goes in the single-value form (count
 // 0, then the symbol) and costs no bits per use; a reader builds tables only
 // from complete codes, so every code of two or more symbols must be one.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -21,6 +22,7 @@ constexpr unsigned CutStep = 128;  // where a planned block may be cut in two
 // its symbols, found by measurement on mixed text and binaries.
 constexpr float HeaderGuessBits = 150;
 constexpr float HeaderGuessBitsPerSymbol = 3;
+constexpr unsigned GuessCutStep = 16;  // where the streaming splitter may cut a closed block
 
 // One item of the literal/length length list, in pre-code symbols.
 struct LengthItem {
@@ -344,6 +346,86 @@ static void CutBlocks(const Token *tokens, std::vector<std::uint32_t> &ends, std
   ends.swap(cut);
 }
 
+// The header a block of this histogram would add, as the streaming
+// splitter guesses it.
+static float HeaderGuess(const BlockHistogram &h) {
+  unsigned used = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) used += h.literal[s] != 0;
+  return HeaderGuessBits + HeaderGuessBitsPerSymbol * used;
+}
+
+// CutBlocks for the streaming splitter, on one block it has just closed:
+// cuts are judged by ideal code sizes and a guessed header for the smaller
+// part, never by building codes. The sizes of both sides follow each token
+// across the cut, so a scan costs a few steps per token. Appends the ends
+// of the parts of [0, count), whose histogram is whole.
+static void CutClosedBlock(const Token *tokens, std::size_t count, const BlockHistogram &whole,
+                           std::vector<std::uint32_t> &ends) {
+  struct Part {
+    std::size_t begin, end;
+    BlockHistogram h;
+  };
+  std::vector<Part> work;  // parts still to try, last first
+  work.push_back({0, count, whole});
+  const float *nLogN = NLogN();
+  BlockHistogram left, right, bestLeft;
+  while (!work.empty()) {
+    Part part = work.back();
+    work.pop_back();
+    // Each side's size is n log n of its symbol and distance totals less
+    // the sum of n log n over its counts; the sums move token by token.
+    ClearHistogram(left);
+    right = part.h;
+    double leftSum = 0, rightSum = 0;
+    std::uint32_t leftDistances = 0, rightDistances = 0;
+    for (unsigned s = 0; s < arj::LiteralCount; s++) rightSum += nLogN[right.literal[s]];
+    for (unsigned c = 0; c < arj::DistanceCount; c++) {
+      rightSum += nLogN[right.distance[c]];
+      rightDistances += right.distance[c];
+    }
+    const double wholeBits = nLogN[part.h.symbols] + nLogN[rightDistances] - rightSum;
+    double bestGuess = INFINITY;
+    std::size_t bestCut = 0;
+    for (std::size_t at = part.begin; at + GuessCutStep < part.end;) {
+      for (std::size_t stop = at + GuessCutStep; at < stop; at++) {
+        unsigned sym = tokens[at].symbol;
+        leftSum += nLogN[left.literal[sym] + 1] - nLogN[left.literal[sym]];
+        rightSum += nLogN[right.literal[sym] - 1] - nLogN[right.literal[sym]];
+        left.literal[sym]++;
+        right.literal[sym]--;
+        if (sym < 256) continue;
+        unsigned c = DistanceSymbol(tokens[at].distance);
+        leftSum += nLogN[left.distance[c] + 1] - nLogN[left.distance[c]];
+        rightSum += nLogN[right.distance[c] - 1] - nLogN[right.distance[c]];
+        left.distance[c]++;
+        right.distance[c]--;
+        leftDistances++;
+        rightDistances--;
+      }
+      std::size_t leftSymbols = at - part.begin;
+      double guess = nLogN[leftSymbols] + nLogN[leftDistances] - leftSum + nLogN[part.end - at] +
+                     nLogN[rightDistances] - rightSum;
+      if (guess < bestGuess) {
+        bestGuess = guess;
+        bestCut = at;
+      }
+    }
+    if (bestCut) {
+      ClearHistogram(bestLeft);
+      CountTokens(bestLeft, tokens + part.begin, bestCut - part.begin);
+      right = part.h;
+      SubtractHistogram(right, bestLeft);
+      float header = std::min(HeaderGuess(bestLeft), HeaderGuess(right));
+      if (bestGuess + header < wholeBits) {
+        work.push_back({bestCut, part.end, right});
+        work.push_back({part.begin, bestCut, bestLeft});
+        continue;
+      }
+    }
+    ends.push_back(static_cast<std::uint32_t>(part.end));
+  }
+}
+
 static std::uint64_t SplitBits(const Token *tokens, const std::vector<std::uint32_t> &ends) {
   std::uint64_t bits = 0;
   std::size_t from = 0;
@@ -420,6 +502,23 @@ static void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw) {
   bs.openBits = 0;
 }
 
+// The streaming splitter's open block, once closed, is written whole unless
+// its parts promise to be cheaper; planned blocks are cut already.
+static void WriteClosedBlock(BlockSplitter &bs, BitWriter &bw) {
+  if (bs.planned || !bs.openCount) {
+    WriteOpenBlock(bs, bw);
+    return;
+  }
+  std::vector<std::uint32_t> ends;
+  CutClosedBlock(bs.pending.data() + bs.openBegin, bs.openCount, bs.openHistogram, ends);
+  std::size_t from = 0;
+  for (std::uint32_t e : ends) {
+    bs.openCount = e - from;
+    WriteOpenBlock(bs, bw);
+    from = e;
+  }
+}
+
 static void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
   BlockHistogram h;
   ClearHistogram(h);
@@ -429,7 +528,7 @@ static void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
     bs.openCount += chunk;
     return;
   }
-  WriteOpenBlock(bs, bw);
+  WriteClosedBlock(bs, bw);
   bs.openHistogram = h;
   bs.openBits = chunkBits;
   bs.openCount = chunk;
@@ -442,6 +541,7 @@ void StartBlockSplitter(BlockSplitter &bs) {
   ClearHistogram(bs.openHistogram);
   bs.openBits = 0;
   bs.stats = EncodeStats{0, 0, 0};
+  bs.planned = false;
 }
 
 void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
@@ -457,6 +557,7 @@ void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_
 }
 
 void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
+  bs.planned = true;
   if (bs.openBegin > bs.pending.size() / 2) {
     bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openBegin);
     bs.openBegin = 0;
@@ -492,5 +593,5 @@ void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std
 void FinishBlocks(BlockSplitter &bs, BitWriter &bw) {
   std::size_t rest = bs.pending.size() - bs.openBegin - bs.openCount;
   if (rest) JudgeChunk(bs, bw, rest);
-  WriteOpenBlock(bs, bw);
+  WriteClosedBlock(bs, bw);
 }

@@ -97,6 +97,7 @@ struct BlockSplitter {
   BlockHistogram openHistogram;
   float openBits;  // the open block's symbols under ideal codes
   EncodeStats stats;
+  bool planned;  // blocks come from AddPlannedTokens, cut by their exact sizes
 };
 
 void StartBlockSplitter(BlockSplitter &bs);

@@ -45,7 +45,7 @@ struct LevelParams {
   unsigned hashBytes;   // 3, or 4 to skip chains of three-byte matches
 };
 
-const LevelParams FastParams{128, 256, 32, 256, 4};
+const LevelParams FastParams{128, 256, 16, 256, 4};
 const LevelParams NormalParams{128, 256, 32, 256, 3};
 const LevelParams BestParams{64, 256, 0, 0, 3};
 
