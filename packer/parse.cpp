@@ -47,7 +47,7 @@ struct LevelParams {
 
 const LevelParams FastParams{128, 256, 16, 256, 4};
 const LevelParams NormalParams{128, 256, 32, 256, 3};
-const LevelParams BestParams{64, 256, 0, 0, 3};
+const LevelParams BestParams{128, 256, 0, 0, 3};
 
 inline std::uint32_t Hash3(const std::uint8_t *p) {
   std::uint32_t v = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
@@ -213,10 +213,8 @@ static void ParseLazy(ParserState &ps, std::size_t begin, std::size_t end, std::
   }
 }
 
-static void ModelFromTokens(CostModel &model, const std::vector<Token> &tokens, std::size_t from) {
-  BlockHistogram h;
-  ClearHistogram(h);
-  CountTokens(h, tokens.data() + from, tokens.size() - from);
+// Prices by each symbol's share of the counts, smoothed.
+static void ModelFromHistogram(CostModel &model, const BlockHistogram &h) {
   double literalTotal = 0, distanceTotal = 0;
   for (unsigned s = 0; s < arj::LiteralCount; s++) literalTotal += h.literal[s] + 0.25;
   for (unsigned c = 0; c < arj::DistanceCount; c++) distanceTotal += h.distance[c] + 0.25;
@@ -225,6 +223,13 @@ static void ModelFromTokens(CostModel &model, const std::vector<Token> &tokens, 
   for (unsigned c = 0; c < arj::DistanceCount; c++)
     model.distance[c] =
         static_cast<float>(std::log2(distanceTotal / (h.distance[c] + 0.25)) + (c ? c - 1 : 0));
+}
+
+static void ModelFromTokens(CostModel &model, const std::vector<Token> &tokens, std::size_t from) {
+  BlockHistogram h;
+  ClearHistogram(h);
+  CountTokens(h, tokens.data() + from, tokens.size() - from);
+  ModelFromHistogram(model, h);
 }
 
 // A first guess for data nothing is known about yet.
@@ -312,6 +317,14 @@ static void ModelFromCode(CostModel &model, const BlockHistogram &h) {
     else
       model.distance[c] = static_cast<float>(std::log2(distanceTotal / 0.25)) + extra;
   }
+  // Whole code lengths move in steps, so half of each price is the
+  // symbol's own share: the passes then settle on slightly better paths.
+  CostModel share;
+  ModelFromHistogram(share, h);
+  for (unsigned s = 0; s < arj::LiteralCount; s++)
+    model.literal[s] = 0.5f * (model.literal[s] + share.literal[s]);
+  for (unsigned c = 0; c < arj::DistanceCount; c++)
+    model.distance[c] = 0.5f * (model.distance[c] + share.distance[c]);
 }
 
 // Walks pos's tree down from the root and rebuilds it with pos as the new
