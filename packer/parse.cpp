@@ -259,15 +259,25 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
       ps.price[i + 1] = viaLiteral;
       ps.arrival[i + 1] = 1;
     }
-    unsigned length = arj::MinMatch;
-    for (std::uint32_t k = ps.firstMatch[i]; k < ps.firstMatch[i + 1]; k++) {
+    // Candidates come shortest (and nearest) first. Each length goes to
+    // the cheapest candidate long enough for it, which need not be the
+    // nearest: a farther distance class may have the shorter code.
+    const std::uint32_t k0 = ps.firstMatch[i];
+    float distanceBits = INFINITY;
+    std::uint32_t distance = 0;
+    for (std::uint32_t k = ps.firstMatch[i + 1]; k-- > k0;) {
       const Match m = ps.matches[k];
-      float distanceBits = base + model.distance[DistanceSymbol(m.distance)];
+      float bits = base + model.distance[DistanceSymbol(m.distance)];
+      if (bits < distanceBits) {
+        distanceBits = bits;
+        distance = m.distance;
+      }
+      unsigned length = k > k0 ? ps.matches[k - 1].length + 1u : arj::MinMatch;
       for (; length <= m.length; length++) {
         float cost = distanceBits + model.literal[length + 253];
         if (cost < ps.price[i + length]) {
           ps.price[i + length] = cost;
-          ps.arrival[i + length] = std::uint32_t(m.distance) << 16 | length;
+          ps.arrival[i + length] = distance << 16 | length;
         }
       }
     }
@@ -351,7 +361,9 @@ static unsigned TreeMatches(ParserState &ps, std::size_t pos, std::size_t limit,
     unsigned shared = smallerShared < largerShared ? smallerShared : largerShared;
     unsigned length = shared + CommonLength(here + shared, there + shared, maxLength - shared);
     unsigned reported = length < reportLimit ? length : reportLimit;
-    if (out && reported > best) {
+    if (out && (reported > best ||
+                (reported == best && found &&
+                 DistanceSymbol(pos - candidate - 1) != DistanceSymbol(out[found - 1].distance)))) {
       best = reported;
       out[found++] =
           Match{static_cast<std::uint16_t>(reported), static_cast<std::uint16_t>(pos - candidate - 1)};
