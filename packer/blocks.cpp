@@ -81,12 +81,45 @@ void AddZeroRun(BlockPlan &p, unsigned run) {
   }
 }
 
+template <class Sink>
+void EmitBlockHeader(Sink &sink, const BlockPlan &p, std::size_t symbols, const std::uint16_t *preCodes);
+std::uint64_t PlanBits(const BlockHistogram &h, const BlockPlan &p);
+void PlanLengthList(BlockPlan &p);
+
+// The Huffman code is the cheapest for the symbols alone, but its length
+// list, sent in the header, often costs more than a flatter code loses:
+// rare symbols spread over many lengths, each a different pre-code item.
+// A block also tries the codes of its counts raised by each of these
+// quarters and keeps whichever makes the block smallest.
+constexpr std::uint32_t FlatteningQuarters[] = {2, 4, 8, 16, 32};
+
 void PlanBlock(const BlockHistogram &h, BlockPlan &p) {
-  p.literalUsed = BuildCodeLengths(h.literal, arj::LiteralCount, arj::MaxCodeLength, p.literalLengths);
+  unsigned used[arj::LiteralCount];
+  unsigned m = SortUsedSymbols(h.literal, arj::LiteralCount, used);
+  p.literalUsed =
+      CodeLengthsOfSorted(h.literal, used, m, arj::LiteralCount, arj::MaxCodeLength, p.literalLengths);
   p.literalSingle = FirstUsed(h.literal, arj::LiteralCount);
   p.distanceUsed = BuildCodeLengths(h.distance, arj::DistanceCount, arj::MaxCodeLength, p.distanceLengths);
   p.distanceSingle = FirstUsed(h.distance, arj::DistanceCount);
+  PlanLengthList(p);
+  if (p.literalUsed < 2) return;
+  std::uint64_t bestBits = PlanBits(h, p);
+  BlockPlan q = p;
+  std::uint32_t freq[arj::LiteralCount];
+  for (std::uint32_t quarters : FlatteningQuarters) {
+    // Raised counts sort as the counts do, so the order is reused.
+    for (unsigned i = 0; i < m; i++) freq[used[i]] = h.literal[used[i]] * 4 + quarters;
+    CodeLengthsOfSorted(freq, used, m, arj::LiteralCount, arj::MaxCodeLength, q.literalLengths);
+    PlanLengthList(q);
+    std::uint64_t bits = PlanBits(h, q);
+    if (bits < bestBits) {
+      bestBits = bits;
+      p = q;
+    }
+  }
+}
 
+void PlanLengthList(BlockPlan &p) {
   p.itemCount = 0;
   std::uint32_t preFreq[arj::PreCodeCount] = {};
   if (p.literalUsed >= 2) {
@@ -155,6 +188,18 @@ void EmitBlockHeader(Sink &sink, const BlockPlan &p, std::size_t symbols, const 
   EmitShortList(sink, p.distanceLengths, arj::DistanceCount, p.distanceUsed, p.distanceSingle, false);
 }
 
+std::uint64_t PlanBits(const BlockHistogram &h, const BlockPlan &p) {
+  std::uint16_t preCodes[arj::PreCodeCount];
+  BuildCanonicalCodes(p.preLengths, arj::PreCodeCount, preCodes);
+  BitCounter bc{0};
+  EmitBlockHeader(bc, p, h.symbols, preCodes);
+  for (unsigned s = 0; s < arj::LiteralCount; s++)
+    bc.bits += std::uint64_t(h.literal[s]) * p.literalLengths[s];
+  for (unsigned c = 0; c < arj::DistanceCount; c++)
+    bc.bits += std::uint64_t(h.distance[c]) * (p.distanceLengths[c] + (c ? c - 1 : 0));
+  return bc.bits;
+}
+
 }  // namespace
 
 void ClearHistogram(BlockHistogram &h) { std::memset(&h, 0, sizeof h); }
@@ -176,15 +221,7 @@ void AddHistogram(BlockHistogram &into, const BlockHistogram &h) {
 std::uint64_t BlockBits(const BlockHistogram &h) {
   BlockPlan p;
   PlanBlock(h, p);
-  std::uint16_t preCodes[arj::PreCodeCount];
-  BuildCanonicalCodes(p.preLengths, arj::PreCodeCount, preCodes);
-  BitCounter bc{0};
-  EmitBlockHeader(bc, p, h.symbols, preCodes);
-  for (unsigned s = 0; s < arj::LiteralCount; s++)
-    bc.bits += std::uint64_t(h.literal[s]) * p.literalLengths[s];
-  for (unsigned c = 0; c < arj::DistanceCount; c++)
-    bc.bits += std::uint64_t(h.distance[c]) * (p.distanceLengths[c] + (c ? c - 1 : 0));
-  return bc.bits;
+  return PlanBits(h, p);
 }
 
 void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count) {

@@ -59,6 +59,13 @@ inline void FlushBits(BitWriter &bw) {
 // complete code of at most maxBits.
 unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits, std::uint8_t *lengths);
 
+// BuildCodeLengths in two steps, for callers that try several frequency
+// sets of one order: the used symbols by ascending frequency, ties by
+// symbol; then the lengths for frequencies that sort the same way.
+unsigned SortUsedSymbols(const std::uint32_t *freq, unsigned count, unsigned *used);
+unsigned CodeLengthsOfSorted(const std::uint32_t *freq, const unsigned *used, unsigned m, unsigned count,
+                             unsigned maxBits, std::uint8_t *lengths);
+
 // Canonical codes for the lengths: shorter codes first, and within one
 // length the lower symbol gets the lower code.
 void BuildCanonicalCodes(const std::uint8_t *lengths, unsigned count, std::uint16_t *codes);

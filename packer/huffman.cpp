@@ -47,19 +47,29 @@ unsigned HuffmanDepths(const std::uint32_t *freq, const unsigned *sorted, std::s
 
 }  // namespace
 
-unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits,
-                          std::uint8_t *lengths) {
-  std::memset(lengths, 0, count);
+unsigned SortUsedSymbols(const std::uint32_t *freq, unsigned count, unsigned *used) {
   // Sorted by frequency, ties by symbol: one key holds both, and the
   // splitter calls this often enough that a plain sort of keys pays.
   std::uint64_t keys[arj::LiteralCount];
   std::size_t m = 0;
   for (unsigned s = 0; s < count; s++)
     if (freq[s]) keys[m++] = std::uint64_t(freq[s]) << 16 | s;
-  if (m < 2) return static_cast<unsigned>(m);
   std::sort(keys, keys + m);
-  unsigned used[arj::LiteralCount];
   for (std::size_t i = 0; i < m; i++) used[i] = static_cast<unsigned>(keys[i] & 0xFFFF);
+  return static_cast<unsigned>(m);
+}
+
+unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits,
+                          std::uint8_t *lengths) {
+  unsigned used[arj::LiteralCount];
+  unsigned m = SortUsedSymbols(freq, count, used);
+  return CodeLengthsOfSorted(freq, used, m, count, maxBits, lengths);
+}
+
+unsigned CodeLengthsOfSorted(const std::uint32_t *freq, const unsigned *used, unsigned m, unsigned count,
+                             unsigned maxBits, std::uint8_t *lengths) {
+  std::memset(lengths, 0, count);
+  if (m < 2) return m;
   unsigned depth[2 * arj::LiteralCount];
   if (HuffmanDepths(freq, used, m, depth) <= maxBits) {
     for (std::size_t i = 0; i < m; i++) lengths[used[i]] = static_cast<std::uint8_t>(depth[i]);

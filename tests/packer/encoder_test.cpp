@@ -330,6 +330,32 @@ TEST(BlockBits, CountsExactlyWhatWriteBlockWrites) {
   }
 }
 
+TEST_F(PackerTest, LongTailedBlocksRoundTripAndAreCountedExactly) {
+  // A few frequent literals and many seen once or twice: the block whose
+  // flatter code beats the plain one in its header.
+  std::mt19937 rng(6);
+  for (unsigned tail : {40u, 250u}) {
+    std::vector<Token> tokens;
+    for (unsigned s = 0; s < tail; s++)
+      for (unsigned k = 0; k <= s % 3; k++) tokens.push_back(LiteralToken(static_cast<std::uint8_t>(s)));
+    for (unsigned k = 0; k < 3000; k++)
+      tokens.push_back(LiteralToken(static_cast<std::uint8_t>('a' + k % 5)));
+    for (unsigned k = 0; k < 200; k++) tokens.push_back(MatchToken(3 + k % 40, k % 500));
+    std::shuffle(tokens.begin() + 600, tokens.end(), rng);
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens.data(), tokens.size());
+    Bytes out;
+    BitWriter bw{&out, 0, 0};
+    WriteBlock(bw, tokens.data(), tokens.size());
+    EXPECT_EQ(BlockBits(h), out.size() * 8 + bw.pendingCount) << "tail " << tail;
+    FlushBits(bw);
+    Bytes back;
+    ASSERT_EQ(ExtractStream(out, ExpandTokens(tokens), &back), XR_OK) << "tail " << tail;
+    EXPECT_EQ(back, ExpandTokens(tokens));
+  }
+}
+
 TEST(EncodeMethod123, BestLevelIsNoLargerThanFastLevel) {
   std::mt19937 rng(9);
   for (int kind = 2; kind < 4; kind++) {
