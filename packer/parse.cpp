@@ -34,8 +34,14 @@ struct Match {
 
 // Parses after the first, each priced by the blocks of the one before; they
 // stop early once a pass gains less than 1 / 2^SettledShift of the size.
-constexpr unsigned BestPasses = 6;
-constexpr unsigned SettledShift = 10;
+constexpr unsigned BestPasses = 8;
+constexpr unsigned SettledShift = 14;
+// A second series starts from the plain first guess rather than from the
+// segment before; its passes are few, it mostly finds segments where the
+// carried prices led the first series astray. The cheaper series is kept.
+constexpr unsigned SecondSeriesPasses = 1;
+// Each price is part whole code length, part the symbol's own share.
+constexpr float ShareWeight = 0.4f;
 
 struct LevelParams {
   unsigned maxChain;    // candidates tried per position; the best level: tree depth
@@ -47,7 +53,7 @@ struct LevelParams {
 
 const LevelParams FastParams{128, 256, 16, 256, 4};
 const LevelParams NormalParams{128, 256, 32, 256, 3};
-const LevelParams BestParams{128, 256, 0, 0, 3};
+const LevelParams BestParams{256, 256, 0, 0, 3};
 
 inline std::uint32_t Hash3(const std::uint8_t *p) {
   std::uint32_t v = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
@@ -273,12 +279,16 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
         distance = m.distance;
       }
       unsigned length = k > k0 ? ps.matches[k - 1].length + 1u : arj::MinMatch;
+      // Without branches: which way is cheaper is hard to predict.
+      float *price = ps.price.data() + i;
+      std::uint32_t *arrival = ps.arrival.data() + i;
+      const float *lengthBits = model.literal + 253;
+      const std::uint32_t way = distance << 16;
       for (; length <= m.length; length++) {
-        float cost = distanceBits + model.literal[length + 253];
-        if (cost < ps.price[i + length]) {
-          ps.price[i + length] = cost;
-          ps.arrival[i + length] = distance << 16 | length;
-        }
+        float cost = distanceBits + lengthBits[length];
+        bool cheaper = cost < price[length];
+        price[length] = cheaper ? cost : price[length];
+        arrival[length] = cheaper ? (way | length) : arrival[length];
       }
     }
   }
@@ -332,9 +342,9 @@ static void ModelFromCode(CostModel &model, const BlockHistogram &h) {
   CostModel share;
   ModelFromHistogram(share, h);
   for (unsigned s = 0; s < arj::LiteralCount; s++)
-    model.literal[s] = 0.5f * (model.literal[s] + share.literal[s]);
+    model.literal[s] = (1 - ShareWeight) * model.literal[s] + ShareWeight * share.literal[s];
   for (unsigned c = 0; c < arj::DistanceCount; c++)
-    model.distance[c] = 0.5f * (model.distance[c] + share.distance[c]);
+    model.distance[c] = (1 - ShareWeight) * model.distance[c] + ShareWeight * share.distance[c];
 }
 
 // Walks pos's tree down from the root and rebuilds it with pos as the new
@@ -419,44 +429,54 @@ static void GatherMatches(ParserState &ps, std::size_t begin, std::size_t end) {
 // Parse and block split settle each other: the first parse is priced by
 // the statistics of the data before, its tokens are split into blocks, and
 // each later parse prices every block's stretch with the code lengths that
-// block got, then splits again.
+// block got, then splits again. A short second series from the plain first
+// guess can escape where the first settled badly.
 static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
   GatherMatches(ps, begin, end);
   const std::size_t first = tokens->size();
   if (!ps.haveModel) DefaultModel(ps.model);
   std::size_t zero = 0;
-  PriceSegment(ps, begin, end, &ps.model, &zero, 1, tokens);
   std::vector<std::uint32_t> blockEnds;
-  std::vector<CostModel> models;
+  std::vector<CostModel> models, keptModels;
   std::vector<std::size_t> modelStart;
   // The passes need not improve every time; the cheapest one is kept.
   std::vector<Token> &best = ps.bestTokens;
   std::uint64_t bestBits = UINT64_MAX;
-  for (unsigned pass = 0;; pass++) {
-    const Token *t = tokens->data() + first;
-    std::size_t count = tokens->size() - first;
-    std::uint64_t bits = PlanSplits(t, count, &blockEnds);
-    bool settled = bestBits != UINT64_MAX && bits + (bestBits >> SettledShift) > bestBits;
-    if (bits < bestBits) {
-      bestBits = bits;
-      best.assign(t, t + count);
-    }
-    if (pass == BestPasses || settled) break;
-    models.resize(blockEnds.size());
-    modelStart.clear();
-    std::size_t tokenBegin = 0, position = 0;
-    for (std::size_t b = 0; b < blockEnds.size(); b++) {
-      BlockHistogram h;
-      ClearHistogram(h);
-      CountTokens(h, t + tokenBegin, blockEnds[b] - tokenBegin);
-      ModelFromCode(models[b], h);
-      modelStart.push_back(position);
-      for (; tokenBegin < blockEnds[b]; tokenBegin++)
-        position += t[tokenBegin].symbol < 256 ? 1 : t[tokenBegin].symbol - 253;
-    }
+  for (unsigned series = 0; series < 2; series++) {
+    CostModel startModel = ps.model;
+    if (series) DefaultModel(startModel);
     tokens->resize(first);
-    PriceSegment(ps, begin, end, models.data(), modelStart.data(), models.size(), tokens);
+    PriceSegment(ps, begin, end, &startModel, &zero, 1, tokens);
+    std::uint64_t seriesBest = UINT64_MAX;
+    for (unsigned pass = 0;; pass++) {
+      const Token *t = tokens->data() + first;
+      std::size_t count = tokens->size() - first;
+      std::uint64_t bits = PlanSplits(t, count, &blockEnds);
+      bool settled = seriesBest != UINT64_MAX && bits + (seriesBest >> SettledShift) > seriesBest;
+      if (bits < seriesBest) seriesBest = bits;
+      if (bits < bestBits) {
+        bestBits = bits;
+        best.assign(t, t + count);
+      }
+      if (pass == (series ? SecondSeriesPasses : BestPasses) || settled) break;
+      models.resize(blockEnds.size());
+      modelStart.clear();
+      std::size_t tokenBegin = 0, position = 0;
+      for (std::size_t b = 0; b < blockEnds.size(); b++) {
+        BlockHistogram h;
+        ClearHistogram(h);
+        CountTokens(h, t + tokenBegin, blockEnds[b] - tokenBegin);
+        ModelFromCode(models[b], h);
+        modelStart.push_back(position);
+        for (; tokenBegin < blockEnds[b]; tokenBegin++)
+          position += t[tokenBegin].symbol < 256 ? 1 : t[tokenBegin].symbol - 253;
+      }
+      if (!series) keptModels = models;
+      tokens->resize(first);
+      PriceSegment(ps, begin, end, models.data(), modelStart.data(), models.size(), tokens);
+    }
   }
+  models = keptModels;
   tokens->resize(first);
   tokens->insert(tokens->end(), best.begin(), best.end());
   // The next segment starts priced like the end of this one.
