@@ -128,7 +128,7 @@ ls -l "$product" 2>/dev/null | tail -n +2 || true
 say "Start menu folder ($menu):"
 ls -1 "$menu" 2>/dev/null || true
 say "uninstall entry:"
-"$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra' 2>/dev/null | tr -d '\r' | grep -v '^$' || true
+"$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra' /reg:32 2>/dev/null | tr -d '\r' | grep -v '^$' || true
 
 missing=()
 for f in KELVRA.EXE KELVRA.HLP KELVRA.INI README.TXT LICENSE.TXT; do
@@ -137,7 +137,7 @@ done
 for f in "Kelvra.lnk" "Kelvra Help.lnk"; do
   [ -f "$menu/$f" ] || missing+=("shortcut $f")
 done
-"$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra' /v UninstallString >/dev/null 2>&1 \
+"$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra' /v UninstallString /reg:32 >/dev/null 2>&1 \
   || missing+=("uninstall entry")
 [ ${#missing[@]} -eq 0 ] || fail "missing after the install: ${missing[*]}"
 say "install complete"
