@@ -192,10 +192,10 @@ bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t ca
 }
 
 bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity) {
-  std::size_t length = std::strlen(directory);
-  if (length > 1 && directory[length - 1] == '\\' && directory[length - 2] != ':') length--;
-  if (length + 1 > capacity) return false;
-  std::memcpy(out, directory, length);
-  out[length] = '\0';
-  return true;
+  // The shared rule for a final backslash, applied before the copy so that
+  // out needs room only for what is kept.
+  char location[PathCapacity];
+  if (!JoinPath(location, sizeof location, directory, "")) return false;
+  RemoveTrailingBackslash(location);
+  return JoinPath(out, capacity, location, "");
 }
