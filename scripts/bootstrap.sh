@@ -24,6 +24,12 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
-$SUDO apt-get update -qq
+# A mirror in the middle of a sync can fail one index; what the other
+# indexes list is still installable, so a failed update only warns.
+for try in 1 2 3; do
+  $SUDO apt-get update -qq && break
+  echo "bootstrap: apt-get update failed (try $try of 3)"
+  sleep 5
+done
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 echo "bootstrap: installed ${missing[*]}"
