@@ -32,7 +32,7 @@ bool BuildProgramCommand(const char *directory, char *out, std::size_t capacity)
 bool BuildUninstallCommand(const char *directory, char *out, std::size_t capacity) {
   char program[PathCapacity];
   return BuildProgramCommand(directory, program, sizeof program) &&
-         JoinPath(out, capacity, program, UninstallSwitch);
+         JoinPath(out, capacity, program, " ", UninstallSwitch);
 }
 
 static bool EndsWithBackslash(const char *path) {
@@ -45,7 +45,7 @@ bool ComposeShortcutPaths(const char *productFolder, const char *destination, co
   linkPath[0] = '\0';
   targetPath[0] = '\0';
   if (productFolder[0] == '\0') return false;
-  if (!JoinPath(linkPath, PathCapacity, productFolder, "\\", shortcutName, ".lnk")) return false;
+  if (!JoinPath(linkPath, PathCapacity, productFolder, "\\", shortcutName, ShortcutExtension)) return false;
   const char *separator = EndsWithBackslash(destination) ? "" : "\\";
   if (!JoinPath(targetPath, PathCapacity, destination, separator, fileName)) {
     linkPath[0] = '\0';

@@ -7,16 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "contract.h"
 #include "paths.h"
 
-constexpr const char *ProductName = "Kelvra";
 constexpr const char *SetupCaption = "Kelvra Setup";
-constexpr const char *ProgramFile = "KELVRA.EXE";
-constexpr const char *HelpFile = "KELVRA.HLP";
-constexpr const char *ProgramShortcut = "Kelvra";
-constexpr const char *HelpShortcut = "Kelvra Help";
-constexpr const char *ExitMessageName = "KelvraExit";
-constexpr const char *UninstallSwitch = " /UNINSTALL";
+// The first line of each run in the /LOG= file, after the date and time.
+constexpr const char *LogHeading = "Kelvra Setup " KELVRA_DISPLAY_VERSION;
 
 constexpr const char *InvalidDestinationText = "Please specify valid destination directory.";
 constexpr const char *CannotCreateText = "Cannot create destination directory.";
