@@ -141,23 +141,3 @@ std::size_t FullPathRootLength(const char *path) {
   if (shareEnd == nullptr) return std::strlen(path);
   return static_cast<std::size_t>(shareEnd + 1 - path);
 }
-
-std::uint32_t KilobytesFor(std::uint64_t bytes) {
-  std::uint64_t kilobytes = bytes / 1024 + (bytes % 1024 != 0);
-  return kilobytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kilobytes);
-}
-
-bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t capacity) {
-  char program[PathCapacity];
-  return BuildProgramCommand(directory, program, sizeof program) &&
-         JoinPath(out, capacity, program, " ", UninstallSwitch, " /S");
-}
-
-bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity) {
-  // The shared rule for a final backslash, applied before the copy so that
-  // out needs room only for what is kept.
-  char location[PathCapacity];
-  if (!JoinPath(location, sizeof location, directory, "")) return false;
-  RemoveTrailingBackslash(location);
-  return JoinPath(out, capacity, location, "");
-}

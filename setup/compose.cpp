@@ -1,7 +1,7 @@
-// Paths, command lines, messages and palette entries, composed without any
-// system call. Every writer here is bounded by its buffer's capacity; the
-// text it starts from (the destination box, the Windows directory, the
-// Programs folder) is of any length.
+// Paths, command lines, the uninstall entry's values, messages and palette
+// entries, composed without any system call. Every writer here is bounded
+// by its buffer's capacity; the text it starts from (the destination box,
+// the Windows directory, the Programs folder) is of any length.
 #include "compose.h"
 
 #include <cstring>
@@ -33,6 +33,26 @@ bool BuildUninstallCommand(const char *directory, char *out, std::size_t capacit
   char program[PathCapacity];
   return BuildProgramCommand(directory, program, sizeof program) &&
          JoinPath(out, capacity, program, " ", UninstallSwitch);
+}
+
+std::uint32_t KilobytesFor(std::uint64_t bytes) {
+  std::uint64_t kilobytes = bytes / 1024 + (bytes % 1024 != 0);
+  return kilobytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kilobytes);
+}
+
+bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t capacity) {
+  char program[PathCapacity];
+  return BuildProgramCommand(directory, program, sizeof program) &&
+         JoinPath(out, capacity, program, " ", UninstallSwitch, " /S");
+}
+
+bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity) {
+  // The shared rule for a final backslash, applied before the copy so that
+  // out needs room only for what is kept.
+  char location[PathCapacity];
+  if (!JoinPath(location, sizeof location, directory, "")) return false;
+  RemoveTrailingBackslash(location);
+  return JoinPath(out, capacity, location, "");
 }
 
 static bool EndsWithBackslash(const char *path) {

@@ -1,7 +1,8 @@
 // The setup's decisions that need no system call: the default destination,
-// the paths and command lines it composes, the words for an extraction
-// result and the palette taken from a packed bitmap. Kept free of
-// <windows.h> so that the Linux tests exercise exactly this code.
+// the paths and command lines it composes, the uninstall entry's values,
+// the words for an extraction result and the palette taken from a packed
+// bitmap. Kept free of <windows.h> so that the Linux tests exercise exactly
+// this code.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +50,22 @@ bool BuildProgramCommand(const char *directory, char *out, std::size_t capacity)
 
 // The program command followed by " /UNINSTALL".
 bool BuildUninstallCommand(const char *directory, char *out, std::size_t capacity);
+
+// Size in the uninstall entry's unit: kilobytes, rounded up.
+std::uint32_t KilobytesFor(std::uint64_t bytes);
+
+// The uninstall entry's description of the product, from the one place
+// the version resources and the package manifest read too.
+constexpr const char *ProductVersionText = KELVRA_DISPLAY_VERSION;
+constexpr const char *PublisherName = KELVRA_PUBLISHER;
+
+// The destination as the uninstall entry records it: no trailing backslash,
+// except after a drive (C:\ stays: "C:" would name a current directory).
+// False when it would not fit capacity bytes.
+bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity);
+
+// "\"<directory>KELVRA.EXE\" /UNINSTALL /S"; directory ends in '\'.
+bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t capacity);
 
 // The shortcut file "<productFolder>\<shortcutName>.lnk" and its target
 // "<destination>[\]<fileName>", each in PathCapacity bytes. False when the
