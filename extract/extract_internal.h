@@ -153,6 +153,8 @@ void StripParity(char *text);
 ExtractResult CheckEntry();
 void SkipEntryData();
 
+inline bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+
 // Entry output.
 ExtractResult ExtractEntry();
 void WriteDecoded(const unsigned char *block, std::size_t length);
@@ -160,6 +162,11 @@ void WriteDecoded(const unsigned char *block, std::size_t length);
 // would leave the destination or the path does not fit.
 ExtractResult BuildOutputPath(const char *destination, const char *fileName, char *path);
 void CloseOutputStream();  // unchecked: for failure paths
+
+// Staging (staging.cpp).
+// Opens the entry's output file as extractState.outputStream and records it.
+// XR_CREATE_OUTPUT when the name can be neither created nor replaced.
+ExtractResult StageOutput(const char *finalPath);
 // Every output of the call: moved over the final names when the call
 // succeeded, or removed with the old files put back. XR_OK, or
 // XR_CREATE_OUTPUT when a final name could not be replaced after all.
