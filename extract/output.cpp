@@ -74,12 +74,10 @@ ExtractResult ExtractEntry() {
     SkipEntryData();
     return XR_CREATE_OUTPUT;
   }
-  extractState.runningCrc = 0xFFFFFFFFu;
-
   if (decodable) {
-    DecodeMethod123();
+    std::uint32_t crc = DecodeMethod123();
     if (!FinishOutput()) return XR_WRITE;
-    return ~extractState.runningCrc != h.fileCrc ? XR_CRC : XR_OK;
+    return crc != h.fileCrc ? XR_CRC : XR_OK;
   }
   // Stored and method-4 entries are not supported.
   CloseOutputStream();
@@ -90,14 +88,13 @@ ExtractResult ExtractEntry() {
 void WriteDecoded(const unsigned char *block, std::size_t length) {
   const EntryHeader &h = extractState.header;
   std::FILE *out = extractState.outputStream;
-  Crc32Update(block, length);
 
   if ((h.fileType & 1) == arj::FileTypeBinary) {
     if (std::fwrite(block, 1, length, out) != length) RaiseExtractError(XR_WRITE);
     return;
   }
   // Text: bit 7 cleared unless the archiver's host keeps it, LF widened to
-  // CR LF. The CRC above covers the data as decoded, before either change.
+  // CR LF. The entry's CRC covers the data as decoded, before either change.
   unsigned char mask = h.hostOs == arj::HostOsKeepsBit7 ? 0xFF : 0x7F;
   unsigned char converted[2 * 4096];
   for (std::size_t done = 0; done < length;) {
