@@ -52,9 +52,9 @@ void ReadPreLengths(unsigned count, unsigned countBits, int zeroRunAfter) {
 
   unsigned i = 0;
   while (i < n) {
-    unsigned x = d.bitBuffer >> 13;
+    unsigned x = PeekBits16() >> 13;
     if (x == 7) {
-      for (unsigned bit = 1u << 12; bit && (d.bitBuffer & bit); bit >>= 1) x++;
+      for (unsigned bit = 1u << 12; bit && (PeekBits16() & bit); bit >>= 1) x++;
     }
     ConsumeBits(x < 7 ? 3 : x - 3);
     if (x > arj::MaxCodeLength) RaiseExtractError(XR_BAD_TABLE);
@@ -242,7 +242,6 @@ std::uint32_t DecodeMethod123() {
     d.bitsConsumed += std::uint64_t{8} * taken + bitCountAtLoad - bitCount;
     d.bitsHeld = bitCount;
     d.bitReservoir = bitCount == 0 ? 0 : bits & (~std::uint64_t{0} << (64 - bitCount));
-    d.bitBuffer = static_cast<std::uint16_t>(d.bitReservoir >> 48);
     d.blockLeft = blockLeft;
   };
   auto ensureBits = [&] {
