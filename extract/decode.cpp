@@ -391,7 +391,7 @@ static inline void FlushFullChunk(OutputArea &o) {
 std::uint32_t DecodeMethod123() {
   OutputArea o = StartOutput();
   StartDecoder();
-  std::int64_t left = extractState.header.fileSize;  // bytes still due; the last match may overshoot
+  std::int64_t left = extractState.header.fileSize;  // bytes still due
   std::uint32_t blockLeft = 0;
   LoopBits r;
   LoadLoopBits(r);
@@ -401,6 +401,12 @@ std::uint32_t DecodeMethod123() {
     unsigned char *const runStart = o.out;
     o.out = DecodeRun(r, o.out, RunStop(o, left, blockLeft), blockLeft);
     left -= o.out - runStart;
+    // A last match that runs past the entry's size is cut there: the entry
+    // comes out at exactly its size, and its CRC is checked over just that.
+    if (left < 0) {
+      o.out += left;
+      left = 0;
+    }
     FlushFullChunk(o);
   }
   // SyncBitReader counts on the reader holding 16 bits or the whole entry.
