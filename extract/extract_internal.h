@@ -171,6 +171,9 @@ enum MoveOutcome { Moved, SourceMissing, MoveFailed };
 MoveOutcome MoveReplacing(const char *from, const char *to);
 enum LinkOutcome { Linked, LinkNameTaken, LinkSourceMissing, LinkUnsupported };
 LinkOutcome LinkNewName(const char *existing, const char *newName);  // a second name, never replacing one
+// Tests: when set, LinkNewName answers as a file system without hard links
+// does (FAT32, exFAT, some network shares), so the commit takes its other way.
+extern bool simulateNoHardLinks;
 
 // Bit reader and code tables.
 void StartBitReader();

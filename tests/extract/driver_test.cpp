@@ -110,9 +110,29 @@ TEST_F(DriverTest, WritesTextEntriesWithCrLfAndMaskedBytes) {
   }
 }
 
+// The commit keeps each old file under a second link where the file system
+// has them, and moves it onto a placeholder where it has not: every test
+// of this fixture runs both ways.
+class CommitTest : public DriverTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    DriverTest::SetUp();
+    simulateNoHardLinks = !GetParam();
+  }
+  void TearDown() override {
+    simulateNoHardLinks = false;
+    DriverTest::TearDown();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Links, CommitTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                           return info.param ? "WithHardLinks" : "WithoutHardLinks";
+                         });
+
 // Whatever fails, and wherever in the archive, the destination keeps every
 // byte it held: old versions of the entries, the user's own files, folders.
-TEST_F(DriverTest, LeavesTheDestinationAsItWasWhenAnyEntryFails) {
+TEST_P(CommitTest, LeavesTheDestinationAsItWasWhenAnyEntryFails) {
   TestEntry one = StoredAsLiterals("ONE.BIN", B("first")), two = StoredAsLiterals("TWO.BIN", B("second"));
   TestEntry good = StoredAsLiterals("NEW.BIN", B("third"));
   struct Case {
@@ -391,7 +411,7 @@ struct Unmount {
 // The last step can fail too: here the folder of the last entry has no
 // room for the old file's backup once every entry is written. Every file
 // already moved goes back, the later of two same-named entries first.
-TEST_F(DriverTest, PutsEveryOldFileBackWhenTheLastMovesFail) {
+TEST_P(CommitTest, PutsEveryOldFileBackWhenTheLastMovesFail) {
   std::filesystem::path sub = out / "SUB";
   std::filesystem::create_directory(sub);
   if (mount("tmpfs", PathString(sub).c_str(), "tmpfs", 0, "size=64k,nr_inodes=3") != 0)
