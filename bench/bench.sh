@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Packs a reproducible corpus of files from this machine with mksetup and
-# with gzip, and prints side by side: packed size, extraction speed and
-# packing time. Not a test: it asserts nothing, it reports.
+# Packs two reproducible corpora of files from this machine with mksetup, with
+# gzip and with two other deflate tools (libdeflate-gzip, zopfli), and prints
+# side by side: packed size, extraction speed and packing time, each ratio
+# with its goal. Not a test: it asserts nothing, it reports.
 #
 #   bench/bench.sh [BUILD_DIR]      (default build/native; brought up to date first)
 #
-# The corpus is one tar of about 54 MB: text (Python and Perl sources) and
-# binaries (shared libraries), chosen from sorted file lists, with fixed
-# owners and times, so the same machine always gives the same bytes. mksetup packs the tar as one entry and gzip
-# compresses the same tar, so both see identical input.
+# A BUILD_DIR without a CMakeCache.txt but with mksetup and kelvra-extract
+# (say, copies kept from an earlier build) is used as it is.
+#
+# Corpus "mixed" is one tar of about 54 MB: text (Python and Perl sources) and
+# binaries (shared libraries). Corpus "binaries" is one tar of about 35 MB of
+# large executables and shared libraries, ELF and PE. Both are chosen from
+# sorted file lists, with fixed owners and times, so the same machine always
+# gives the same bytes. mksetup packs each tar as one entry and every other
+# tool compresses the same tar, so all see identical input.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,110 +22,138 @@ build=${1:-$root/build/native}
 work=$root/build/bench
 mkdir -p "$work"
 
-[ -f "$build/CMakeCache.txt" ] || cmake --preset native -B "$build" >/dev/null
-cmake --build "$build" -j2 --target mksetup kelvra-extract >/dev/null
+if [ -f "$build/CMakeCache.txt" ] || [ ! -x "$build/mksetup" ] || [ ! -x "$build/kelvra-extract" ]; then
+  [ -f "$build/CMakeCache.txt" ] || cmake --preset native -B "$build" >/dev/null
+  cmake --build "$build" -j2 --target mksetup kelvra-extract >/dev/null
+fi
+for tool in gzip libdeflate-gzip libdeflate-gunzip zopfli; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/bootstrap.sh installs it)" >&2; exit 1; }
+done
 
-# Files up to the byte budget, in sorted order, skipping what is already
-# compressed (gzip would only see noise there, and so would we).
-pick() { # budget_bytes max_file_bytes paths...
-  local budget=$1 max=$2
-  shift 2
-  { find "$@" -type f -size -"$max"c ! -name '*.gz' ! -name '*.xz' ! -name '*.bz2' ! -name '*.zst' \
+# Files named like pattern up to the byte budget, in sorted order, from
+# min_file_bytes up to max_file_bytes, skipping what is already compressed
+# (every tool would only see noise there).
+pick() { # budget_bytes min_file_bytes max_file_bytes pattern paths...
+  local budget=$1 min=$2 max=$3 pattern=$4
+  shift 4
+  { find "$@" -type f -name "$pattern" -size +"$min"c -size -"$max"c ! -name '*.gz' ! -name '*.xz' ! -name '*.bz2' ! -name '*.zst' \
     ! -name '*.zip' ! -name '*.png' ! -name '*.jpg' ! -name '*.pyc' -printf '%s\t%p\n' 2>/dev/null || true; } |
     LC_ALL=C sort -t "$(printf '\t')" -k2 | awk -F '\t' -v budget="$budget" 'total < budget { total += $1; print $2 }'
 }
 
-corpus=$work/corpus.tar
-if [ ! -f "$corpus" ]; then
-  {
-    pick 26000000 2000000 /usr/lib/python3 /usr/share/perl /usr/share/perl5
-    pick 26000000 4000000 /usr/lib/x86_64-linux-gnu
-  } >"$work/corpus.list"
+make_tar() { # name, then the file list on stdin
+  local name=$1
+  [ -f "$work/$name.tar" ] && return
+  cat >"$work/$name.list"
   tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner --absolute-names \
-    -cf "$corpus" --verbatim-files-from -T "$work/corpus.list"
-fi
-size=$(stat -c %s "$corpus")
-files=$(wc -l <"$work/corpus.list")
+    -cf "$work/$name.tar" --verbatim-files-from -T "$work/$name.list"
+}
 
-# CPU seconds (user + system) the command took, the best of some runs:
-# other work on the machine changes wall-clock times far more.
-timed() {
-  local runs=$1 best="" t
+{
+  pick 26000000 0 2000000 '*' /usr/lib/python3 /usr/share/perl /usr/share/perl5
+  pick 26000000 0 4000000 '*' /usr/lib/x86_64-linux-gnu
+} | make_tar mixed
+{
+  pick 16000000 500000 8000000 '*' /usr/lib/x86_64-linux-gnu
+  pick 8000000 500000 8000000 '*' /usr/bin
+  pick 8000000 100000 8000000 '*.[de][lx][le]' /usr/lib/gcc/i686-w64-mingw32 /usr/lib/gcc/x86_64-w64-mingw32 \
+    /usr/i686-w64-mingw32/lib /usr/x86_64-w64-mingw32/lib /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+} | make_tar binaries
+
+# CPU seconds (user + system) of one run of a shell command.
+cpu() {
+  { TIMEFORMAT='%U %S'; time sh -c "$1" >/dev/null 2>&1; } 2>&1 | awk '{ print $1 + $2 }'
+}
+
+# Runs the commands in turns, runs rounds, so that a slow spell of a shared
+# machine weighs on every side of a ratio alike; prints the best CPU time of
+# each command, in order.
+in_turns() { # runs command...
+  local runs=$1 i t
   shift
+  local -a best=()
   for _ in $(seq "$runs"); do
-    t=$({ TIMEFORMAT='%U %S'; time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ print $1 + $2 }')
-    if [ -z "$best" ] || awk "BEGIN { exit !($t < $best) }"; then best=$t; fi
+    for i in $(seq 0 $(($# - 1))); do
+      t=$(cpu "${@:$((i + 1)):1}")
+      if [ -z "${best[$i]:-}" ] || awk "BEGIN { exit !($t < ${best[$i]}) }"; then best[$i]=$t; fi
+    done
   done
-  echo "$best"
+  echo "${best[*]}"
 }
-
-# The same for two commands taking turns, so that a slow spell of a shared
-# machine weighs on both sides of a ratio alike. Prints "best_a best_b".
-timed_in_turns() {
-  local runs=$1 a="" b="" t
-  shift 2
-  local first=$1 second=$2
-  for _ in $(seq "$runs"); do
-    t=$(timed 1 sh -c "$first")
-    if [ -z "$a" ] || awk "BEGIN { exit !($t < $a) }"; then a=$t; fi
-    t=$(timed 1 sh -c "$second")
-    if [ -z "$b" ] || awk "BEGIN { exit !($t < $b) }"; then b=$t; fi
-  done
-  echo "$a $b"
-}
-
-read -r pack_best gzip9 < <(timed_in_turns 1 -- "'$build/mksetup' -o '$work/best.arj' --method 1 '$corpus'" \
-  "gzip -9c '$corpus' >'$work/corpus.tar.gz'")
-read -r pack_fast gzip6 < <(timed_in_turns 3 -- "'$build/mksetup' -o '$work/fast.arj' --method 3 '$corpus'" \
-  "gzip -6c '$corpus' >'$work/corpus6.gz'")
-
-rm -rf "$work/out" && mkdir -p "$work/out"
-read -r extract gunzip < <(timed_in_turns 7 -- "'$build/kelvra-extract' '$work/best.arj' '$work/out/'" \
-  "gzip -dc '$work/corpus.tar.gz' >'$work/out/gunzip.tar'")
-cmp -s "$corpus" "$work/out/corpus.tar" || { echo "bench: extracted corpus differs from the original" >&2; exit 1; }
-# The fast level's output is checked too, untimed.
-rm -rf "$work/out" && mkdir -p "$work/out"
-"$build/kelvra-extract" "$work/fast.arj" "$work/out/" >/dev/null
-cmp -s "$corpus" "$work/out/corpus.tar" || { echo "bench: fast level's corpus differs from the original" >&2; exit 1; }
-
-best_size=$(stat -c %s "$work/best.arj")
-fast_size=$(stat -c %s "$work/fast.arj")
-gz6_size=$(stat -c %s "$work/corpus6.gz")
-gz9_size=$(stat -c %s "$work/corpus.tar.gz")
 
 ratio() { awk "BEGIN { printf \"%.3f\", $1 / $2 }"; }
-mbps() { awk "BEGIN { printf \"%.1f\", $size / $1 / 1000000 }"; }
+sizeof() { stat -c %s "$1"; }
 
-echo "corpus: $files files, $size bytes in one tar"
-echo "size ratio, best level / gzip -9 (goal <= 0.96): $(ratio "$best_size" "$gz9_size")"
-echo "size ratio, fast level / gzip -6 (goal <= 1.00): $(ratio "$fast_size" "$gz6_size")"
-echo "extraction speed ratio, kelvra-extract / gzip -dc (goal >= 2.0): $(ratio "$gunzip" "$extract")"
-echo "packing time ratio, best level / gzip -9: $(ratio "$pack_best" "$gzip9")"
-echo "packing time ratio, fast level / gzip -6 (goal <= 1.00): $(ratio "$pack_fast" "$gzip6")"
+tables=""
+bench_corpus() { # name
+  local name=$1 tar=$work/$1.tar o=$work/$1
+  local size files
+  size=$(sizeof "$tar")
+  files=$(wc -l <"$work/$name.list")
+  mkdir -p "$o"
 
-table=$(cat <<TABLE
-| corpus: $files files, $size bytes | ours | gzip | ratio |
-|---|---|---|---|
-| packed size, best level vs gzip -9 | $best_size | $gz9_size | $(ratio "$best_size" "$gz9_size") |
-| packed size, fast level vs gzip -6 | $fast_size | $gz6_size | $(ratio "$fast_size" "$gz6_size") |
-| extraction, MB per CPU second (kelvra-extract vs gzip -dc) | $(mbps "$extract") | $(mbps "$gunzip") | $(ratio "$gunzip" "$extract") |
-| packing, CPU seconds, best level vs gzip -9 | $(printf '%.2f' "$pack_best") | $(printf '%.2f' "$gzip9") | $(ratio "$pack_best" "$gzip9") |
-| packing, CPU seconds, fast level vs gzip -6 | $(printf '%.2f' "$pack_fast") | $(printf '%.2f' "$gzip6") | $(ratio "$pack_fast" "$gzip6") |
+  local m1 g9 l12 z5 m3 g6 l6 ex gz ld
+  read -r m1 g9 l12 z5 < <(in_turns 1 "'$build/mksetup' -o '$o/best.arj' --method 1 '$tar'" \
+    "gzip -9c '$tar' >'$o/gzip9.gz'" "libdeflate-gzip -12 -c '$tar' >'$o/ld12.gz'" \
+    "zopfli --i5 -c '$tar' >'$o/zopfli.gz'")
+  read -r m3 g6 l6 < <(in_turns 3 "'$build/mksetup' -o '$o/fast.arj' --method 3 '$tar'" \
+    "gzip -6c '$tar' >'$o/gzip6.gz'" "libdeflate-gzip -6 -c '$tar' >'$o/ld6.gz'")
+
+  rm -rf "$o/out" && mkdir -p "$o/out"
+  read -r ex gz ld < <(in_turns 5 "'$build/kelvra-extract' '$o/best.arj' '$o/out/'" \
+    "gzip -dc '$o/gzip9.gz' >'$o/out/gunzip.tar'" "libdeflate-gunzip -c '$o/ld12.gz' >'$o/out/ldgunzip.tar'")
+  cmp -s "$tar" "$o/out/$name.tar" || { echo "bench: extracted $name corpus differs from the original" >&2; exit 1; }
+  # The fast level's output is checked too, untimed.
+  rm -rf "$o/out" && mkdir -p "$o/out"
+  "$build/kelvra-extract" "$o/fast.arj" "$o/out/" >/dev/null
+  cmp -s "$tar" "$o/out/$name.tar" || { echo "bench: fast level's $name corpus differs from the original" >&2; exit 1; }
+
+  local sb sf s9 s6 s12 sz sl6
+  sb=$(sizeof "$o/best.arj") sf=$(sizeof "$o/fast.arj") s9=$(sizeof "$o/gzip9.gz") s6=$(sizeof "$o/gzip6.gz")
+  s12=$(sizeof "$o/ld12.gz") sz=$(sizeof "$o/zopfli.gz") sl6=$(sizeof "$o/ld6.gz")
+  mbps() { awk "BEGIN { printf \"%.1f\", $size / $1 / 1000000 }"; }
+  local table
+  table=$(cat <<TABLE
+| $name: $files files, $size bytes | value | gzip | ratio | goal |
+|---|---|---|---|---|
+| best level (method 1), bytes | $sb | $s9 (-9) | $(ratio "$sb" "$s9") | <= 0.960 |
+| libdeflate-gzip -12, bytes | $s12 | $s9 (-9) | $(ratio "$s12" "$s9") | |
+| zopfli --i5, bytes | $sz | $s9 (-9) | $(ratio "$sz" "$s9") | |
+| best level, CPU seconds | $(printf '%.2f' "$m1") | $(printf '%.2f' "$g9") (-9) | $(ratio "$m1" "$g9") | <= 2.00 |
+| libdeflate-gzip -12, CPU seconds | $(printf '%.2f' "$l12") | $(printf '%.2f' "$g9") (-9) | $(ratio "$l12" "$g9") | |
+| zopfli --i5, CPU seconds | $(printf '%.2f' "$z5") | $(printf '%.2f' "$g9") (-9) | $(ratio "$z5" "$g9") | |
+| fast level (method 3), bytes | $sf | $s6 (-6) | $(ratio "$sf" "$s6") | <= 0.990 |
+| libdeflate-gzip -6, bytes | $sl6 | $s6 (-6) | $(ratio "$sl6" "$s6") | |
+| fast level, CPU seconds | $(printf '%.2f' "$m3") | $(printf '%.2f' "$g6") (-6) | $(ratio "$m3" "$g6") | <= 0.35 |
+| libdeflate-gzip -6, CPU seconds | $(printf '%.2f' "$l6") | $(printf '%.2f' "$g6") (-6) | $(ratio "$l6" "$g6") | |
+| extraction, MB per CPU second, kelvra-extract | $(mbps "$ex") | $(mbps "$gz") (-dc) | $(ratio "$gz" "$ex") | |
+| extraction, MB per CPU second, libdeflate-gunzip | $(mbps "$ld") | $(mbps "$gz") (-dc) | $(ratio "$gz" "$ld") | |
+| extraction speed, kelvra-extract / libdeflate-gunzip | | | $(ratio "$ld" "$ex") | >= 1.00 |
 TABLE
 )
-echo
-echo "$table"
+  echo "$table"
+  echo
+  tables+="$table"$'\n\n'
+}
+
+load=$(cut -d ' ' -f 1-3 /proc/loadavg)
+bench_corpus mixed
+bench_corpus binaries
+load="$load, at the end $(cut -d ' ' -f 1-3 /proc/loadavg)"
+echo "load average at the start $load"
+
 {
   echo "# Benchmark results"
   echo
-  echo "Measured by bench/bench.sh on $(date -u +%Y-%m-%d), $(nproc) cores."
+  echo "Measured by bench/bench.sh on $(date -u +%Y-%m-%d), $(nproc) cores, load average at the start $load."
   echo
-  echo "$table"
-  echo
-  echo "The corpus is one tar of Python and Perl sources and shared libraries from"
-  echo "this machine, picked from sorted file lists; mksetup packs it as one entry"
-  echo "and gzip compresses the same tar. Best level is method 1, fast level method 3."
-  echo "Times are CPU seconds (user + system), ours and gzip's taken in turns: the"
-  echo "best of seven runs each for extraction, of three for the fast level;"
-  echo "both extractors write the whole output to a file."
+  printf '%s' "$tables"
+  echo "\"mixed\" is one tar of Python and Perl sources and shared libraries from this"
+  echo "machine; \"binaries\" one tar of large ELF executables and shared libraries and"
+  echo "PE DLLs; both picked from sorted file lists. mksetup packs each tar as one"
+  echo "entry and every other tool compresses the same tar. Best level is method 1,"
+  echo "fast level method 3. Times are CPU seconds (user + system), all tools of a"
+  echo "row group taken in turns: one run each for the best levels, the best of three"
+  echo "for the fast levels, of five for extraction; every extractor writes the whole"
+  echo "output to a file. Speed ratios above 1.00 are faster than gzip -dc."
 } >"$root/bench/RESULTS.md"
