@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "test_support.h"
 
@@ -449,6 +452,69 @@ TEST_F(DecodeTest, ReadsThePreCodeZeroRunOnlyFromTheThirdLength) {
     EXPECT_EQ(decoderState.bitsConsumed, c.bits);
     for (std::size_t i = 0; i < c.lengths.size(); i++) EXPECT_EQ(decoderState.auxLengths[i], c.lengths[i]);
   }
+}
+
+// The decoder as it stood when its steps were named is the reference for
+// every later change, speed work above all: each input of the fuzz corpora,
+// framed as the decode target frames it, and three deterministic mutations
+// of it must give the recorded code, output, CRC and stream position.
+// KELVRA_RECORD_DECODE_GOLDEN=1 rewrites the record from the corpora; do
+// that only when the decoder is meant to change.
+std::string DecodeOutcome(const Decoded &d) {
+  std::ostringstream line;
+  line << d.result << ' ' << std::hex << d.crc << ' ' << std::dec << d.bytes.size() << ' ' << std::hex
+       << Crc32(d.bytes) << ' ' << std::dec << d.streamPosition << ' '
+       << (d.result == XR_OK ? decoderState.bitsConsumed : 0);
+  return line.str();
+}
+
+// 0 keeps the input; 1 flips a bit, 2 overwrites four bytes, 3 cuts the end.
+Bytes Mutated(Bytes input, unsigned kind) {
+  std::mt19937 random(kind * 1000003u + static_cast<unsigned>(input.size()));
+  if (input.empty() || kind == 0) return input;
+  if (kind == 1) input[random() % input.size()] ^= static_cast<unsigned char>(1u << (random() % 8));
+  if (kind == 2)
+    for (int i = 0; i < 4; i++) input[random() % input.size()] = static_cast<unsigned char>(random());
+  if (kind == 3) input.resize(random() % input.size());
+  return input;
+}
+
+TEST_F(DecodeTest, MatchesTheRecordedDecoderOverTheFuzzCorpora) {
+  const bool record = std::getenv("KELVRA_RECORD_DECODE_GOLDEN") != nullptr;
+  std::vector<std::string> names;
+  if (record) {
+    for (const char *corpus : {"decode", "extract"})
+      for (const auto &e :
+           std::filesystem::directory_iterator(std::filesystem::path(KELVRA_FUZZ_CORPUS) / corpus))
+        names.push_back(std::string(corpus) + "/" + e.path().filename().string());
+    std::sort(names.begin(), names.end());
+  }
+  std::ifstream golden(KELVRA_DECODE_GOLDEN);
+  std::ostringstream written;
+  std::string name, expected;
+  std::size_t checked = 0;
+  for (std::size_t n = 0;; n++) {
+    unsigned kind = 0;
+    if (record) {
+      if (n == names.size() * 4) break;
+      name = names[n / 4];
+      kind = n % 4;
+    } else if (!(golden >> name >> kind) || !std::getline(golden, expected)) {
+      break;
+    }
+    Bytes input = Mutated(ReadFileBytes(std::filesystem::path(KELVRA_FUZZ_CORPUS) / name), kind);
+    if (input.size() < 6) continue;
+    // The decode target's framing: sizes from the first six bytes.
+    std::int32_t fileSize = input[1] | input[2] << 8 | (input[3] & 0x03) << 16;
+    std::int64_t declared = (input[0] & 0x80) ? input[4] | input[5] << 8 : -1;
+    ClearDecodeTables();
+    std::string outcome = DecodeOutcome(Decode(Bytes(input.begin() + 6, input.end()), fileSize, declared));
+    if (record) written << name << ' ' << kind << ' ' << outcome << '\n';
+    if (!record) EXPECT_EQ(outcome, expected.substr(1)) << name << " mutation " << kind;
+    checked++;
+  }
+  if (record) std::ofstream(KELVRA_DECODE_GOLDEN) << written.str();
+  EXPECT_GT(checked, 1000u);
 }
 
 }  // namespace
