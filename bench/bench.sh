@@ -49,7 +49,10 @@ pick() { # budget_bytes min_file_bytes max_file_bytes pattern paths...
 
 make_tar() { # name, then the file list on stdin
   local name=$1
-  [ -f "$work/$name.tar" ] && return
+  if [ -f "$work/$name.tar" ]; then
+    cat >/dev/null # the pickers must not die of a closed pipe
+    return
+  fi
   cat >"$work/$name.list"
   tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner --absolute-names \
     -cf "$work/$name.tar" --verbatim-files-from -T "$work/$name.list"
