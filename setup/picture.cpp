@@ -1,6 +1,8 @@
 // The dialog's picture: a 256-colour bitmap resource, shown through a
 // palette made from its own colour table so it looks right on a palette
-// display. Rebuilt on every paint; nothing is cached between paints.
+// display. At 96 DPI it is copied pixel for pixel; when the dialog has
+// grown with the display's scale, a rendering three times as large is
+// filtered down (or up) to fill the frame. Rebuilt on every paint; nothing is cached between paints.
 #include "setup.h"
 
 #include "resource.h"
@@ -63,16 +65,35 @@ HBITMAP LoadPictureBitmap(HINSTANCE instance, int resourceId, HPALETTE *palette)
 }
 
 void PaintPicture(HWND control) {
+  HDC dc = GetDC(control);
+  RECT frame;
+  GetClientRect(control, &frame);
   HPALETTE palette = NULL;
   HBITMAP bitmap = LoadPictureBitmap(setupState.instance, IDB_PICTURE, &palette);
+  BITMAP size = {};
+  if (bitmap != NULL) GetObjectA(bitmap, sizeof size, &size);
+  // At 96 DPI the frame holds the picture exactly. Grown with the display's
+  // scale (or a wider face), it gets the large rendering filtered to fit.
+  const bool scaled = bitmap != NULL && (size.bmWidth != frame.right || size.bmHeight != frame.bottom);
+  if (scaled) {
+    HPALETTE largePalette = NULL;
+    HBITMAP large = LoadPictureBitmap(setupState.instance, IDB_PICTURE_LARGE, &largePalette);
+    if (large != NULL) {
+      DeleteObject(bitmap);
+      if (palette != NULL) DeleteObject(palette);
+      bitmap = large;
+      palette = largePalette;
+      GetObjectA(bitmap, sizeof size, &size);
+    } else if (largePalette != NULL) {
+      DeleteObject(largePalette);
+    }
+  }
   if (bitmap == NULL) {
     if (palette != NULL) DeleteObject(palette);
+    ReleaseDC(control, dc);
     return;
   }
-  BITMAP size = {};
-  GetObjectA(bitmap, sizeof size, &size);
 
-  HDC dc = GetDC(control);
   HDC memory = CreateCompatibleDC(dc);
   HPALETTE dcPalette = NULL;
   HPALETTE memoryPalette = NULL;
@@ -83,7 +104,18 @@ void PaintPicture(HWND control) {
     RealizePalette(memory);
   }
   HGDIOBJ previousBitmap = SelectObject(memory, bitmap);
-  BitBlt(dc, 0, 0, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+  if (scaled) {
+    // Halftone averages every source pixel into the result: sharp edges,
+    // no dropped lines, where the default mode would skip rows and columns.
+    int oldMode = SetStretchBltMode(dc, HALFTONE);
+    POINT oldOrigin;
+    SetBrushOrgEx(dc, 0, 0, &oldOrigin);
+    StretchBlt(dc, 0, 0, frame.right, frame.bottom, memory, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+    SetBrushOrgEx(dc, oldOrigin.x, oldOrigin.y, NULL);
+    SetStretchBltMode(dc, oldMode);
+  } else {
+    BitBlt(dc, 0, 0, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+  }
   SelectObject(memory, previousBitmap);
   DeleteObject(bitmap);
 
