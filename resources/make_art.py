@@ -4,10 +4,8 @@
 picture.bmp: the dialog's 116 x 281 picture, 8 bits per pixel, RLE8-packed,
     256 distinct palette entries with the 20 static system colours at 0-9 and
     246-255, so it shows unchanged on a 256-colour palette display.
-picture3x.bmp: the same picture at three times the size, in the same form,
-    for displays above 96 DPI, which scale it down to the dialog's frame.
-setup.ico:   the icon at 16, 20, 24, 32 and 48 pixels with 256 colours, and
-    at 256 pixels as a PNG with alpha: small enough for the setup stub.
+setup.ico:   the icon at 16, 32 and 48 pixels with 16 colours, and at 256
+    pixels as a PNG of 256 colours with alpha: small enough for the stub.
 kelvra.ico:  the same icon for KELVRA.EXE at 16, 20, 24, 32, 40, 48 and 64
     pixels with alpha, and at 256 pixels as a PNG.
 
@@ -255,14 +253,14 @@ def write_picture(path, s=1):
 #
 # One drawing, in the units of a 32-unit square, rendered at every size the
 # shell asks for: each pixel is 4 x 4 samples, so edges are smooth at any
-# size. The 8-bit images show a sample's own colours only (their
-# transparency is the 1-bit mask); the 32-bit ones carry coverage as alpha.
+# size. The 16-colour images take the standard colour nearest each pixel
+# (their transparency is the 1-bit mask); the others carry coverage as alpha.
 
 NAVY, GREY, BLUE = (0, 0, 128), (128, 128, 128), (0, 0, 255)
 TEAL, LIME, SILVER = (0, 128, 128), (0, 255, 0), (192, 192, 192)
 ICON_CURVE = [0.35, 0.4, 0.38, 0.5, 0.46, 0.55, 0.5, 0.62, 0.58, 0.72, 0.9, 0.78, 0.6, 0.55,
               0.5, 0.58, 0.52, 0.48, 0.56, 0.62, 0.55, 0.5, 0.45, 0.52]
-SETUP_ICON_SIZES = (16, 20, 24, 32, 48, 256)              # 8-bit, and the 256 one as PNG
+SETUP_ICON_SIZES = (16, 32, 48, 256)                      # 16 colours, and the 256 one as PNG
 PRODUCT_ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)    # 32-bit, and the 256 one as PNG
 
 
@@ -332,28 +330,33 @@ def and_mask(rows):
     return mask
 
 
-def icon_image_8bit(rows):
-    """A BITMAPINFOHEADER, up to 256 colours, the pixels and the mask. The
-    colours are the rendered ones rounded just enough to fit the table."""
+# The standard 16-colour palette, in the order 4-bit icons use; the icon's
+# own colours are among them.
+VGA16 = [
+    (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
+    (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
+    (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
+]
+
+
+def icon_image_4bit(rows):
+    """16 colours: each pixel the standard colour nearest its rendered one;
+    small enough for the setup stub."""
     size = len(rows)
-    step = 1
-    while True:
-        def rounded(p):
-            return tuple(min(255, (c + step // 2) // step * step) for c in p[:3])
-        colours = sorted({rounded(p) for row in rows for p in row if p[3] >= 128} | {(0, 0, 0)})
-        if len(colours) <= 256:
-            break
-        step *= 2
-    index = {c: i for i, c in enumerate(colours)}
-    table = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in colours)
-    table += b"\0" * (1024 - len(table))
-    stride = (size + 3) // 4 * 4
+
+    def nearest(p):
+        return min(range(16), key=lambda i: sum((VGA16[i][k] - p[k]) ** 2 for k in range(3)))
+    stride = (size + 7) // 8 * 4
     xor = bytearray()
     for row in reversed(rows):
-        line = bytearray(index[rounded(p)] if p[3] >= 128 else index[(0, 0, 0)] for p in row)
-        xor += line + b"\0" * (stride - size)
+        line = bytearray(stride)
+        for x, p in enumerate(row):
+            if p[3] >= 128:
+                line[x // 2] |= nearest(p) << (4 if x % 2 == 0 else 0)
+        xor += line
     mask = and_mask(rows)
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 8, 0, len(xor) + len(mask), 0, 0, 256, 0)
+    table = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in VGA16)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
     return header + table + xor + mask
 
 
@@ -466,30 +469,50 @@ def adler32(data):
     return b << 16 | a
 
 
-def png_image(rows):
+def png_image(rows, indexed=False):
+    """RGBA, or with indexed a palette of at most 256 colours and alphas,
+    each channel rounded just enough to fit it (a quarter of the size)."""
     size = len(rows)
+    if indexed:
+        step = 1
+        while True:
+            def rounded(p):
+                return tuple(min(255, (c + step // 2) // step * step) for c in p[:3]) + (p[3],)
+            colours = sorted({rounded(p) for row in rows for p in row})
+            if len(colours) <= 256:
+                break
+            step *= 2
+        index = {c: i for i, c in enumerate(colours)}
+        lines = [bytes(index[rounded(p)] for p in row) for row in rows]
+    else:
+        lines = [bytes(c for p in row for c in p) for row in rows]
     raw = bytearray()
-    for y, row in enumerate(rows):
-        line = bytes(c for p in row for c in p)
+    for y, line in enumerate(lines):
         if y == 0:
             raw += b"\0" + line               # filter: none
         else:
-            above = bytes(c for p in rows[y - 1] for c in p)
-            raw += b"\2" + bytes((a - b) & 0xFF for a, b in zip(line, above))  # filter: up
+            raw += b"\2" + bytes((a - b) & 0xFF for a, b in zip(line, lines[y - 1]))  # filter: up
     stream = b"\x78\x01" + deflate_fixed(raw) + struct.pack(">I", adler32(raw))
 
     def chunk(kind, body):
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", crc32(kind + body))
-    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)   # 8-bit RGBA
-    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", stream) + chunk(b"IEND", b"")
+    header = struct.pack(">IIBBBBB", size, size, 8, 3 if indexed else 6, 0, 0, 0)
+    palette = b""
+    if indexed:
+        palette = chunk(b"PLTE", bytes(c for p in colours for c in p[:3]))
+        palette += chunk(b"tRNS", bytes(p[3] for p in colours))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + palette + chunk(b"IDAT", stream) +
+            chunk(b"IEND", b""))
 
 
 def write_icon(path, sizes, small_image):
     images = []
     for size in sizes:
         rows = render_icon(size)
-        image = png_image(rows) if size == 256 else small_image(rows)
-        bits = 32 if size == 256 or small_image is icon_image_32bit else 8
+        if size == 256:
+            image, bits = png_image(rows, indexed=small_image is not icon_image_32bit), 32
+        else:
+            image, bits = small_image(rows), {icon_image_4bit: 4, icon_image_32bit: 32}[small_image]
         images.append((size, bits, image))
     directory = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
@@ -504,8 +527,7 @@ def write_icon(path, sizes, small_image):
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     write_picture(os.path.join(out, "picture.bmp"))
-    write_picture(os.path.join(out, "picture3x.bmp"), 3)
-    write_icon(os.path.join(out, "setup.ico"), SETUP_ICON_SIZES, icon_image_8bit)
+    write_icon(os.path.join(out, "setup.ico"), SETUP_ICON_SIZES, icon_image_4bit)
     write_icon(os.path.join(out, "kelvra.ico"), PRODUCT_ICON_SIZES, icon_image_32bit)
 
 

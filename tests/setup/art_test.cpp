@@ -1,6 +1,6 @@
-// The committed artwork: the pictures must be well-formed RLE8 bitmaps, at
-// 116 x 281 and three times that, whose palette survives a 256-colour
-// palette display, and the icons must hold every size the shell asks for.
+// The committed artwork: the picture must be a well-formed 116 x 281 RLE8
+// bitmap whose palette survives a 256-colour palette display, and the icons
+// must hold every size the shell asks for.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -51,12 +51,9 @@ int CountRle8Rows(const unsigned char *data, std::size_t size, unsigned width) {
   return -1;
 }
 
-class PictureArt : public testing::TestWithParam<int> {};
-INSTANTIATE_TEST_SUITE_P(AtOneAndThreeTimes, PictureArt, testing::Values(1, 3));
-
-TEST_P(PictureArt, IsAnRle8BitmapWithTheSystemColoursInPlace) {
-  const unsigned scale = GetParam();
-  std::vector<unsigned char> file = ReadFile(scale == 1 ? "picture.bmp" : "picture3x.bmp");
+TEST(PictureArt, IsA116By281Rle8BitmapWithTheSystemColoursInPlace) {
+  const unsigned scale = 1;
+  std::vector<unsigned char> file = ReadFile("picture.bmp");
   ASSERT_GT(file.size(), 14u + 40u + 1024u);
   ASSERT_EQ('B', file[0]);
   ASSERT_EQ('M', file[1]);
@@ -98,10 +95,10 @@ struct IconFile {
   unsigned smallBits;           // of the images below 256 pixels
 };
 
-// The setup's icon must fit its stub: 8-bit small images. The program's
+// The setup's icon must fit its stub: 16-colour small images. The program's
 // carries alpha at every size.
 TEST(IconArt, HoldsEverySizeTheShellAsksFor) {
-  const IconFile icons[] = {{"setup.ico", {16, 20, 24, 32, 48, 256}, 8},
+  const IconFile icons[] = {{"setup.ico", {16, 32, 48, 256}, 4},
                             {"kelvra.ico", {16, 20, 24, 32, 40, 48, 64, 256}, 32}};
   for (const IconFile &icon : icons) {
     SCOPED_TRACE(icon.name);
@@ -128,7 +125,7 @@ TEST(IconArt, HoldsEverySizeTheShellAsksFor) {
                   std::string(file.begin() + offset, file.begin() + offset + 8));
         continue;
       }
-      const unsigned colours = bits == 8 ? 256 : 0;
+      const unsigned colours = bits == 4 ? 16 : 0;
       const unsigned rowBytes = (size * bits + 31) / 32 * 4, maskBytes = (size + 31) / 32 * 4;
       EXPECT_EQ(40u, Le32(file, offset));
       EXPECT_EQ(size, Le32(file, offset + 4));

@@ -16,18 +16,8 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 export WINEPREFIX=$work/wineprefix
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$wine" wineboot -i >/dev/null 2>&1 || true
-  # No window manager on the test display: Wine draws the frames itself.
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-fi
-# Wine has no "Microsoft Sans Serif"; its own TrueType "MS Sans Serif" is the
-# same design on the same metrics, as the Windows face is. Wine's fonts, where
-# installed, are found only in the prefix.
-cp -f /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-  /v 'Microsoft Sans Serif' /t REG_SZ /d 'MS Sans Serif' /f >/dev/null 2>&1
 
+# The display first: a prefix's desktop made without one has no window station.
 displayfile=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
 xvfb=$!
@@ -35,6 +25,16 @@ trap 'wineserver -k >/dev/null 2>&1 || true; kill $xvfb 2>/dev/null || true' EXI
 for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
 export DISPLAY=:$(head -n1 "$displayfile")
 rm -f "$displayfile"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$wine" wineboot -i >/dev/null 2>&1 || true
+  # No window manager on the test display: Wine draws the frames itself.
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+fi
+# Wine's own fonts, where installed, are found only in the prefix: they give
+# the caption its buttons. Wine has no "Microsoft Sans Serif"; the dialog
+# falls back to a wider face, which the tests take as it comes.
+cp -f /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 
 status=0
 export KELVRA_DIALOG_AT_96="Z:$work/dialog-at-96.txt"

@@ -121,8 +121,8 @@ TEST_F(StubResources, DialogMatchesTheLayoutControlByControl) {
   }
 }
 
-// What the shell asks for up to 250 per cent: 8-bit images up to 48
-// pixels, the 256-pixel one as a PNG, each present under its icon id.
+// The sizes the shell asks for most: 16-colour images up to 48 pixels, the
+// 256-pixel one as a PNG, each present under its icon id.
 TEST_F(StubResources, IconGroupHoldsEverySizeTheShellAsksFor) {
   DWORD size = 0;
   const BYTE *group = Find(IDI_SETUP, RT_GROUP_ICON, &size);
@@ -130,16 +130,16 @@ TEST_F(StubResources, IconGroupHoldsEverySizeTheShellAsksFor) {
   TemplateReader in = {group};
   EXPECT_EQ(0, in.Word());
   EXPECT_EQ(1, in.Word());  // icons
-  const int sizes[] = {16, 20, 24, 32, 48, 256};
-  ASSERT_EQ(6, in.Word());
-  ASSERT_EQ(6u + 6 * 14u, size);
+  const int sizes[] = {16, 32, 48, 256};
+  ASSERT_EQ(4, in.Word());
+  ASSERT_EQ(6u + 4 * 14u, size);
   for (int want : sizes) {
     SCOPED_TRACE(want);
     EXPECT_EQ(want % 256, in.at[0]);
     EXPECT_EQ(want % 256, in.at[1]);
     in.at += 4;
     EXPECT_EQ(1, in.Word());  // planes
-    EXPECT_EQ(want == 256 ? 32 : 8, in.Word());
+    EXPECT_EQ(want == 256 ? 32 : 4, in.Word());
     in.Dword();
     const BYTE *image = Find(in.Word(), RT_ICON);
     ASSERT_NE(nullptr, image);
@@ -149,28 +149,25 @@ TEST_F(StubResources, IconGroupHoldsEverySizeTheShellAsksFor) {
       const BITMAPINFOHEADER *header = reinterpret_cast<const BITMAPINFOHEADER *>(image);
       EXPECT_EQ(want, header->biWidth);
       EXPECT_EQ(2 * want, header->biHeight);
-      EXPECT_EQ(8, header->biBitCount);
+      EXPECT_EQ(4, header->biBitCount);
     }
   }
 }
 
-TEST_F(StubResources, PicturesAre116By281And348By843Rle8BitmapsOf256Colours) {
-  for (int id : {IDB_PICTURE, IDB_PICTURE_LARGE}) {
-    DWORD size = 0;
-    const BYTE *picture = Find(id, RT_BITMAP, &size);
-    ASSERT_NE(nullptr, picture);
-    const BITMAPINFOHEADER *header = reinterpret_cast<const BITMAPINFOHEADER *>(picture);
-    const int scale = id == IDB_PICTURE ? 1 : 3;
-    EXPECT_EQ(40u, header->biSize);
-    EXPECT_EQ(116 * scale, header->biWidth);
-    EXPECT_EQ(281 * scale, header->biHeight);
-    EXPECT_EQ(1, header->biPlanes);
-    EXPECT_EQ(8, header->biBitCount);
-    EXPECT_EQ(DWORD(BI_RLE8), header->biCompression);
-    EXPECT_EQ(0u, header->biClrUsed);
-    EXPECT_EQ(0u, header->biClrImportant);
-    EXPECT_EQ(40u + 1024u + header->biSizeImage, size);
-  }
+TEST_F(StubResources, PictureIsA116By281Rle8BitmapOf256Colours) {
+  DWORD size = 0;
+  const BYTE *picture = Find(IDB_PICTURE, RT_BITMAP, &size);
+  ASSERT_NE(nullptr, picture);
+  const BITMAPINFOHEADER *header = reinterpret_cast<const BITMAPINFOHEADER *>(picture);
+  EXPECT_EQ(40u, header->biSize);
+  EXPECT_EQ(116, header->biWidth);
+  EXPECT_EQ(281, header->biHeight);
+  EXPECT_EQ(1, header->biPlanes);
+  EXPECT_EQ(8, header->biBitCount);
+  EXPECT_EQ(DWORD(BI_RLE8), header->biCompression);
+  EXPECT_EQ(0u, header->biClrUsed);
+  EXPECT_EQ(0u, header->biClrImportant);
+  EXPECT_EQ(40u + 1024u + header->biSizeImage, size);
 }
 
 TEST_F(StubResources, ManifestAsksForAdministratorCommonControls6Utf8AndPerMonitorDpi) {
