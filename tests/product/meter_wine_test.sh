@@ -25,9 +25,7 @@ screenshot() {
   sleep 1
   import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$1"
 }
-# No window manager on the test display: Wine draws the frame itself, with
-# its own caption font and buttons, found only in the prefix.
-cp -f /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+# No window manager on the test display: Wine draws the frame itself.
 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 set_dpi 96
 
