@@ -362,7 +362,7 @@ int main(int argc, char **argv) {
   if (argc < 2) {
     puts(
         "usage: driver "
-        "wait-window|send-exit|count|frame|answer|press|install|state|hold|gdi|helper-directory ...");
+        "wait-window|send-exit|count|frame|texts|answer|press|install|state|hold|gdi|helper-directory ...");
     return 2;
   }
   const char *command = argv[1];
