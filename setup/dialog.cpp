@@ -69,6 +69,11 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     }
     case WM_COMMAND:
       return OnCommand(dialog, LOWORD(wParam));
+    case WM_DPICHANGED:
+      // The dialog manager rescales the dialog and its fonts; the picture
+      // is drawn again for the new frame.
+      InvalidateRect(GetDlgItem(dialog, IDC_PICTURE), NULL, FALSE);
+      return FALSE;
     case WM_DRAWITEM:
       if (wParam != IDC_PICTURE) return FALSE;
       PaintPicture(GetDlgItem(dialog, IDC_PICTURE));
