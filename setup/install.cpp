@@ -86,6 +86,7 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
     if (!CanEnterDirectory(working)) return InstallStep::CannotCreate;
   }
   JoinPath(working, PathCapacity, working, "\\");  // fits: checked above
+  CloseRunningPrograms(working);
   *result = ExtractArchive(setupState.setupPath, working);
   return *result == XR_OK ? InstallStep::Done : InstallStep::ExtractFailed;
 }

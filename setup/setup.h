@@ -34,6 +34,11 @@ int InstallToDirectory(HWND dialog);
 // window, no message. Returns ExitInstalled or ExitFailed.
 int InstallSilently();
 
+// closeprogram.cpp: asks every running Kelvra, in any session, to exit and
+// waits a bounded time until no process runs a program from directory
+// (ending in '\'). What still runs then is left to the commit to find.
+void CloseRunningPrograms(const char *directory);
+
 // launch.cpp: starts the installed program with the rights of the desktop
 // shell's user rather than the setup's; directory ends in '\'.
 void StartInstalledProgram(const char *directory);
