@@ -200,7 +200,7 @@ static inline void CopyMatch(unsigned char *out, std::size_t back, unsigned leng
 // bytes the file cannot supply. SaveBits accounts for every byte the loop
 // took, so SyncBitReader leaves the stream exactly where the reader of
 // bitreader.cpp alone would.
-void DecodeMethod123() {
+std::uint32_t DecodeMethod123() {
   DecoderState &d = decoderState;
   ExtractState &s = extractState;
   unsigned char *buffer = static_cast<unsigned char *>(AllocOrRaise(OutputBufferSize));
@@ -213,6 +213,7 @@ void DecodeMethod123() {
   unsigned char *chunk = areaStart;       // first byte not yet given to WriteDecoded
   std::int64_t left = s.header.fileSize;  // bytes still due; the last match may overshoot
   std::uint32_t blockLeft = 0;
+  std::uint32_t crc = 0;
 
   std::uint64_t bits = 0;
   unsigned bitCount = 0;
@@ -322,6 +323,7 @@ void DecodeMethod123() {
     left -= out - runStart;
 
     if (out - chunk >= static_cast<std::ptrdiff_t>(WindowSize)) {
+      crc = Crc32(crc, chunk, WindowSize);
       WriteDecoded(chunk, WindowSize);
       chunk += WindowSize;
       if (chunk == areaEnd) {
@@ -336,7 +338,11 @@ void DecodeMethod123() {
   // SyncBitReader counts on the reader holding 16 bits or the whole entry.
   ensureBits();
   saveBits();
-  if (out != chunk) WriteDecoded(chunk, static_cast<std::size_t>(out - chunk));
+  if (out != chunk) {
+    crc = Crc32(crc, chunk, static_cast<std::size_t>(out - chunk));
+    WriteDecoded(chunk, static_cast<std::size_t>(out - chunk));
+  }
   SyncBitReader();
   ReleaseWindow();
+  return crc;
 }

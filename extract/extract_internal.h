@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "crc32.h"
 #include "extract.h"
 #include "format.h"
 
@@ -57,8 +58,6 @@ struct StagedOutput {
 
 // The one running extraction.
 struct ExtractState {
-  std::uint32_t crcTable[256];
-  std::uint32_t runningCrc;    // CRC register of the stretch being verified
   char destination[PathSize];  // ends in a separator
   std::FILE *setupStream;      // open from ExtractArchive's open to its close
   std::FILE *outputStream;     // open while one entry is written
@@ -122,13 +121,6 @@ void *AllocOrRaise(std::size_t size);
 // reaches zero, as if memory had run out.
 extern unsigned failAllocationAt;
 
-// CRC-32.
-void BuildCrcTable();  // also picks the fastest path the processor offers
-// Allows or forbids the processor-specific path (tests); whether it is used.
-bool UseFastestCrc(bool wanted);
-void Crc32Update(const void *data, std::size_t length);
-std::uint32_t Crc32Of(const void *data, std::size_t length);  // whole stretch, complemented
-
 // Setup stream access (buffered).
 bool OpenSetupStream(const char *path);
 void CloseSetupStream();
@@ -140,7 +132,6 @@ std::int64_t SetupStreamSize();
 unsigned ReadArchiveByte();  // raises XR_EOF
 unsigned ReadWord16();
 std::uint32_t ReadWord32();
-std::size_t ReadCrcBlock(void *buffer, std::size_t length);
 
 // Headers.
 std::int64_t FindArchive();  // position of the main header, or -1
@@ -153,6 +144,8 @@ void StripParity(char *text);
 ExtractResult CheckEntry();
 void SkipEntryData();
 
+inline bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+
 // Entry output.
 ExtractResult ExtractEntry();
 void WriteDecoded(const unsigned char *block, std::size_t length);
@@ -160,6 +153,11 @@ void WriteDecoded(const unsigned char *block, std::size_t length);
 // would leave the destination or the path does not fit.
 ExtractResult BuildOutputPath(const char *destination, const char *fileName, char *path);
 void CloseOutputStream();  // unchecked: for failure paths
+
+// Staging (staging.cpp).
+// Opens the entry's output file as extractState.outputStream and records it.
+// XR_CREATE_OUTPUT when the name can be neither created nor replaced.
+ExtractResult StageOutput(const char *finalPath);
 // Every output of the call: moved over the final names when the call
 // succeeded, or removed with the old files put back. XR_OK, or
 // XR_CREATE_OUTPUT when a final name could not be replaced after all.
@@ -227,7 +225,7 @@ inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsig
 }
 
 // The decoding loop.
-void DecodeMethod123();
+std::uint32_t DecodeMethod123();  // the CRC-32 of the bytes it decoded
 void StartDecoder();
 void ReadBlockHeader();  // symbol count and the block's three codes
 void ReadPreLengths(unsigned count, unsigned countBits, int zeroRunAfter);

@@ -141,7 +141,7 @@ bool WriteEntry(std::FILE *out, const PackJob &job, const PlannedEntry &e, bool 
                      e.timestamp,
                      static_cast<std::uint32_t>(packed.size()),
                      static_cast<std::uint32_t>(data->size()),
-                     Crc32(data->data(), data->size())};
+                     Crc32(0, data->data(), data->size())};
   if (!WriteBytes(out, BuildEntryHeader(fields)) || !WriteBytes(out, packed))
     return Fail(error, job.output + ": write error: " + std::strerror(errno));
   if (verbose)
