@@ -61,8 +61,7 @@ static BOOL OnCommand(HWND dialog, WORD id) {
   switch (id) {
     case IDOK:
       ReadDestinationBox(dialog);
-      if (InstallToDirectory(dialog) == 0) return FALSE;
-      setupState.exitCode = ExitInstalled;
+      if (InstallToDirectory(dialog) == 0) return FALSE;  // sets the exit code when it installed
       EndDialog(dialog, 0);
       return TRUE;
     case IDCANCEL:

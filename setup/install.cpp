@@ -68,6 +68,8 @@ static bool CreateDirectoryTree(const char *path) {
   return false;
 }
 
+static void LogCommitNote(const char *what, const char *path) { LogLine("%s: %s", what, path); }
+
 // The steps both modes share. working: PathCapacity bytes, the destination
 // with its final backslash once accepted. The interactive mode keeps its
 // rule of creating the last directory only; the unattended one takes full
@@ -87,7 +89,10 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
   }
   JoinPath(working, PathCapacity, working, "\\");  // fits: checked above
   CloseRunningPrograms(working);
+  ExtractCommitOptions commit = {true, LogCommitNote};
+  SetExtractCommitOptions(commit);
   *result = ExtractArchive(setupState.setupPath, working);
+  if (*result == XR_OK && !ExtractFinishesAtRestart()) SupersedePendingOperations(working);
   return *result == XR_OK ? InstallStep::Done : InstallStep::ExtractFailed;
 }
 
@@ -164,6 +169,13 @@ int InstallToDirectory(HWND dialog) {
     return 0;
   }
   RegisterProduct(working, CSIDL_PROGRAMS);
+  if (ExtractFinishesAtRestart()) {
+    // The program still running keeps its old files until then: nothing to start.
+    setupState.exitCode = ExitRestartNeeded;
+    ShowMessage(dialog, RestartText, MB_ICONASTERISK);
+    return 1;
+  }
+  setupState.exitCode = ExitInstalled;
   ShowMessage(dialog, SuccessText, MB_ICONASTERISK);
   StartInstalledProgram(working);
   return 1;
@@ -186,5 +198,5 @@ int InstallSilently() {
     return ExitFailed;
   }
   RegisterProduct(working, CSIDL_COMMON_PROGRAMS);
-  return ExitInstalled;
+  return ExtractFinishesAtRestart() ? ExitRestartNeeded : ExitInstalled;
 }

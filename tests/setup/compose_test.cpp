@@ -154,7 +154,8 @@ TEST(ExtractFailureMessage, GroupsCodesIntoThreeMessages) {
   // Results from outside the table: a platform fault, a stray small value.
   EXPECT_STREQ(InternalFailureText, ExtractFailureMessage(0xC0000005u));
   EXPECT_STREQ(InternalFailureText, ExtractFailureMessage(5u));
-  EXPECT_STREQ(InternalFailureText, ExtractFailureMessage(0xE0000010u));
+  EXPECT_STREQ(InternalFailureText, ExtractFailureMessage(0xE0000011u));
+  EXPECT_STREQ(InUseText, ExtractFailureMessage(0xE0000010u));  // never the full-disk words
 }
 
 // A packed bitmap: 40-byte header, then count colour-table entries.
