@@ -62,6 +62,22 @@ timeout 120 "$wine" wineboot -r >/dev/null 2>&1
 every_file_new "$before" "$(inodes)"
 expect "no staged file left" 0 "$(temporaries)"
 
+echo "== the same in the dialog: the restart message ends it"
+timeout 120 "$wine" "$driver" hold 'C:\Program Files\Kelvra\KELVRA.HLP' 30000 >"$work/hold.out" &
+holder=$!
+for _ in $(seq 100); do grep -q holding "$work/hold.out" 2>/dev/null && break; sleep 0.1; done
+timeout 300 "$wine" "$setup" &
+setup_process=$!
+drive press "Kelvra 2.0 Setup" 1 60000 >/dev/null || fail "no setup dialog"
+expect "message" "Kelvra will be completely installed when you restart your computer." \
+  "$(drive press "Kelvra Setup" 1 120000)"
+code=0
+wait "$setup_process" || code=$?
+expect "exit code 3010, as the shell sees its low byte" 194 "$code"
+wait "$holder" || true
+timeout 120 "$wine" wineboot -r >/dev/null 2>&1
+expect "no staged file left" 0 "$(temporaries)"
+
 echo "== an uninstall's restart-time deletion does not outlive a reinstall"
 # Without user32 the uninstaller's cleanup helper cannot start, so the
 # program is left to be deleted at the restart.
