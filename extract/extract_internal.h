@@ -84,10 +84,9 @@ struct ExtractState {
 // overwrites only the entries it sets); ExtractArchive clears them at the
 // start of every call.
 struct DecoderState {
-  std::uint16_t bitBuffer;     // next 16 bits of the stream, earliest bit at 15
-  std::uint64_t bitReservoir;  // next bitsHeld bits, earliest at bit 63, zeros below; bitBuffer is its top
-  unsigned bitsHeld;           // valid bits in bitReservoir, at least 16 once started
-  std::uint64_t bitsConsumed;  // bits removed since StartBitReader
+  std::uint64_t bitReservoir;         // next bitsHeld bits, earliest at bit 63, zeros below
+  unsigned bitsHeld;                  // valid bits in bitReservoir, at least 16 once started
+  std::uint64_t bitsConsumed;         // bits removed since StartBitReader
   std::uint32_t entryCompressedSize;  // compressedLeft when the reader started
   std::uint32_t bytesTaken;           // bytes taken from the entry so far (ahead of need)
   std::uint32_t bytesRead;            // of those, bytes the file supplied (the rest read as 0xFF)
@@ -198,6 +197,9 @@ unsigned RetryPauseMs(unsigned attempt);
 enum CommitPlan { ReplaceNow, ReplaceAtRestart, FailInUse };
 // Of the files to replace, inUse stayed in use after the retries.
 CommitPlan DecideCommit(unsigned inUse, bool allowRestart);
+// Tests: when set, LinkNewName answers as a file system without hard links
+// does (FAT32, exFAT, some network shares), so the commit takes its other way.
+extern bool simulateNoHardLinks;
 
 // Bit reader and code tables.
 void StartBitReader();
@@ -206,6 +208,10 @@ void SyncBitReader();  // gives back bytes taken ahead of need
 void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table);
 void ClearDecodeTables();  // back to the all-zero start state (tests)
 
+// The stream's next 16 bits, the earliest at bit 15: the top of the
+// reservoir, which holds at least 16 bits or the rest of the entry.
+inline unsigned PeekBits16() { return static_cast<unsigned>(decoderState.bitReservoir >> 48); }
+
 // Removes the first n bits (0 to 32) of the stream.
 inline void ConsumeBits(unsigned n) {
   DecoderState &d = decoderState;
@@ -213,12 +219,11 @@ inline void ConsumeBits(unsigned n) {
   d.bitsConsumed += n;
   d.bitReservoir <<= n;
   d.bitsHeld -= n;
-  d.bitBuffer = static_cast<std::uint16_t>(d.bitReservoir >> 48);
 }
 
 // The first n bits (0 to 16) as a number, removed.
 inline unsigned TakeBits(unsigned n) {
-  unsigned v = decoderState.bitBuffer >> (16 - n);
+  unsigned v = PeekBits16() >> (16 - n);
   ConsumeBits(n);
   return v;
 }
@@ -245,7 +250,7 @@ inline unsigned ResolveCode(unsigned bits16, const std::uint16_t *table, unsigne
 // bits: the symbol's own length, whatever the walk took.
 inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsigned count,
                            const std::uint8_t *lengths) {
-  unsigned e = ResolveCode(decoderState.bitBuffer, table, tableBits, count);
+  unsigned e = ResolveCode(PeekBits16(), table, tableBits, count);
   ConsumeBits(lengths[e]);
   return e;
 }

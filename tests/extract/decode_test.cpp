@@ -170,11 +170,27 @@ TEST_F(DecodeTest, MatchesCopyOverlappingAndFromBeforeTheStart) {
   }
 }
 
-TEST_F(DecodeTest, LastMatchIsWrittenWholePastTheFileSize) {
-  Bytes compressed = Encode({{0, 'a'}, {10, 0}}, {2});
-  Decoded d = Decode(compressed, 4);
-  EXPECT_EQ(d.result, XR_OK);
-  EXPECT_EQ(d.bytes, Bytes(11, 'a'));
+// The output and its CRC end at the entry's size, also where the match
+// would have filled a chunk; the stream still stands after the whole match.
+TEST_F(DecodeTest, LastMatchStopsAtTheFileSize) {
+  std::vector<Op> acrossAChunk(106, {256, 0});  // 26,881 bytes
+  acrossAChunk[0] = {0, 'a'};
+  struct Case {
+    std::vector<Op> ops;
+    std::int32_t fileSize;
+  } cases[] = {
+      {{{0, 'a'}, {10, 0}}, 5}, {acrossAChunk, arj::WindowSize - 1}, {acrossAChunk, arj::WindowSize + 2}};
+  for (const Case &c : cases) {
+    Bytes compressed = Encode(c.ops, {c.ops.size()});
+    Bytes expected = Model(c.ops);
+    ASSERT_GT(expected.size(), static_cast<std::size_t>(c.fileSize) + 2);
+    expected.resize(c.fileSize);
+    Decoded d = Decode(compressed, c.fileSize);
+    EXPECT_EQ(d.result, XR_OK) << c.fileSize;
+    EXPECT_EQ(d.bytes, expected) << c.fileSize;
+    EXPECT_EQ(d.crc, ReferenceCrc32(expected)) << c.fileSize;
+    EXPECT_EQ(d.streamPosition, static_cast<std::int64_t>(compressed.size())) << c.fileSize;
+  }
 }
 
 TEST_F(DecodeTest, RefusesADistanceBeyondTheWindow) {
