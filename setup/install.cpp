@@ -110,15 +110,14 @@ static const char *StepMessage(InstallStep step, ExtractResult result) {
   return ExtractFailureMessage(result);
 }
 
-// Keeps the failure for the log's result line, with the archive's code and
-// name where extraction failed ("XR_CRC 0xE0000006").
-static void LogFailure(InstallStep step, ExtractResult result) {
-  static char failure[96];
+// Logs the failure and gives it, for the log's result line, into failure
+// (96 bytes): with the archive's code and name where extraction failed
+// ("XR_CRC 0xE0000006").
+static void LogFailure(InstallStep step, ExtractResult result, char *failure) {
   if (step == InstallStep::ExtractFailed)
     wsprintfA(failure, "%s 0x%08lX", ExtractResultName(result), static_cast<unsigned long>(result));
   else
-    lstrcpynA(failure, StepMessage(step, result), sizeof failure);
-  setupState.lastFailure = failure;
+    lstrcpynA(failure, StepMessage(step, result), sizeof SetupResult::failure);
   LogLine("failed: %s: %s", failure, StepMessage(step, result));
 }
 
@@ -163,7 +162,8 @@ int InstallToDirectory(HWND dialog) {
   ExtractResult result;
   InstallStep step = InstallFiles(setupState.destination, false, working, &result);
   if (step != InstallStep::Done) {
-    LogFailure(step, result);
+    char failure[sizeof SetupResult::failure];
+    LogFailure(step, result, failure);
     ShowMessage(dialog, StepMessage(step, result),
                 step == InstallStep::BadDestination ? MB_ICONEXCLAMATION : MB_ICONHAND);
     return 0;
@@ -171,17 +171,15 @@ int InstallToDirectory(HWND dialog) {
   RegisterProduct(working, CSIDL_PROGRAMS);
   if (ExtractFinishesAtRestart()) {
     // The program still running keeps its old files until then: nothing to start.
-    setupState.exitCode = ExitRestartNeeded;
     ShowMessage(dialog, RestartText, MB_ICONASTERISK);
     return 1;
   }
-  setupState.exitCode = ExitInstalled;
   ShowMessage(dialog, SuccessText, MB_ICONASTERISK);
   StartInstalledProgram(working);
   return 1;
 }
 
-int InstallSilently() {
+SetupResult InstallSilently() {
   if (setupState.options.haveDestination) {
     lstrcpynA(setupState.destination, setupState.options.destination, PathCapacity);
   } else {
@@ -193,10 +191,13 @@ int InstallSilently() {
   char working[PathCapacity];
   ExtractResult result;
   InstallStep step = InstallFiles(setupState.destination, true, working, &result);
+  SetupResult outcome = {ExitInstalled, ""};
   if (step != InstallStep::Done) {
-    LogFailure(step, result);
-    return ExitFailed;
+    outcome.exitCode = ExitFailed;
+    LogFailure(step, result, outcome.failure);
+    return outcome;
   }
   RegisterProduct(working, CSIDL_COMMON_PROGRAMS);
-  return ExtractFinishesAtRestart() ? ExitRestartNeeded : ExitInstalled;
+  if (ExtractFinishesAtRestart()) outcome.exitCode = ExitRestartNeeded;
+  return outcome;
 }
