@@ -43,3 +43,9 @@ constexpr const char *const ProductFiles[] = {
 };
 #undef KELVRA_PRODUCT_FILE
 constexpr unsigned ProductFileCount = sizeof ProductFiles / sizeof ProductFiles[0];
+
+// A manual-reset event in the global namespace, made by the setup with
+// rights that let everyone wait on it. Set, it asks every running meter of
+// any session to exit; the setup resets and closes it once its wait for
+// them is over.
+constexpr char ExitEventName[] = "Global\\KelvraExitEvent";

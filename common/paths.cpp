@@ -51,3 +51,13 @@ bool DirectoryOfPath(const char *path, char *out, std::size_t capacity) {
   out[length] = '\0';
   return true;
 }
+
+static char FoldCase(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+bool PathIsInside(const char *path, const char *directory) {
+  std::size_t length = std::strlen(directory);
+  if (length == 0 || directory[length - 1] != '\\' || std::strlen(path) <= length) return false;
+  for (std::size_t i = 0; i < length; i++)
+    if (FoldCase(path[i]) != FoldCase(directory[i])) return false;
+  return true;
+}

@@ -31,3 +31,8 @@ void RemoveTrailingBackslash(char *path);
 // for a drive-relative "X:NAME", the "X:". False (out empty) when there is
 // no directory part or it would not fit capacity bytes.
 bool DirectoryOfPath(const char *path, char *out, std::size_t capacity);
+
+// Whether path names something inside directory, which ends in '\', at any
+// depth; the directory itself is not inside. Letters are compared without
+// regard to case, ASCII only, as the file system does for the names we make.
+bool PathIsInside(const char *path, const char *directory);

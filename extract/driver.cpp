@@ -241,9 +241,9 @@ const char *ExtractResultName(ExtractResult result) {
   static const char *const names[] = {
       "OK",           "XR_NO_MAIN_HEADER", "XR_BAD_HEADER", "XR_BAD_TABLE",  "XR_OPEN_SETUP",    "XR_EOF",
       "XR_CRC",       "XR_ENCRYPTED",      "XR_HEADER_CRC", "XR_NO_ARCHIVE", "XR_CREATE_OUTPUT", "XR_WRITE",
-      "XR_NO_MEMORY", "XR_METHOD",         "XR_FILE_TYPE",  "XR_VERSION",
+      "XR_NO_MEMORY", "XR_METHOD",         "XR_FILE_TYPE",  "XR_VERSION",    "XR_IN_USE",
   };
   if (result == XR_OK) return names[0];
-  if (result >= XR_NO_MAIN_HEADER && result <= XR_VERSION) return names[result - 0xE0000000u];
+  if (result >= XR_NO_MAIN_HEADER && result <= XR_IN_USE) return names[result - 0xE0000000u];
   return "unknown";
 }

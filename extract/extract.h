@@ -27,6 +27,7 @@ enum : ExtractResult {
   XR_METHOD = 0xE000000Du,          // compression method not supported
   XR_FILE_TYPE = 0xE000000Eu,       // file type neither binary nor text
   XR_VERSION = 0xE000000Fu,         // entry needs a newer extractor
+  XR_IN_USE = 0xE0000010u,          // a file to be replaced stays in use and cannot wait for a restart
 };
 
 // Extracts every entry of the archive appended to the file at setupPath into
@@ -36,6 +37,22 @@ enum : ExtractResult {
 // only once every entry has come out whole, and after a failure the
 // destination holds what it held before the call. Not re-entrant.
 ExtractResult ExtractArchive(const char *setupPath, const char *destination);
+
+// How ExtractArchive may finish when a file it replaces stays in use (held
+// by a running program) after a few seconds of retries. Without a restart,
+// the call fails with XR_IN_USE and changes nothing. With it, nothing is
+// replaced now either: every staged file is scheduled to replace its old
+// one at the next restart, in entry order, and the call returns XR_OK with
+// ExtractFinishesAtRestart() true. note, when set, hears what the commit
+// retried ("retried"), found in use ("in use") and left to the restart
+// ("at restart"), with the file's path.
+struct ExtractCommitOptions {
+  bool allowRestart;
+  void (*note)(const char *what, const char *path);
+};
+void SetExtractCommitOptions(const ExtractCommitOptions &options);
+// After XR_OK from the last call: the new files wait for the next restart.
+bool ExtractFinishesAtRestart();
 
 // "XR_CRC" and so on; "OK" for 0, "unknown" for a value outside the table.
 const char *ExtractResultName(ExtractResult result);

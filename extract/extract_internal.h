@@ -192,11 +192,37 @@ void DiscardOutputs();
 // File operations beyond the C library (platform.cpp).
 enum CreateOutcome { Created, NameTaken, CannotCreate };
 std::FILE *CreateNewFile(const char *path, CreateOutcome *outcome);  // never opens an existing name
-bool IsReplaceableFile(const char *path);
-enum MoveOutcome { Moved, SourceMissing, MoveFailed };
+// Whether an existing name may be replaced right now. FileBusy: another
+// process holds it (a sharing violation or access denial, on Windows only),
+// which may pass.
+enum FileAccess { FileFree, FileBusy, FileRefused };
+FileAccess CheckReplaceable(const char *path);
+enum MoveOutcome { Moved, SourceMissing, MoveFailed, MoveBusy };
 MoveOutcome MoveReplacing(const char *from, const char *to);
 enum LinkOutcome { Linked, LinkNameTaken, LinkSourceMissing, LinkUnsupported };
 LinkOutcome LinkNewName(const char *existing, const char *newName);  // a second name, never replacing one
+// Flushes the file's written data through to the disk. False when the disk refused.
+bool SyncToDisk(std::FILE *file);
+// Asks the system to move from over to at its next restart, replacing it.
+// False where it cannot (no rights, no such facility).
+bool ScheduleAtRestart(const char *from, const char *to);
+unsigned long MillisecondsNow();  // a monotonic clock; wraps
+void PauseMilliseconds(unsigned ms);
+
+// ---- The commit's decisions (staging.cpp), free of any system call.
+
+// A busy file is tried again for this long before it counts as in use.
+constexpr unsigned BusyRetryWindowMs = 3000;
+enum RetryDecision { GoOn, TryAgain, GiveUpInUse, GiveUpRefused };
+// What to do after an attempt found the file as access says, elapsedMs
+// after the first attempt on it.
+RetryDecision DecideRetry(FileAccess access, unsigned long elapsedMs);
+// Pause before try number attempt (1 for the first retry): short at first
+// for a scanner's brief look, doubling up to a cap.
+unsigned RetryPauseMs(unsigned attempt);
+enum CommitPlan { ReplaceNow, ReplaceAtRestart, FailInUse };
+// Of the files to replace, inUse stayed in use after the retries.
+CommitPlan DecideCommit(unsigned inUse, bool allowRestart);
 // Tests: when set, LinkNewName answers as a file system without hard links
 // does (FAT32, exFAT, some network shares), so the commit takes its other way.
 extern bool simulateNoHardLinks;

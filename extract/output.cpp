@@ -47,7 +47,9 @@ void CloseOutputStream() {
 static bool FinishOutput() {
   std::FILE *out = extractState.outputStream;
   extractState.outputStream = nullptr;
-  bool flushed = std::fflush(out) == 0 && !std::ferror(out);
+  // Through to the disk before it may take an old file's name: after a
+  // power cut the name must not hold data that never got there.
+  bool flushed = std::fflush(out) == 0 && !std::ferror(out) && SyncToDisk(out);
   return std::fclose(out) == 0 && flushed;
 }
 

@@ -1,6 +1,8 @@
 // The few file operations the C library cannot express: creating a file
 // only if it is new, asking whether an existing name may be replaced,
-// moving a file over another and giving a file a second name. Everything else in extract/ is standard C++.
+// moving a file over another (now or at the next restart), giving a file a
+// second name, flushing it to the disk; and a clock to wait by. Everything
+// else in extract/ is standard C++.
 #include <cerrno>
 #include <cstdio>
 
@@ -14,6 +16,7 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -43,26 +46,37 @@ std::FILE *CreateNewFile(const char *path, CreateOutcome *outcome) {
   return file;
 }
 
+#ifdef _WIN32
+// What a scanner, an indexer or a running program holding the file gives;
+// each may pass.
+static bool IsBusyError(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+#endif
+
 // An existing name is replaced only where opening it for writing in place
-// would have worked: a plain file this process may write right now. A
-// read-only file, a directory and, on Windows, a hidden or system file (which
-// a create-always open refuses) or a running program fail here, before
-// anything is moved.
-bool IsReplaceableFile(const char *path) {
+// would have worked: a plain file this process may write. A read-only file,
+// a directory and, on Windows, a hidden or system file (which a
+// create-always open refuses) are refused before anything is moved. On
+// Windows the open asks for the right to delete too, so that a file held
+// without delete sharing, or a running program's image, shows as busy.
+FileAccess CheckReplaceable(const char *path) {
 #ifdef _WIN32
   DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DEVICE)))
-    return false;
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, NULL);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? FileFree : FileRefused;
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DEVICE))
+    return FileRefused;
+  HANDLE h = CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (h == INVALID_HANDLE_VALUE) return IsBusyError(GetLastError()) ? FileBusy : FileRefused;
   CloseHandle(h);
-  return true;
+  return FileFree;
 #else
   struct stat st;
-  return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, W_OK) == 0;
+  if (stat(path, &st) != 0) return errno == ENOENT ? FileFree : FileRefused;
+  return S_ISREG(st.st_mode) && access(path, W_OK) == 0 ? FileFree : FileRefused;
 #endif
 }
 
@@ -70,7 +84,8 @@ MoveOutcome MoveReplacing(const char *from, const char *to) {
 #ifdef _WIN32
   if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return Moved;
   DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND ? SourceMissing : MoveFailed;
+  if (error == ERROR_FILE_NOT_FOUND) return SourceMissing;
+  return IsBusyError(error) ? MoveBusy : MoveFailed;
 #else
   if (std::rename(from, to) == 0) return Moved;
   return errno == ENOENT ? SourceMissing : MoveFailed;
@@ -90,5 +105,42 @@ LinkOutcome LinkNewName(const char *existing, const char *newName) {
   if (link(existing, newName) == 0) return Linked;
   if (errno == EEXIST) return LinkNameTaken;
   return errno == ENOENT ? LinkSourceMissing : LinkUnsupported;
+#endif
+}
+
+bool SyncToDisk(std::FILE *file) {
+#ifdef _WIN32
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != FALSE;
+#else
+  return fsync(fileno(file)) == 0;
+#endif
+}
+
+bool ScheduleAtRestart(const char *from, const char *to) {
+#ifdef _WIN32
+  return MoveFileExA(from, to, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != FALSE;
+#else
+  (void)from;
+  (void)to;
+  return false;  // no such facility
+#endif
+}
+
+unsigned long MillisecondsNow() {
+#ifdef _WIN32
+  return GetTickCount();
+#else
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<unsigned long>(now.tv_sec) * 1000ul + static_cast<unsigned long>(now.tv_nsec / 1000000);
+#endif
+}
+
+void PauseMilliseconds(unsigned ms) {
+#ifdef _WIN32
+  Sleep(ms);
+#else
+  struct timespec pause = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000l};
+  nanosleep(&pause, nullptr);
 #endif
 }

@@ -54,7 +54,8 @@ static std::FILE *CreateSibling(const char *path, char *out) {
 
 // Opens the entry's output file and records it. XR_CREATE_OUTPUT when the
 // name can be neither created nor replaced: the same names as when files
-// were opened in place.
+// were opened in place. A name held by another process now is staged all
+// the same: the commit decides whether it waits, or waits for a restart.
 ExtractResult StageOutput(const char *finalPath) {
   ExtractState &s = extractState;
   if (s.stagedCount == s.stagedCapacity) {
@@ -76,7 +77,7 @@ ExtractResult StageOutput(const char *finalPath) {
 
   CreateOutcome outcome;
   s.outputStream = CreateNewFile(finalPath, &outcome);
-  if (!s.outputStream && outcome == NameTaken && IsReplaceableFile(finalPath))
+  if (!s.outputStream && outcome == NameTaken && CheckReplaceable(finalPath) != FileRefused)
     s.outputStream = CreateSibling(finalPath, o.tempPath);
   if (!s.outputStream) {
     std::free(o.finalPath);
@@ -124,6 +125,67 @@ void DiscardOutputs() {
   ReleaseStaged();
 }
 
+// ---- Busy files -----------------------------------------------------------
+
+static ExtractCommitOptions commitOptions;
+static bool finishesAtRestart;
+static bool lastMoveBusy;  // the last move that failed found its file busy
+
+void SetExtractCommitOptions(const ExtractCommitOptions &options) { commitOptions = options; }
+bool ExtractFinishesAtRestart() { return finishesAtRestart; }
+
+static void Note(const char *what, const char *path) {
+  if (commitOptions.note) commitOptions.note(what, path);
+}
+
+RetryDecision DecideRetry(FileAccess access, unsigned long elapsedMs) {
+  switch (access) {
+    case FileFree:
+      return GoOn;
+    case FileBusy:
+      return elapsedMs < BusyRetryWindowMs ? TryAgain : GiveUpInUse;
+    case FileRefused:
+      break;
+  }
+  return GiveUpRefused;
+}
+
+unsigned RetryPauseMs(unsigned attempt) {
+  unsigned pause = 50;
+  for (; attempt > 1 && pause < 400; attempt--) pause *= 2;
+  return pause;
+}
+
+CommitPlan DecideCommit(unsigned inUse, bool allowRestart) {
+  if (inUse == 0) return ReplaceNow;
+  return allowRestart ? ReplaceAtRestart : FailInUse;
+}
+
+// Waits within the retry window until path may be replaced.
+static RetryDecision AwaitReplaceable(const char *path) {
+  unsigned long start = MillisecondsNow();
+  for (unsigned attempt = 1;; attempt++) {
+    RetryDecision decision = DecideRetry(CheckReplaceable(path), MillisecondsNow() - start);
+    if (decision != TryAgain) {
+      if (attempt > 1) Note("retried", path);
+      return decision;
+    }
+    PauseMilliseconds(RetryPauseMs(attempt));
+  }
+}
+
+// A scanner may take a look at a file between the check and the move.
+static MoveOutcome MoveWithRetries(const char *from, const char *to) {
+  unsigned long start = MillisecondsNow();
+  for (unsigned attempt = 1;; attempt++) {
+    MoveOutcome outcome = MoveReplacing(from, to);
+    lastMoveBusy = outcome == MoveBusy;
+    if (!lastMoveBusy || DecideRetry(FileBusy, MillisecondsNow() - start) != TryAgain) return outcome;
+    if (attempt == 1) Note("retried", to);
+    PauseMilliseconds(RetryPauseMs(attempt));
+  }
+}
+
 // Keeps the old file under a backup name of its own, as a second link where
 // the file system has them (nothing moves, the name never goes missing) or
 // else by moving it there. False when neither works.
@@ -145,8 +207,8 @@ static bool KeepOldFile(StagedOutput &o) {
     }
     std::fclose(reserved);
     o.step = BackupReserved;
-    MoveOutcome aside = MoveReplacing(o.finalPath, o.backupPath);
-    if (aside == MoveFailed) return false;
+    MoveOutcome aside = MoveWithRetries(o.finalPath, o.backupPath);
+    if (aside == MoveFailed || aside == MoveBusy) return false;
     if (aside == Moved) {
       o.step = OldSetAside;
       return true;
@@ -164,17 +226,62 @@ static bool KeepOldFile(StagedOutput &o) {
 // One output over an existing name: the old file is kept aside, then the
 // new one takes the name in one move.
 static bool CommitOne(StagedOutput &o) {
-  if (!KeepOldFile(o) || MoveReplacing(o.tempPath, o.finalPath) != Moved) return false;
+  lastMoveBusy = false;
+  if (!KeepOldFile(o) || MoveWithRetries(o.tempPath, o.finalPath) != Moved) return false;
   o.step = Placed;
   return true;
 }
 
-ExtractResult CommitOutputs() {
+// Every staged file over its old one at the next restart, in entry order;
+// nothing replaced now, so the versions never mix. Where one cannot be
+// scheduled, the staged files go: what was scheduled then finds nothing.
+static ExtractResult CommitAtRestart() {
   ExtractState &s = extractState;
   for (unsigned i = 0; i < s.stagedCount; i++) {
-    if (s.staged[i].tempPath[0] && !CommitOne(s.staged[i])) {
+    const StagedOutput &o = s.staged[i];
+    if (!o.tempPath[0]) continue;
+    if (!ScheduleAtRestart(o.tempPath, o.finalPath)) {
+      DiscardOutputs();
+      return XR_IN_USE;
+    }
+    Note("at restart", o.finalPath);
+  }
+  finishesAtRestart = true;
+  ReleaseStaged();  // the staged files stay for the restart
+  return XR_OK;
+}
+
+ExtractResult CommitOutputs() {
+  ExtractState &s = extractState;
+  finishesAtRestart = false;
+  unsigned inUse = 0;
+  for (unsigned i = 0; i < s.stagedCount; i++) {
+    const StagedOutput &o = s.staged[i];
+    if (!o.tempPath[0]) continue;
+    RetryDecision decision = AwaitReplaceable(o.finalPath);
+    if (decision == GiveUpRefused) {
       DiscardOutputs();
       return XR_CREATE_OUTPUT;
+    }
+    if (decision == GiveUpInUse) {
+      inUse++;
+      Note("in use", o.finalPath);
+    }
+  }
+  switch (DecideCommit(inUse, commitOptions.allowRestart)) {
+    case FailInUse:
+      DiscardOutputs();
+      return XR_IN_USE;
+    case ReplaceAtRestart:
+      return CommitAtRestart();
+    case ReplaceNow:
+      break;
+  }
+  for (unsigned i = 0; i < s.stagedCount; i++) {
+    if (s.staged[i].tempPath[0] && !CommitOne(s.staged[i])) {
+      bool busy = lastMoveBusy;
+      DiscardOutputs();
+      return busy ? XR_IN_USE : XR_CREATE_OUTPUT;
     }
   }
   for (unsigned i = 0; i < s.stagedCount; i++)

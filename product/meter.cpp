@@ -133,3 +133,9 @@ int ScaleToHeight(uint64_t rate, uint64_t fullScale, int height) {
   const uint64_t scaled = (rate * uint64_t(height) + fullScale / 2) / fullScale;
   return int(scaled);
 }
+
+bool ExitEventRequests(bool &armed, bool signalled) {
+  if (signalled) return armed;
+  armed = true;
+  return false;
+}

@@ -74,3 +74,12 @@ uint64_t GraphFullScale(const RateHistory &history);
 // Height in pixels, 0..height, of a bar for `rate` on a graph whose top is
 // `fullScale`. Rounds to the nearest pixel; anything above full scale is clipped.
 int ScaleToHeight(uint64_t rate, uint64_t fullScale, int height);
+
+// ---- The setup's exit event ----
+
+// Called with whether the event is set, at start and on every tick, armed
+// false before the first call. Returns true when the meter should exit. A
+// meter obeys only a signal it has seen arrive: one already set when it
+// started (a setup's wait ending, or a name someone else holds set) is
+// ignored until the event has been seen clear or gone.
+bool ExitEventRequests(bool &armed, bool signalled);

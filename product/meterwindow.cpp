@@ -8,7 +8,10 @@
 // high-contrast theme the meter paints in the theme's colours.
 #include "product.h"
 
+#include "contract.h"
+
 #include <shellapi.h>
+#include <shlobj.h>
 #include <windowsx.h>
 
 constexpr UINT_PTR SampleTimer = 1;
@@ -39,21 +42,26 @@ struct MeterColours {
 };
 
 static struct {
-  UINT dpi;                // of the monitor the window is on; 96 is 100 per cent
-  HBRUSH background;       // behind the rate controls; made once
-  HFONT labelFont;         // row captions
-  HFONT valueFont;         // the two rates
-  HFONT smallFont;         // graph scale and notes
-  CounterState counters;   // previous interface reading
-  RateHistory history;     // bytes per second, one sample a second
-  DWORD lastSampleTick;    // GetTickCount of the previous reading, ms
-  bool tableFound;         // the system has one of the table functions
-  bool countersAvailable;  // tableFound, and the last reading worked
-  uint64_t received;       // newest receive rate, bytes per second
-  uint64_t sent;           // newest send rate, bytes per second
-  bool paused;             // the graph stands still; the numbers go on
-  bool onTop;              // the window stays above the others
+  UINT dpi;                 // of the monitor the window is on; 96 is 100 per cent
+  HBRUSH background;        // behind the rate controls; made once
+  HFONT labelFont;          // row captions
+  HFONT valueFont;          // the two rates
+  HFONT smallFont;          // graph scale and notes
+  CounterState counters;    // previous interface reading
+  RateHistory history;      // bytes per second, one sample a second
+  DWORD lastSampleTick;     // GetTickCount of the previous reading, ms
+  bool tableFound;          // the system has one of the table functions
+  bool countersAvailable;   // tableFound, and the last reading worked
+  uint64_t received;        // newest receive rate, bytes per second
+  uint64_t sent;            // newest send rate, bytes per second
+  bool paused;              // the graph stands still; the numbers go on
+  bool onTop;               // the window stays above the others
+  bool exitArmed;           // ExitEventRequests' memory of the setup's event
+  char settings[MAX_PATH];  // the KELVRA.INI read: the user's, or the installed defaults
+  bool settingsOwn;         // settings is the user's own file, which the meter may write
 } meter;
+
+static void KeepOnTopSetting();
 
 // A size at 96 DPI in pixels at the window's DPI.
 static int Px(int size) { return MulDiv(size, int(meter.dpi), 96); }
@@ -364,20 +372,58 @@ static bool HandleKey(HWND window, WPARAM key) {
     case 'T':
       if (GetKeyState(VK_CONTROL) >= 0) return false;
       SetOnTop(window, !meter.onTop);
+      KeepOnTopSetting();
       return true;
   }
   return false;
 }
 
-// Settings the user may set in KELVRA.INI beside the program.
+// The installed KELVRA.INI holds the vendor's defaults; each user's own
+// copy lives in %APPDATA%\Kelvra, made from them the first time, so that a
+// standard user can keep settings and no reinstall or uninstall touches them.
+static void FindUserSettings() {
+  char installed[MAX_PATH], directory[MAX_PATH], folder[MAX_PATH];
+  meter.settings[0] = '\0';
+  meter.settingsOwn = false;
+  const DWORD length = GetModuleFileNameA(nullptr, installed, sizeof(installed));
+  if (length == 0 || length >= sizeof(installed) ||
+      !DirectoryOfPath(installed, directory, sizeof(directory)) ||
+      !JoinPath(installed, sizeof(installed), directory, "KELVRA.INI"))
+    installed[0] = '\0';
+  if (SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, folder) !=
+          S_OK ||
+      !JoinPath(folder, sizeof(folder), folder, "\\Kelvra")) {
+    lstrcpynA(meter.settings, installed, sizeof(meter.settings));  // read only: never written
+    return;
+  }
+  CreateDirectoryA(folder, nullptr);  // may exist already
+  meter.settingsOwn = JoinPath(meter.settings, sizeof(meter.settings), folder, "\\KELVRA.INI");
+  if (!meter.settingsOwn) return;
+  if (installed[0] && GetFileAttributesA(meter.settings) == INVALID_FILE_ATTRIBUTES)
+    CopyFileA(installed, meter.settings, TRUE);
+}
+
 static void ReadSettings(bool &onTop, bool &minimized) {
-  char path[MAX_PATH], directory[MAX_PATH];
-  onTop = minimized = false;
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-  if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
-  if (!JoinPath(path, sizeof(path), directory, "KELVRA.INI")) return;
-  onTop = GetPrivateProfileIntA("Kelvra", "AlwaysOnTop", 0, path) != 0;
-  minimized = GetPrivateProfileIntA("Kelvra", "StartMinimized", 0, path) != 0;
+  FindUserSettings();
+  onTop = GetPrivateProfileIntA("Kelvra", "AlwaysOnTop", 0, meter.settings) != 0;
+  minimized = GetPrivateProfileIntA("Kelvra", "StartMinimized", 0, meter.settings) != 0;
+}
+
+// Only a switch the user flipped is written, and only to the user's own file.
+static void KeepOnTopSetting() {
+  if (meter.settingsOwn)
+    WritePrivateProfileStringA("Kelvra", "AlwaysOnTop", meter.onTop ? "1" : "0", meter.settings);
+}
+
+// The setup's event reaches every session, where its broadcast reaches only
+// its own desktop. Looked for anew on each tick: the setup makes it only for
+// the time of its wait.
+static bool ExitEventSet() {
+  HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, ExitEventName);
+  if (!event) return false;
+  const bool set = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+  CloseHandle(event);
+  return set;
 }
 
 static LRESULT CALLBACK MeterWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -391,10 +437,15 @@ static LRESULT CALLBACK MeterWindowProc(HWND window, UINT message, WPARAM wParam
       ApplyDpi(window, WindowDpi(window));
       ShowRate(window, 0, meter.received);
       ShowRate(window, 1, meter.sent);
+      ExitEventRequests(meter.exitArmed, ExitEventSet());
       SetTimer(window, SampleTimer, SampleIntervalMs, nullptr);
       return 0;
     case WM_TIMER:
       if (wParam != SampleTimer) break;
+      if (ExitEventRequests(meter.exitArmed, ExitEventSet())) {
+        DestroyWindow(window);
+        return 0;
+      }
       if (meter.tableFound) SampleCounters();
       if (!meter.paused) PushRates(meter.history, meter.received, meter.sent);
       ShowRate(window, 0, meter.received);

@@ -121,6 +121,8 @@ const char *ExitCodeName(int code) {
       return "install failed";
     case ExitAlreadyRunning:
       return "another setup is running";
+    case ExitRestartNeeded:
+      return "installed, finishes at the next restart";
   }
   return "unknown";
 }

@@ -16,6 +16,7 @@ enum SetupExitCode : int {
   ExitCancelled = 1602,       // the user ended the dialog
   ExitFailed = 1603,          // any refusal or failure after the command line was accepted
   ExitAlreadyRunning = 1618,  // another Kelvra setup holds the mutex
+  ExitRestartNeeded = 3010,   // installed; the files replace the old ones at the next restart
 };
 
 // Global, so that a setup run as SYSTEM by a deployment tool and one started
@@ -30,7 +31,7 @@ constexpr const char *UsageText =
     "/?\tshow this help\n\n"
     "Switches may also start with - and are not case-sensitive.\n\n"
     "Exit codes: 0 installed, 1602 cancelled, 1603 failed, 1618 another setup is running, "
-    "87 bad command line.";
+    "87 bad command line, 3010 installed, finishes at the next restart.";
 
 struct SetupOptions {
   bool silent;                     // /S: no window, no message box, no program start

@@ -68,6 +68,8 @@ static bool CreateDirectoryTree(const char *path) {
   return false;
 }
 
+static void LogCommitNote(const char *what, const char *path) { LogLine("%s: %s", what, path); }
+
 // The steps both modes share. working: PathCapacity bytes, the destination
 // with its final backslash once accepted. The interactive mode keeps its
 // rule of creating the last directory only; the unattended one takes full
@@ -86,7 +88,11 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
     if (!CanEnterDirectory(working)) return InstallStep::CannotCreate;
   }
   JoinPath(working, PathCapacity, working, "\\");  // fits: checked above
+  CloseRunningPrograms(working);
+  ExtractCommitOptions commit = {true, LogCommitNote};
+  SetExtractCommitOptions(commit);
   *result = ExtractArchive(setupState.setupPath, working);
+  if (*result == XR_OK && !ExtractFinishesAtRestart()) SupersedePendingOperations(working);
   return *result == XR_OK ? InstallStep::Done : InstallStep::ExtractFailed;
 }
 
@@ -163,6 +169,11 @@ int InstallToDirectory(HWND dialog) {
     return 0;
   }
   RegisterProduct(working, CSIDL_PROGRAMS);
+  if (ExtractFinishesAtRestart()) {
+    // The program still running keeps its old files until then: nothing to start.
+    ShowMessage(dialog, RestartText, MB_ICONASTERISK);
+    return 1;
+  }
   ShowMessage(dialog, SuccessText, MB_ICONASTERISK);
   StartInstalledProgram(working);
   return 1;
@@ -187,5 +198,6 @@ SetupResult InstallSilently() {
     return outcome;
   }
   RegisterProduct(working, CSIDL_COMMON_PROGRAMS);
+  if (ExtractFinishesAtRestart()) outcome.exitCode = ExitRestartNeeded;
   return outcome;
 }

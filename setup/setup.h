@@ -36,8 +36,18 @@ void ReadDestinationBox(HWND dialog);
 // the user why not.
 int InstallToDirectory(HWND dialog);
 // The unattended install into the /D= destination or the default one: no
-// window, no message. Ends with ExitInstalled or ExitFailed.
+// window, no message. Ends with ExitInstalled, ExitRestartNeeded or ExitFailed.
 SetupResult InstallSilently();
+
+// closeprogram.cpp: asks every running Kelvra, in any session, to exit and
+// waits a bounded time until no process runs a program from directory
+// (ending in '\'). What still runs then is left to the commit to find.
+void CloseRunningPrograms(const char *directory);
+
+// pending.cpp: after the files were put in place in directory (ending in
+// '\'), takes the restart-time operations that name them out of the
+// system's list, so that the restart does not undo the install.
+void SupersedePendingOperations(const char *directory);
 
 // launch.cpp: starts the installed program with the rights of the desktop
 // shell's user rather than the setup's; directory ends in '\'.

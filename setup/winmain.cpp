@@ -5,6 +5,8 @@
 // is the interactive one it always was.
 #include "setup.h"
 
+#include "extract.h"
+
 #include "dllsearch.h"
 #include "resource.h"
 
@@ -28,7 +30,7 @@ static SetupResult RunSetup(bool silent) {
   } else {
     INT_PTR ended =
         DialogBoxParamA(setupState.instance, MAKEINTRESOURCEA(IDD_SETUP), NULL, SetupDialogProc, 0);
-    if (ended == IDOK) result.exitCode = ExitInstalled;
+    if (ended == IDOK) result.exitCode = ExtractFinishesAtRestart() ? ExitRestartNeeded : ExitInstalled;
     if (ended == IDCANCEL) result.exitCode = ExitCancelled;
   }
   CoUninitialize();

@@ -78,4 +78,20 @@ TEST(DirectoryOfPath, KeepsTheFinalBackslashOrTheDrive) {
   }
 }
 
+// Which running programs the setup waits for: those started from the destination.
+TEST(PathIsInside, MatchesTheFolderPrefixWithoutCase) {
+  struct Case {
+    const char *path, *directory;
+    bool inside;
+  } cases[] = {
+      {"C:\\Program Files\\Kelvra\\KELVRA.EXE", "c:\\program files\\kelvra\\", true},
+      {"C:\\Program Files\\Kelvra\\sub\\x.exe", "C:\\Program Files\\Kelvra\\", true},
+      {"C:\\Program Files\\Kelvra", "C:\\Program Files\\Kelvra\\", false},  // the folder itself
+      {"C:\\Program Files\\Kelvra2\\KELVRA.EXE", "C:\\Program Files\\Kelvra\\", false},
+      {"C:\\Program Files\\Kelvra\\KELVRA.EXE", "C:\\Program Files\\Kelvra", false},  // no final '\'
+      {"C:\\KELVRA.EXE", "", false},
+  };
+  for (const Case &c : cases) EXPECT_EQ(PathIsInside(c.path, c.directory), c.inside) << c.path;
+}
+
 }  // namespace

@@ -547,4 +547,35 @@ TEST_F(DriverTest, ListsEntriesWithoutWriting) {
   EXPECT_FALSE(std::filesystem::exists(out));
 }
 
+// A busy file is tried again for a few seconds, with growing pauses, before
+// it counts as in use; then all files wait for the restart, or none is
+// replaced and the call fails.
+TEST(CommitDecisions, RetriesBusyFilesThenDefersOrFails) {
+  struct Retry {
+    FileAccess access;
+    unsigned long elapsedMs;
+    RetryDecision expected;
+  } retries[] = {
+      {FileFree, 0, GoOn},
+      {FileFree, 60000, GoOn},
+      {FileBusy, 0, TryAgain},
+      {FileBusy, BusyRetryWindowMs - 1, TryAgain},
+      {FileBusy, BusyRetryWindowMs, GiveUpInUse},
+      {FileRefused, 0, GiveUpRefused},  // read-only, a directory: no wait helps
+  };
+  for (const Retry &r : retries)
+    EXPECT_EQ(DecideRetry(r.access, r.elapsedMs), r.expected) << r.access << " after " << r.elapsedMs;
+  unsigned total = 0, attempt = 1;
+  for (; total < BusyRetryWindowMs; attempt++) total += RetryPauseMs(attempt);
+  EXPECT_EQ(RetryPauseMs(1), 50u);  // a scanner's look is brief
+  EXPECT_EQ(RetryPauseMs(100), 400u);
+  EXPECT_GE(attempt, 8u);  // many tries within the window, none of them long
+
+  EXPECT_EQ(DecideCommit(0, false), ReplaceNow);
+  EXPECT_EQ(DecideCommit(0, true), ReplaceNow);
+  EXPECT_EQ(DecideCommit(1, true), ReplaceAtRestart);
+  EXPECT_EQ(DecideCommit(3, false), FailInUse);
+  EXPECT_STREQ(ExtractResultName(XR_IN_USE), "XR_IN_USE");
+}
+
 }  // namespace

@@ -358,11 +358,40 @@ static int RunLimited(const char *commandLine, DWORD timeoutMs) {
   return ReportExit(process, timeoutMs);
 }
 
+// Ctrl+T typed into the meter as a user types it; then whether the meter
+// stays above other windows.
+static int ToggleOnTop(DWORD timeoutMs) {
+  HWND meter = nullptr;
+  if (!WaitFor(timeoutMs, [&] { return (meter = FindMeter()) != nullptr; }))
+    return puts("no meter window"), 1;
+  SetForegroundWindow(meter);
+  WaitFor(2000, [&] { return GetForegroundWindow() == meter; });
+  INPUT keys[4] = {};
+  const WORD codes[4] = {VK_CONTROL, 'T', 'T', VK_CONTROL};
+  for (int i = 0; i < 4; i++) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki.wVk = codes[i];
+    keys[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+  }
+  SendInput(4, keys, sizeof(INPUT));
+  const bool onTop = WaitFor(3000, [&] { return (GetWindowLongA(meter, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; });
+  return printf("meter %s\n", onTop ? "on top" : "not on top"), 0;
+}
+
+static int OnTop(DWORD timeoutMs) {
+  HWND meter = nullptr;
+  if (!WaitFor(timeoutMs, [&] { return (meter = FindMeter()) != nullptr; }))
+    return puts("no meter window"), 1;
+  return printf("meter %s\n", GetWindowLongA(meter, GWL_EXSTYLE) & WS_EX_TOPMOST ? "on top" : "not on top"),
+         0;
+}
+
 int main(int argc, char **argv) {
   if (argc < 2) {
     puts(
         "usage: driver "
-        "wait-window|send-exit|count|frame|texts|answer|press|install|state|hold|gdi|helper-directory ...");
+        "wait-window|send-exit|count|frame|texts|answer|press|install|state|hold|ctrl-t|on-top|gdi|"
+        "helper-directory ...");
     return 2;
   }
   const char *command = argv[1];
@@ -390,6 +419,8 @@ int main(int argc, char **argv) {
   if (strcmp(command, "helper-directory") == 0) return HelperDirectory(timeoutMs);
   if (strcmp(command, "hold") == 0 && argc > 3) return Hold(argv[2], DWORD(atoi(argv[3])));
   if (strcmp(command, "state") == 0 && argc > 2) return State(argv[2]);
+  if (strcmp(command, "ctrl-t") == 0) return ToggleOnTop(timeoutMs);
+  if (strcmp(command, "on-top") == 0) return OnTop(timeoutMs);
   if (strcmp(command, "gdi") == 0) return GdiCount(argc > 2 ? atoi(argv[2]) : 1000);
   puts("unknown command");
   return 2;

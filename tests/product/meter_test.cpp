@@ -195,4 +195,23 @@ TEST(ScaleToHeight, RoundsAndClipsToTheGraph) {
         << c.rate << "/" << c.fullScale << " of " << c.height;
 }
 
+// The setup's event, seen at start and then once a second: only a signal
+// that arrives while the meter runs closes it.
+TEST(ExitEventRequests, ObeysOnlyASignalSeenToArrive) {
+  struct Case {
+    const char *seen;  // the event at start, then each tick: '1' set, '0' clear or absent
+    const char *exits;
+  } cases[] = {
+      {"0001", "0001"},  // a setup signals while the meter runs
+      {"1111", "0000"},  // set before the start (a squatter, a wait just ending): ignored
+      {"1101", "0001"},  // seen clear once, then set: obeyed
+      {"0000", "0000"},
+  };
+  for (const Case &c : cases) {
+    bool armed = false;
+    for (int i = 0; c.seen[i]; i++)
+      EXPECT_EQ(ExitEventRequests(armed, c.seen[i] == '1'), c.exits[i] == '1') << c.seen << " at " << i;
+  }
+}
+
 }  // namespace

@@ -42,7 +42,8 @@ def expected_installer(defines, sha256, url):
         ("ExpectedReturnCodes", [
             {"InstallerReturnCode": 1602, "ReturnResponse": "cancelledByUser"},
             {"InstallerReturnCode": 1618, "ReturnResponse": "installInProgress"},
-            {"InstallerReturnCode": 87, "ReturnResponse": "invalidParameter"}]),
+            {"InstallerReturnCode": 87, "ReturnResponse": "invalidParameter"},
+            {"InstallerReturnCode": 3010, "ReturnResponse": "rebootRequiredToFinish"}]),
         ("AppsAndFeaturesEntries", [entry]),
         ("Installers", [{"Architecture": "x86", "InstallerUrl": url, "InstallerSha256": sha256}]),
     ]
