@@ -60,7 +60,8 @@ struct ExtractState {
   std::uint32_t crcTable[256];
   std::uint32_t runningCrc;    // CRC register of the stretch being verified
   char destination[PathSize];  // ends in a separator
-  std::FILE *setupStream;      // open from ExtractArchive's open to its close
+  SetupSource source;          // what is read, from the call's start to its end
+  std::FILE *setupFile;        // behind source when the call opened the file by name
   std::FILE *outputStream;     // open while one entry is written
   StagedOutput *staged;        // every output of this call, in entry order
   unsigned stagedCount;
@@ -69,7 +70,7 @@ struct ExtractState {
   EntryHeader header;
   std::uint32_t compressedLeft;  // compressed bytes the bit reader may still take
 
-  // Read buffer over setupStream: inputBuffer[inputPos..inputEnd) holds the
+  // Read buffer over the source: inputBuffer[inputPos..inputEnd) holds the
   // file's bytes from offset inputOrigin + inputPos on.
   unsigned char inputBuffer[InputBufferSize];
   unsigned inputPos;
@@ -130,7 +131,8 @@ void Crc32Update(const void *data, std::size_t length);
 std::uint32_t Crc32Of(const void *data, std::size_t length);  // whole stretch, complemented
 
 // Setup stream access (buffered).
-bool OpenSetupStream(const char *path);
+bool OpenSetupStream(const char *path);          // by name: the file's whole length
+bool UseSetupSource(const SetupSource *source);  // an open source, left open at the close
 void CloseSetupStream();
 int ReadSetupByte();  // 0..255, or -1 at end of file or on error
 std::size_t ReadSetupBlock(void *buffer, std::size_t length);

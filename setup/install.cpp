@@ -78,6 +78,10 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
   LogLine("destination: %s", destinationText);
   if (PrepareWorkingPath(destinationText, working) != DestinationCheck::Ok)
     return InstallStep::BadDestination;
+  // Before any directory is made: a damaged or swapped file leaves nothing.
+  SetupSource archive;
+  *result = OpenSealedArchive(&archive);
+  if (*result != XR_OK) return InstallStep::ExtractFailed;
   if (silent) {
     if (FullPathRootLength(working) == 0) return InstallStep::BadDestination;
     if (!CreateDirectoryTree(working)) return InstallStep::CannotCreate;
@@ -86,7 +90,7 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
     if (!CanEnterDirectory(working)) return InstallStep::CannotCreate;
   }
   JoinPath(working, PathCapacity, working, "\\");  // fits: checked above
-  *result = ExtractArchive(setupState.setupPath, working);
+  *result = ExtractArchiveFrom(&archive, working);
   return *result == XR_OK ? InstallStep::Done : InstallStep::ExtractFailed;
 }
 
@@ -139,7 +143,8 @@ static void MeasureEntry(const ArchiveEntryInfo *entry, void *context) {
 // with their line ends as written, which is what Apps & Features shows.
 static void RegisterProduct(char *working, int programsFolder) {
   MeasuredEntries measured = {working, 0};
-  ListArchive(setupState.setupPath, MeasureEntry, &measured);
+  SetupSource archive;
+  if (OpenSealedArchive(&archive) == XR_OK) ListArchiveFrom(&archive, MeasureEntry, &measured);
   HRESULT program = CreateStartMenuShortcut(programsFolder, working, ProgramFile, ProgramShortcut);
   HRESULT help = CreateStartMenuShortcut(programsFolder, working, HelpFile, HelpShortcut);
   char folder[PathCapacity];

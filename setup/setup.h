@@ -7,11 +7,13 @@
 
 #include "cmdline.h"
 #include "compose.h"
+#include "extract.h"
 
 // What the front end keeps for the whole run.
 struct SetupState {
   HINSTANCE instance;              // every resource is loaded through it
-  char setupPath[PathCapacity];    // the running executable, holding the archive
+  char setupPath[PathCapacity];    // the running executable, holding the archive; for the log
+  HANDLE setupFile;                // that file, open from the start; every read goes through it
   char destination[PathCapacity];  // the destination box's text, at most 259 characters
   SetupOptions options;            // the command line, accepted by DecideStart
   int exitCode;                    // SetupExitCode; set by whatever ends the run
@@ -33,6 +35,12 @@ int InstallToDirectory(HWND dialog);
 // The unattended install into the /D= destination or the default one: no
 // window, no message. Returns ExitInstalled or ExitFailed.
 int InstallSilently();
+
+// source.cpp: OpenSetupFile opens setupPath for the whole run, shared for
+// reading only. OpenSealedArchive checks the archive behind that handle
+// against the seal in this image: XR_OK and the archive to read, or why not.
+void OpenSetupFile();
+ExtractResult OpenSealedArchive(SetupSource *archive);
 
 // launch.cpp: starts the installed program with the rights of the desktop
 // shell's user rather than the setup's; directory ends in '\'.

@@ -61,11 +61,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   OpenSetupLog(setupState.options.logFile);
   LogText("command line: ", commandLine);
   LogLine("setup file: %s", setupState.setupPath);
+  OpenSetupFile();
   int code = RunExclusively(silent);
   if (code == ExitFailed && setupState.lastFailure != nullptr)
     LogLine("result: %d %s (%s)", code, ExitCodeName(code), setupState.lastFailure);
   else
     LogLine("result: %d %s", code, ExitCodeName(code));
   CloseSetupLog();
+  if (setupState.setupFile != INVALID_HANDLE_VALUE) CloseHandle(setupState.setupFile);
   return code;
 }
