@@ -8,10 +8,18 @@
 
 #include "seal.h"
 
-// Blank as built; mksetup fills in the fields after the magic. Volatile, so
-// the compiler reads the image's bytes instead of the blank it was given.
-extern const volatile unsigned char ArchiveSealBlock[SealSize];
-const volatile unsigned char ArchiveSealBlock[SealSize] = {KELVRA_SEAL_MAGIC};
+// Blank as built; mksetup fills in the fields after the magic. In the
+// read-only data, which Windows maps read-only.
+extern const unsigned char ArchiveSealBlock[SealSize];
+const unsigned char ArchiveSealBlock[SealSize] = {KELVRA_SEAL_MAGIC};
+
+// The block as the image holds it: the empty asm hides where the pointer
+// came from, so the compiler cannot fold the blank it was given into code.
+static const unsigned char *SealInImage() {
+  const unsigned char *block = ArchiveSealBlock;
+  __asm__("" : "+r"(block));
+  return block;
+}
 
 static std::size_t ReadHandleAt(void *context, std::uint64_t offset, void *buffer, std::size_t length) {
   OVERLAPPED at = {};
@@ -35,10 +43,8 @@ ExtractResult OpenSealedArchive(SetupSource *archive) {
   if (setupState.setupFile == INVALID_HANDLE_VALUE || !GetFileSizeEx(setupState.setupFile, &size))
     return XR_OPEN_SETUP;
   SetupSource file = {ReadHandleAt, setupState.setupFile, 0, static_cast<std::uint64_t>(size.QuadPart)};
-  unsigned char block[SealSize];
-  for (std::size_t i = 0; i < SealSize; i++) block[i] = ArchiveSealBlock[i];
   ArchiveSeal seal;
-  if (!ReadSeal(block, &seal)) return XR_NO_ARCHIVE;
+  if (!ReadSeal(SealInImage(), &seal)) return XR_NO_ARCHIVE;
   ExtractResult checked = CheckSeal(&file, seal);
   if (checked != XR_OK) {
     LogLine("the archive is not the one this setup was built with (%s)", ExtractResultName(checked));
