@@ -4,7 +4,11 @@
 // arguments the run is the interactive one it always was.
 #include "setup.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "resource.h"
+#include "trustwin.h"
 
 // A setup file usually runs from a download folder where anyone may have
 // left a DLL of a system name; from here on only System32 is searched.
@@ -18,20 +22,46 @@ static void RestrictDllSearch() {
   if (setDirectories != NULL) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-// Whether another setup holds the mutex. One created by another account
-// (a deployment running as SYSTEM) may refuse us access: it exists all the
-// same. A mutex that cannot be made for any other reason excludes nobody.
-static bool AnotherSetupRuns(HANDLE mutex, DWORD error) {
-  return mutex == NULL ? error == ERROR_ACCESS_DENIED : error == ERROR_ALREADY_EXISTS;
+// The mutex that keeps setups from running at once. Any account may make
+// a global object of its name first, so one that exists counts only when an
+// administrator or the system made it; ours is made owned by the
+// Administrators group and readable by administrators and the system, so
+// that every setup can tell.
+static HANDLE CreateSetupMutex(GuardVerdict *verdict) {
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
+  ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAD:(A;;GA;;;BA)(A;;GA;;;SY)", SDDL_REVISION_1,
+                                                       &attributes.lpSecurityDescriptor, NULL);
+  HANDLE mutex = CreateMutexA(&attributes, FALSE, SetupMutexName);
+  DWORD error = GetLastError();
+  if (mutex == NULL && error != ERROR_ACCESS_DENIED) {  // not elevated: no right to name that owner
+    mutex = CreateMutexA(NULL, FALSE, SetupMutexName);
+    error = GetLastError();
+  }
+  LocalFree(attributes.lpSecurityDescriptor);
+  OwnerKind owner = OwnerKind::Unknown;
+  if (mutex != NULL && error == ERROR_ALREADY_EXISTS) {
+    owner = OwnerOfObject(mutex, SE_KERNEL_OBJECT);
+  } else if (mutex == NULL && error == ERROR_ACCESS_DENIED) {
+    HANDLE existing = OpenMutexA(READ_CONTROL, FALSE, SetupMutexName);
+    if (existing != NULL) {
+      owner = OwnerOfObject(existing, SE_KERNEL_OBJECT);
+      CloseHandle(existing);
+    }
+  }
+  *verdict = JudgeSetupGuard(mutex != NULL, error, owner);
+  return mutex;
 }
 
 static int RunExclusively(bool silent) {
-  HANDLE mutex = CreateMutexA(NULL, FALSE, SetupMutexName);
+  GuardVerdict verdict;
+  HANDLE mutex = CreateSetupMutex(&verdict);
   int code;
-  if (AnotherSetupRuns(mutex, GetLastError())) {
+  if (verdict == GuardVerdict::AnotherSetup) {
     if (!silent) MessageBoxA(NULL, AlreadyRunningText, SetupCaption, MB_OK | MB_ICONINFORMATION);
     code = ExitAlreadyRunning;
   } else {
+    if (verdict == GuardVerdict::Squatted)
+      LogLine("%s exists, made by an account that is not an administrator: ignored", SetupMutexName);
     code = RunSetup(silent);
   }
   if (mutex != NULL) CloseHandle(mutex);
