@@ -167,7 +167,9 @@ int InstallToDirectory(HWND dialog) {
                 step == InstallStep::BadDestination ? MB_ICONEXCLAMATION : MB_ICONHAND);
     return 0;
   }
-  RegisterProduct(working, CSIDL_PROGRAMS);
+  // Everyone's folder here too: under an administrator's approval the
+  // current user is the administrator, not the person at the desktop.
+  RegisterProduct(working, CSIDL_COMMON_PROGRAMS);
   ShowMessage(dialog, SuccessText, MB_ICONASTERISK);
   StartInstalledProgram(working);
   return 1;

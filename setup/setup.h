@@ -53,8 +53,8 @@ void LogLine(const char *format, ...);
 void LogText(const char *label, const char *text);  // text of any length
 
 // shell.cpp: Start menu and uninstall entry. COM must be initialised.
-// folderId: CSIDL_PROGRAMS for the user running the dialog,
-// CSIDL_COMMON_PROGRAMS for everyone in the unattended mode.
+// folderId: CSIDL_COMMON_PROGRAMS, everyone's, in both modes (older
+// versions used the user's CSIDL_PROGRAMS in the dialog).
 void GetProgramsFolder(int folderId, char *out);
 HRESULT CreateShellLink(const char *target, const char *linkFile, const char *description);
 HRESULT CreateStartMenuShortcut(int folderId, const char *destination, const char *fileName,
