@@ -178,12 +178,6 @@ std::uint32_t ReadWord32() {
   return lo | hi << 16;
 }
 
-std::size_t ReadCrcBlock(void *buffer, std::size_t length) {
-  std::size_t got = ReadSetupBlock(buffer, length);
-  Crc32Update(buffer, got);
-  return got;
-}
-
 // ---- The driver ---------------------------------------------------------
 
 // Finds the archive and reads its main header, leaving the stream at the
@@ -228,7 +222,6 @@ ExtractResult ExtractArchiveFrom(const SetupSource *source, const char *destinat
 
 // The stream is open; closed here on every path.
 static ExtractResult ExtractOpened(const char *destination) {
-  BuildCrcTable();
   // Tables carry over from block to block and entry to entry, as the format
   // allows, but never from one call to the next: a damaged archive that
   // decodes with a table it never built must give the same result every time.
@@ -288,7 +281,6 @@ ExtractResult ListArchiveFrom(const SetupSource *source, ListEntryFn onEntry, vo
 }
 
 static ExtractResult ListOpened(ListEntryFn onEntry, void *context) {
-  BuildCrcTable();
   ListContext list = {onEntry, context, XR_OK};
   ExtractResult raised = RunGuarded(ListAll, &list);
   CloseSetupStream();

@@ -125,7 +125,7 @@ void HandOverSelfRemoval(const char *self, const char *directory, bool otherFile
   if (go) CloseHandle(go);
   if (!MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     LogLine("not deleted, not even at restart: ", self, GetLastError());
-    AddFailedFile(outcome, "KELVRA.EXE");
+    AddFailedFile(outcome, ProgramFile);
     return;
   }
   outcome.selfRemovalAtRestart = true;
@@ -154,7 +154,7 @@ int RunCleanup(const Command &command) {
   if (go) CloseHandle(go);
   if (!proceed) return 1;
   char program[PathCapacity];
-  if (!JoinPath(program, sizeof(program), command.directory, "KELVRA.EXE")) return 1;
+  if (!JoinPath(program, sizeof(program), command.directory, ProgramFile)) return 1;
   if (DeleteIfPresent(program)) {
     RemoveEmptyDirectory(command.directory, 0);
     return 0;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 want=(cmake ninja-build g++ googletest
       mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-      wine wine64 fonts-wine xvfb xauth xdotool imagemagick qemu-user-static clang libclang-rt-14-dev
+      wine wine64 fonts-wine xvfb xauth xdotool imagemagick qemu-user-static clang clang-format libclang-rt-14-dev
       binfmt-support
       osslsigncode openssl python3-jsonschema python3-yaml)
 want_i386=(wine32:i386)

@@ -7,20 +7,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "dllsearch.h"
 #include "resource.h"
 #include "trustwin.h"
-
-// A setup file usually runs from a download folder where anyone may have
-// left a DLL of a system name; from here on only System32 is searched.
-// Looked up at run time so that systems without the call still start.
-static void RestrictDllSearch() {
-  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == NULL) return;
-  auto setDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (setDirectories != NULL) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
 
 // The mutex that keeps setups from running at once. Any account may make
 // a global object of its name first, so one that exists counts only when an

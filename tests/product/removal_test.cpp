@@ -38,11 +38,6 @@ TEST(NeedsElevation, OnlyAnUninstallWithoutRightsThatHasNotRestartedYet) {
         << c.line << (c.tokenElevated ? " elevated" : " not elevated");
 }
 
-TEST(UninstallKeyView, IsTheThirtyTwoBitViewOfTheSetup) {
-  EXPECT_EQ(UninstallKeyView, 0x0200u);  // KEY_WOW64_32KEY, whichever build reads it
-  EXPECT_STREQ(UninstallKeyPath, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra");
-}
-
 TEST(RegisteredDirectory, PrefersInstallLocationElseReadsTheUninstallCommand) {
   struct Case {
     const char *location, *command;
