@@ -17,8 +17,9 @@
 
 #include "trustwin.h"
 
-// Long enough for a busy desktop, short enough not to look hung.
-constexpr DWORD ShellStartTimeoutMs = 15000;
+// Long enough for a busy (or emulated) desktop, short enough that a hung
+// one does not keep the setup from ending.
+constexpr DWORD ShellStartTimeoutMs = 60000;
 
 // The desktop's folder view, reached through the shell's window list: the
 // desktop window is the top-level browser of the shell's own process.
