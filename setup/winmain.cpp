@@ -1,7 +1,8 @@
 // The process's GUI entry: guards the DLL search, reads the command line,
-// lets one setup run at a time, records who we are and runs the setup. The
-// exit code tells every caller the outcome (SetupExitCode); without
-// arguments the run is the interactive one it always was.
+// lets one setup run at a time, records who we are and runs the setup, the
+// dialog or the unattended install, holding the run's state. The exit code
+// tells every caller the outcome (SetupExitCode); without arguments the run
+// is the interactive one it always was.
 #include "setup.h"
 
 #include <aclapi.h>
@@ -10,6 +11,33 @@
 #include "dllsearch.h"
 #include "resource.h"
 #include "trustwin.h"
+
+SetupState setupState;
+
+// Long enough for a busy Kelvra to close its window, short enough that a
+// hung window elsewhere on the desktop does not keep the dialog away.
+constexpr UINT ExitBroadcastTimeoutMs = 5000;
+
+// The run after the command line was accepted and the mutex taken: a
+// running Kelvra is asked to exit, then the dialog or the unattended
+// install does the rest.
+static SetupResult RunSetup(bool silent) {
+  CoInitialize(NULL);
+  UINT exitMessage = RegisterWindowMessageA(ExitMessageName);
+  if (exitMessage != 0)
+    SendMessageTimeoutA(HWND_BROADCAST, exitMessage, 0, 0, SMTO_ABORTIFHUNG, ExitBroadcastTimeoutMs, NULL);
+  SetupResult result = {ExitFailed, ""};  // stays so when the dialog cannot open
+  if (silent) {
+    result = InstallSilently();
+  } else {
+    INT_PTR ended =
+        DialogBoxParamA(setupState.instance, MAKEINTRESOURCEA(IDD_SETUP), NULL, SetupDialogProc, 0);
+    if (ended == IDOK) result.exitCode = ExitInstalled;
+    if (ended == IDCANCEL) result.exitCode = ExitCancelled;
+  }
+  CoUninitialize();
+  return result;
+}
 
 // The mutex that keeps setups from running at once. Any account may make
 // a global object of its name first, so one that exists counts only when an
@@ -41,20 +69,19 @@ static HANDLE CreateSetupMutex(GuardVerdict *verdict) {
   return mutex;
 }
 
-static int RunExclusively(bool silent) {
+static SetupResult RunExclusively(bool silent) {
   GuardVerdict verdict;
   HANDLE mutex = CreateSetupMutex(&verdict);
-  int code;
+  SetupResult result = {ExitAlreadyRunning, ""};
   if (verdict == GuardVerdict::AnotherSetup) {
     if (!silent) MessageBoxA(NULL, AlreadyRunningText, SetupCaption, MB_OK | MB_ICONINFORMATION);
-    code = ExitAlreadyRunning;
   } else {
     if (verdict == GuardVerdict::Squatted)
       LogLine("%s exists, made by an account that is not an administrator: ignored", SetupMutexName);
-    code = RunSetup(silent);
+    result = RunSetup(silent);
   }
   if (mutex != NULL) CloseHandle(mutex);
-  return code;
+  return result;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -81,9 +108,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   LogText("command line: ", commandLine);
   LogLine("setup file: %s", setupState.setupPath);
   OpenSetupFile();
-  int code = RunExclusively(silent);
-  if (code == ExitFailed && setupState.lastFailure != nullptr)
-    LogLine("result: %d %s (%s)", code, ExitCodeName(code), setupState.lastFailure);
+  SetupResult result = RunExclusively(silent);
+  int code = result.exitCode;
+  if (result.failure[0] != '\0')
+    LogLine("result: %d %s (%s)", code, ExitCodeName(code), result.failure);
   else
     LogLine("result: %d %s", code, ExitCodeName(code));
   CloseSetupLog();
