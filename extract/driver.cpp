@@ -6,6 +6,7 @@
 // Nothing between a raise and its guard owns a resource of its own; every
 // stream and the window hang off the state records, and ExtractArchive
 // releases them in one place on every path.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,25 +63,61 @@ static std::int64_t TellFile(std::FILE *file) {
 #endif
 }
 
-bool OpenSetupStream(const char *path) {
+static std::size_t ReadFileAt(void *context, std::uint64_t offset, void *buffer, std::size_t length) {
+  std::FILE *file = static_cast<std::FILE *>(context);
+  if (offset > INT64_MAX || SeekFile(file, static_cast<std::int64_t>(offset), SEEK_SET) != 0) return 0;
+  return std::fread(buffer, 1, length, file);
+}
+
+static void StartInput() {
   ExtractState &s = extractState;
-  s.setupStream = path ? std::fopen(path, "rb") : nullptr;
   s.inputPos = s.inputEnd = 0;
   s.inputOrigin = 0;
-  return s.setupStream != nullptr;
+}
+
+bool OpenSetupStream(const char *path) {
+  ExtractState &s = extractState;
+  StartInput();
+  s.setupFile = path ? std::fopen(path, "rb") : nullptr;
+  if (!s.setupFile) return false;
+  std::int64_t size = SeekFile(s.setupFile, 0, SEEK_END) == 0 ? TellFile(s.setupFile) : -1;
+  if (size < 0) {
+    CloseSetupStream();
+    return false;
+  }
+  s.source = SetupSource{ReadFileAt, s.setupFile, 0, static_cast<std::uint64_t>(size)};
+  return true;
+}
+
+bool UseSetupSource(const SetupSource *source) {
+  ExtractState &s = extractState;
+  StartInput();
+  s.setupFile = nullptr;
+  // The buffer's offsets are signed: a source beyond that reads as absent.
+  if (!source || !source->readAt || source->size > INT64_MAX || source->start > UINT64_MAX - source->size)
+    return false;
+  s.source = *source;
+  return true;
 }
 
 void CloseSetupStream() {
-  if (extractState.setupStream) std::fclose(extractState.setupStream);
-  extractState.setupStream = nullptr;
+  if (extractState.setupFile) std::fclose(extractState.setupFile);
+  extractState.setupFile = nullptr;
+  extractState.source = SetupSource{};
 }
 
-// Invariant: the file's own position is inputOrigin + inputEnd.
+// The buffer holds the source's bytes from inputOrigin on; nothing past the
+// source's size is ever asked for.
 static bool FillInput() {
   ExtractState &s = extractState;
   s.inputOrigin += s.inputEnd;
   s.inputPos = s.inputEnd = 0;
-  s.inputEnd = static_cast<unsigned>(std::fread(s.inputBuffer, 1, InputBufferSize, s.setupStream));
+  std::uint64_t here = static_cast<std::uint64_t>(s.inputOrigin);
+  if (!s.source.readAt || here >= s.source.size) return false;
+  std::uint64_t left = s.source.size - here;
+  std::size_t want = left < InputBufferSize ? static_cast<std::size_t>(left) : InputBufferSize;
+  std::size_t got = s.source.readAt(s.source.context, s.source.start + here, s.inputBuffer, want);
+  s.inputEnd = static_cast<unsigned>(got > want ? 0 : got);
   return s.inputEnd != 0;
 }
 
@@ -111,28 +148,17 @@ void SeekSetupStream(std::int64_t offset) {
     s.inputPos = static_cast<unsigned>(offset - s.inputOrigin);
     return;
   }
-  // A failed seek (a negative or absurd target) leaves the stream at its end,
-  // so the next read reports end of file instead of reading stale bytes.
-  if (offset < 0 || SeekFile(s.setupStream, offset, SEEK_SET) != 0) {
-    SeekFile(s.setupStream, 0, SEEK_END);
-    offset = TellFile(s.setupStream);
-  }
+  // A target before the start or past the end (a damaged size) leaves the
+  // stream at its end, so the next read reports end of file.
+  std::int64_t size = SetupStreamSize();
+  if (offset < 0 || offset > size) offset = size;
   s.inputOrigin = offset;
   s.inputPos = s.inputEnd = 0;
 }
 
 std::int64_t TellSetupStream() { return extractState.inputOrigin + extractState.inputPos; }
 
-std::int64_t SetupStreamSize() {
-  ExtractState &s = extractState;
-  std::int64_t here = TellSetupStream();
-  SeekFile(s.setupStream, 0, SEEK_END);
-  std::int64_t size = TellFile(s.setupStream);
-  s.inputOrigin = size;
-  s.inputPos = s.inputEnd = 0;
-  SeekSetupStream(here);
-  return size;
-}
+std::int64_t SetupStreamSize() { return static_cast<std::int64_t>(extractState.source.size); }
 
 unsigned ReadArchiveByte() {
   int c = ReadSetupByte();
@@ -180,15 +206,28 @@ static void ReleaseAll() {
   CloseSetupStream();
 }
 
+static ExtractResult ExtractOpened(const char *destination);
+
 ExtractResult ExtractArchive(const char *setupPath, const char *destination) {
+  if (!destination || std::strlen(destination) >= PathSize) return XR_CREATE_OUTPUT;
+  if (!OpenSetupStream(setupPath)) return XR_OPEN_SETUP;
+  return ExtractOpened(destination);
+}
+
+ExtractResult ExtractArchiveFrom(const SetupSource *source, const char *destination) {
+  if (!destination || std::strlen(destination) >= PathSize) return XR_CREATE_OUTPUT;
+  if (!UseSetupSource(source)) return XR_OPEN_SETUP;
+  return ExtractOpened(destination);
+}
+
+// The stream is open; closed here on every path.
+static ExtractResult ExtractOpened(const char *destination) {
   // Tables carry over from block to block and entry to entry, as the format
   // allows, but never from one call to the next: a damaged archive that
   // decodes with a table it never built must give the same result every time.
   ClearDecodeTables();
   extractState.nameCounter = 0;
-  if (!destination || std::strlen(destination) >= PathSize) return XR_CREATE_OUTPUT;
   std::strcpy(extractState.destination, destination);
-  if (!OpenSetupStream(setupPath)) return XR_OPEN_SETUP;
 
   ExtractResult result = XR_OK;
   ExtractResult raised = RunGuarded(ExtractAll, &result);
@@ -229,8 +268,19 @@ static void ListAll(void *context) {
   }
 }
 
+static ExtractResult ListOpened(ListEntryFn onEntry, void *context);
+
 ExtractResult ListArchive(const char *setupPath, ListEntryFn onEntry, void *context) {
   if (!OpenSetupStream(setupPath)) return XR_OPEN_SETUP;
+  return ListOpened(onEntry, context);
+}
+
+ExtractResult ListArchiveFrom(const SetupSource *source, ListEntryFn onEntry, void *context) {
+  if (!UseSetupSource(source)) return XR_OPEN_SETUP;
+  return ListOpened(onEntry, context);
+}
+
+static ExtractResult ListOpened(ListEntryFn onEntry, void *context) {
   ListContext list = {onEntry, context, XR_OK};
   ExtractResult raised = RunGuarded(ListAll, &list);
   CloseSetupStream();

@@ -3,6 +3,7 @@
 // This is the only header of extract/ that the setup front end includes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // 0 is success; every failure is one of the codes below. A result outside
@@ -30,6 +31,20 @@ enum : ExtractResult {
   XR_IN_USE = 0xE0000010u,          // a file to be replaced stays in use and cannot wait for a restart
 };
 
+// The setup file's bytes as the caller already holds them open: the
+// extractor sees bytes [start, start + size) of the source as its whole file
+// and reads them through readAt, never by a name that could meanwhile lead
+// to another file.
+struct SetupSource {
+  // Copies up to length bytes from offset (counted from the source's own
+  // start, not from start) into buffer; returns how many, 0 at the end or
+  // on an error.
+  std::size_t (*readAt)(void *context, std::uint64_t offset, void *buffer, std::size_t length);
+  void *context;
+  std::uint64_t start;
+  std::uint64_t size;
+};
+
 // Extracts every entry of the archive appended to the file at setupPath into
 // destination, which must exist and end in a path separator. Returns XR_OK
 // when every entry was written, closed and its CRC-32 matched, otherwise the
@@ -37,6 +52,8 @@ enum : ExtractResult {
 // only once every entry has come out whole, and after a failure the
 // destination holds what it held before the call. Not re-entrant.
 ExtractResult ExtractArchive(const char *setupPath, const char *destination);
+// The same from an open source; XR_OPEN_SETUP when source is null.
+ExtractResult ExtractArchiveFrom(const SetupSource *source, const char *destination);
 
 // How ExtractArchive may finish when a file it replaces stays in use (held
 // by a running program) after a few seconds of retries. Without a restart,
@@ -77,3 +94,4 @@ typedef void (*ListEntryFn)(const ArchiveEntryInfo *entry, void *context);
 // onEntry for each entry header. Returns XR_OK at the end marker, or the
 // code of a header that cannot be read.
 ExtractResult ListArchive(const char *setupPath, ListEntryFn onEntry, void *context);
+ExtractResult ListArchiveFrom(const SetupSource *source, ListEntryFn onEntry, void *context);

@@ -59,7 +59,8 @@ struct StagedOutput {
 // The one running extraction.
 struct ExtractState {
   char destination[PathSize];  // ends in a separator
-  std::FILE *setupStream;      // open from ExtractArchive's open to its close
+  SetupSource source;          // what is read, from the call's start to its end
+  std::FILE *setupFile;        // behind source when the call opened the file by name
   std::FILE *outputStream;     // open while one entry is written
   StagedOutput *staged;        // every output of this call, in entry order
   unsigned stagedCount;
@@ -68,7 +69,7 @@ struct ExtractState {
   EntryHeader header;
   std::uint32_t compressedLeft;  // compressed bytes the bit reader may still take
 
-  // Read buffer over setupStream: inputBuffer[inputPos..inputEnd) holds the
+  // Read buffer over the source: inputBuffer[inputPos..inputEnd) holds the
   // file's bytes from offset inputOrigin + inputPos on.
   unsigned char inputBuffer[InputBufferSize];
   unsigned inputPos;
@@ -124,7 +125,8 @@ void *AllocOrRaise(std::size_t size);
 extern unsigned failAllocationAt;
 
 // Setup stream access (buffered).
-bool OpenSetupStream(const char *path);
+bool OpenSetupStream(const char *path);          // by name: the file's whole length
+bool UseSetupSource(const SetupSource *source);  // an open source, left open at the close
 void CloseSetupStream();
 // Returns on bad input: -1 at the end of the file or on a read error.
 int ReadSetupByte();  // 0..255

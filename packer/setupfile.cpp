@@ -12,6 +12,7 @@
 
 #include "format.h"
 #include "packer.h"
+#include "seal.h"
 #include "text.h"
 
 namespace {
@@ -180,6 +181,51 @@ bool WriteAll(std::FILE *out, const PackJob &job, const std::vector<PlannedEntry
   return true;
 }
 
+// Where the stub's blank seal block starts: the magic followed by zeros.
+// npos for a stub without one (it installs unsealed: tests, other stubs);
+// false for a stub with two, or one already filled in by an earlier run.
+bool FindBlankSeal(const std::vector<std::uint8_t> &stub, std::size_t *at, std::string *error) {
+  static const std::uint8_t blank[SealSize] = {KELVRA_SEAL_MAGIC};
+  static const std::uint8_t magic[SealMagicSize] = {KELVRA_SEAL_MAGIC};
+  *at = std::string::npos;
+  std::size_t blanks = 0, magics = 0;
+  for (std::size_t i = 0; i + SealSize <= stub.size(); i++) {
+    if (std::memcmp(&stub[i], magic, SealMagicSize) != 0) continue;
+    magics++;
+    if (std::memcmp(&stub[i], blank, SealSize) == 0) {
+      blanks++;
+      *at = i;
+    }
+  }
+  if (magics > 1 || blanks != magics)
+    return Fail(error, "the stub holds " + std::to_string(magics) + " seal blocks, " +
+                           std::to_string(blanks) + " of them blank; it takes one blank block");
+  return true;
+}
+
+// Fills in the stub's seal with the archive that now follows it.
+bool SealArchive(const std::string &path, std::size_t stubSize, std::size_t sealAt, std::string *error) {
+  std::FILE *f = std::fopen(path.c_str(), "r+b");
+  if (!f) return Fail(error, path + ": cannot reopen to seal: " + std::strerror(errno));
+  ArchiveSeal seal{stubSize, 0, {}};
+  Sha256 hash;
+  Sha256Start(&hash);
+  std::uint8_t buffer[1 << 16];
+  bool ok = std::fseek(f, static_cast<long>(stubSize), SEEK_SET) == 0;
+  std::size_t n;
+  while (ok && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+    Sha256Update(&hash, buffer, n);
+    seal.length += n;
+  }
+  Sha256Finish(&hash, seal.digest);
+  std::uint8_t block[SealSize] = {KELVRA_SEAL_MAGIC};
+  WriteSeal(block, seal);
+  ok = ok && !std::ferror(f) && std::fseek(f, static_cast<long>(sealAt), SEEK_SET) == 0 &&
+       std::fwrite(block, 1, SealSize, f) == SealSize;
+  if (std::fclose(f) != 0) ok = false;
+  return ok || Fail(error, path + ": cannot seal: " + std::strerror(errno));
+}
+
 // An interrupted run removes its temporary file too.
 char pendingTemporary[4096];
 
@@ -222,6 +268,8 @@ bool WriteSetupFile(const PackJob &job, std::string *error) {
                              " bytes; the archive must start within the first " +
                              std::to_string(arj::ScanLimit));
   }
+  std::size_t sealAt;
+  if (!FindBlankSeal(stub, &sealAt, error)) return false;
 
   std::string temporary = job.output + ".tmpXXXXXX";
   int fd = mkstemp(&temporary[0]);
@@ -241,6 +289,7 @@ bool WriteSetupFile(const PackJob &job, std::string *error) {
   ok = ok && WriteAll(out, job, plan, stub, error);
   if (out && std::fclose(out) != 0 && ok)
     ok = Fail(error, job.output + ": write error: " + std::strerror(errno));
+  if (ok && sealAt != std::string::npos) ok = SealArchive(temporary, stub.size(), sealAt, error);
   ok = ok && CheckArchiveIsFound(temporary, stub.size(), error);
   if (ok && std::rename(temporary.c_str(), job.output.c_str()) != 0)
     ok = Fail(error, job.output + ": cannot rename the finished file into place: " + std::strerror(errno));

@@ -4,6 +4,7 @@
 // before a failure is not lost. A log that cannot be written changes
 // nothing else.
 #include "product.h"
+#include "trustwin.h"
 
 static char logPath[PathCapacity];  // empty: no log asked for
 
@@ -27,8 +28,8 @@ void LogLine(const char *text, const char *detail, DWORD error) {
     AppendText(line, sizeof(line), code);
   }
   AppendText(line, sizeof(line), "\r\n");
-  HANDLE file = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const char *refusal;  // a link, or someone else's file: the elevated uninstaller writes no log there
+  HANDLE file = OpenLogForAppend(logPath, &refusal);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written;
   WriteFile(file, line, DWORD(lstrlenA(line)), &written, nullptr);

@@ -80,6 +80,10 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
   LogLine("destination: %s", destinationText);
   if (PrepareWorkingPath(destinationText, working) != DestinationCheck::Ok)
     return InstallStep::BadDestination;
+  // Before any directory is made: a damaged or swapped file leaves nothing.
+  SetupSource archive;
+  *result = OpenSealedArchive(&archive);
+  if (*result != XR_OK) return InstallStep::ExtractFailed;
   if (silent) {
     if (FullPathRootLength(working) == 0) return InstallStep::BadDestination;
     if (!CreateDirectoryTree(working)) return InstallStep::CannotCreate;
@@ -91,7 +95,7 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
   CloseRunningPrograms(working);
   ExtractCommitOptions commit = {true, LogCommitNote};
   SetExtractCommitOptions(commit);
-  *result = ExtractArchive(setupState.setupPath, working);
+  *result = ExtractArchiveFrom(&archive, working);
   if (*result == XR_OK && !ExtractFinishesAtRestart()) SupersedePendingOperations(working);
   return *result == XR_OK ? InstallStep::Done : InstallStep::ExtractFailed;
 }
@@ -144,7 +148,8 @@ static void MeasureEntry(const ArchiveEntryInfo *entry, void *context) {
 // with their line ends as written, which is what Apps & Features shows.
 static void RegisterProduct(char *working, int programsFolder) {
   MeasuredEntries measured = {working, 0};
-  ListArchive(setupState.setupPath, MeasureEntry, &measured);
+  SetupSource archive;
+  if (OpenSealedArchive(&archive) == XR_OK) ListArchiveFrom(&archive, MeasureEntry, &measured);
   HRESULT program = CreateStartMenuShortcut(programsFolder, working, ProgramFile, ProgramShortcut);
   HRESULT help = CreateStartMenuShortcut(programsFolder, working, HelpFile, HelpShortcut);
   char folder[PathCapacity];
@@ -168,7 +173,9 @@ int InstallToDirectory(HWND dialog) {
                 step == InstallStep::BadDestination ? MB_ICONEXCLAMATION : MB_ICONHAND);
     return 0;
   }
-  RegisterProduct(working, CSIDL_PROGRAMS);
+  // Everyone's folder here too: under an administrator's approval the
+  // current user is the administrator, not the person at the desktop.
+  RegisterProduct(working, CSIDL_COMMON_PROGRAMS);
   if (ExtractFinishesAtRestart()) {
     // The program still running keeps its old files until then: nothing to start.
     ShowMessage(dialog, RestartText, MB_ICONASTERISK);

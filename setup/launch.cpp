@@ -4,14 +4,22 @@
 // approved the prompt) whose help opens an editor whose Open dialog starts
 // anything as administrator. So the program is started by the desktop
 // shell's own process, with the rights of the user who owns the desktop.
-// Only where no shell offers that (a machine without the desktop shell) is
-// it started directly, as it always was.
+// Where no shell offers that (a machine without the desktop shell) the
+// program is not started at all while the setup is elevated: a direct start
+// would hand it the administrator's rights. A shell that does not answer
+// is waited for only so long, so that a hung desktop cannot hang the setup.
 #include "setup.h"
 
 #include <exdisp.h>
 #include <shldisp.h>
 #include <shlguid.h>
 #include <shlobj.h>
+
+#include "trustwin.h"
+
+// Long enough for a busy (or emulated) desktop, short enough that a hung
+// one does not keep the setup from ending.
+constexpr DWORD ShellStartTimeoutMs = 60000;
 
 // The desktop's folder view, reached through the shell's window list: the
 // desktop window is the top-level browser of the shell's own process.
@@ -98,12 +106,62 @@ static HRESULT StartThroughDesktopShell(const char *program, const char *directo
   return hr;
 }
 
+// What the start's own thread needs; the thread owns it, as it may outlive
+// the wait.
+struct ShellStart {
+  char program[PathCapacity];
+  char directory[PathCapacity];
+  HRESULT result;
+};
+
+static DWORD WINAPI StartOnOwnThread(LPVOID parameter) {
+  ShellStart *start = static_cast<ShellStart *>(parameter);
+  start->result = CoInitialize(NULL);
+  if (SUCCEEDED(start->result)) {
+    start->result = StartThroughDesktopShell(start->program, start->directory);
+    CoUninitialize();
+  }
+  return 0;
+}
+
+// The start through the shell, waited for at most ShellStartTimeoutMs.
+// HRESULT_FROM_WIN32(ERROR_TIMEOUT) when the shell did not answer in time;
+// the abandoned thread ends with the process.
+static HRESULT StartThroughShellInTime(const char *program, const char *directory) {
+  ShellStart *start =
+      static_cast<ShellStart *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ShellStart)));
+  if (start == NULL) return E_OUTOFMEMORY;
+  lstrcpynA(start->program, program, PathCapacity);
+  lstrcpynA(start->directory, directory, PathCapacity);
+  HANDLE thread = CreateThread(NULL, 0, StartOnOwnThread, start, 0, NULL);
+  if (thread == NULL) {
+    HeapFree(GetProcessHeap(), 0, start);
+    return HRESULT_FROM_WIN32(GetLastError());
+  }
+  bool finished = WaitForSingleObject(thread, ShellStartTimeoutMs) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  if (!finished) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+  HRESULT hr = start->result;
+  HeapFree(GetProcessHeap(), 0, start);
+  return hr;
+}
+
 void StartInstalledProgram(const char *directory) {
   char program[PathCapacity];
   if (!JoinPath(program, sizeof program, directory, ProgramFile)) return;
-  HRESULT hr = StartThroughDesktopShell(program, directory);
+  HRESULT hr = StartThroughShellInTime(program, directory);
   if (SUCCEEDED(hr)) {
     LogLine("started: %s, through the desktop shell", program);
+    return;
+  }
+  if (hr == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) {
+    LogLine("not started: %s (the desktop shell did not answer within %lu s)", program,
+            static_cast<unsigned long>(ShellStartTimeoutMs / 1000));
+    return;
+  }
+  if (ProcessIsElevated()) {
+    LogLine("not started: %s (no desktop shell to start it: 0x%08lX; a direct start would run it elevated)",
+            program, static_cast<unsigned long>(hr));
     return;
   }
   char command[PathCapacity];

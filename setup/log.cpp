@@ -1,8 +1,12 @@
 // The install log asked for with /LOG=file: plain text appended line by
 // line, so that a deployment tool that runs the setup again keeps the
 // earlier runs. A log that cannot be opened is no reason to fail an install;
-// the exit code still tells the outcome.
+// the exit code still tells the outcome. Nor is one that the elevated setup
+// must not write (a link, or a file a standard user owns): the install goes
+// on without a log.
 #include "setup.h"
+
+#include "trustwin.h"
 
 #include <stdarg.h>
 
@@ -15,10 +19,8 @@ static void WriteBytes(const char *bytes, DWORD length) {
 
 void OpenSetupLog(const char *path) {
   if (path[0] == '\0') return;
-  // Appending access only: every write lands at the end, also when two
-  // setups share one log.
-  logFile = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, NULL);
+  const char *refusal;
+  logFile = OpenLogForAppend(path, &refusal);
   SYSTEMTIME now;
   GetLocalTime(&now);
   LogLine("%04u-%02u-%02u %02u:%02u:%02u %s", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,

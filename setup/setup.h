@@ -7,12 +7,14 @@
 
 #include "cmdline.h"
 #include "compose.h"
+#include "extract.h"
 
 // What the front end keeps for the whole run; winmain.cpp holds it (the
 // Wine tests' entry, in its place).
 struct SetupState {
   HINSTANCE instance;              // every resource is loaded through it
-  char setupPath[PathCapacity];    // the running executable, holding the archive
+  char setupPath[PathCapacity];    // the running executable, holding the archive; for the log
+  HANDLE setupFile;                // that file, open from the start; every read goes through it
   char destination[PathCapacity];  // the destination box's text, at most 259 characters
   SetupOptions options;            // the command line, accepted by DecideStart
 };
@@ -49,6 +51,12 @@ void CloseRunningPrograms(const char *directory);
 // system's list, so that the restart does not undo the install.
 void SupersedePendingOperations(const char *directory);
 
+// source.cpp: OpenSetupFile opens setupPath for the whole run, shared for
+// reading only. OpenSealedArchive checks the archive behind that handle
+// against the seal in this image: XR_OK and the archive to read, or why not.
+void OpenSetupFile();
+ExtractResult OpenSealedArchive(SetupSource *archive);
+
 // launch.cpp: starts the installed program with the rights of the desktop
 // shell's user rather than the setup's; directory ends in '\'.
 void StartInstalledProgram(const char *directory);
@@ -60,8 +68,8 @@ void LogLine(const char *format, ...);
 void LogText(const char *label, const char *text);  // text of any length
 
 // shell.cpp: Start menu and uninstall entry. COM must be initialised.
-// folderId: CSIDL_PROGRAMS for the user running the dialog,
-// CSIDL_COMMON_PROGRAMS for everyone in the unattended mode.
+// folderId: CSIDL_COMMON_PROGRAMS, everyone's, in both modes (older
+// versions used the user's CSIDL_PROGRAMS in the dialog).
 void GetProgramsFolder(int folderId, char *out);
 HRESULT CreateShellLink(const char *target, const char *linkFile, const char *description);
 HRESULT CreateStartMenuShortcut(int folderId, const char *destination, const char *fileName,

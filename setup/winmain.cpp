@@ -5,10 +5,14 @@
 // is the interactive one it always was.
 #include "setup.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "extract.h"
 
 #include "dllsearch.h"
 #include "resource.h"
+#include "trustwin.h"
 
 SetupState setupState;
 
@@ -37,19 +41,45 @@ static SetupResult RunSetup(bool silent) {
   return result;
 }
 
-// Whether another setup holds the mutex. One created by another account
-// (a deployment running as SYSTEM) may refuse us access: it exists all the
-// same. A mutex that cannot be made for any other reason excludes nobody.
-static bool AnotherSetupRuns(HANDLE mutex, DWORD error) {
-  return mutex == NULL ? error == ERROR_ACCESS_DENIED : error == ERROR_ALREADY_EXISTS;
+// The mutex that keeps setups from running at once. Any account may make
+// a global object of its name first, so one that exists counts only when an
+// administrator or the system made it; ours is made owned by the
+// Administrators group and readable by administrators and the system, so
+// that every setup can tell.
+static HANDLE CreateSetupMutex(GuardVerdict *verdict) {
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
+  ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAD:(A;;GA;;;BA)(A;;GA;;;SY)", SDDL_REVISION_1,
+                                                       &attributes.lpSecurityDescriptor, NULL);
+  HANDLE mutex = CreateMutexA(&attributes, FALSE, SetupMutexName);
+  DWORD error = GetLastError();
+  if (mutex == NULL && error != ERROR_ACCESS_DENIED) {  // not elevated: no right to name that owner
+    mutex = CreateMutexA(NULL, FALSE, SetupMutexName);
+    error = GetLastError();
+  }
+  LocalFree(attributes.lpSecurityDescriptor);
+  OwnerKind owner = OwnerKind::Unknown;
+  if (mutex != NULL && error == ERROR_ALREADY_EXISTS) {
+    owner = OwnerOfObject(mutex, SE_KERNEL_OBJECT);
+  } else if (mutex == NULL && error == ERROR_ACCESS_DENIED) {
+    HANDLE existing = OpenMutexA(READ_CONTROL, FALSE, SetupMutexName);
+    if (existing != NULL) {
+      owner = OwnerOfObject(existing, SE_KERNEL_OBJECT);
+      CloseHandle(existing);
+    }
+  }
+  *verdict = JudgeSetupGuard(mutex != NULL, error, owner);
+  return mutex;
 }
 
 static SetupResult RunExclusively(bool silent) {
-  HANDLE mutex = CreateMutexA(NULL, FALSE, SetupMutexName);
+  GuardVerdict verdict;
+  HANDLE mutex = CreateSetupMutex(&verdict);
   SetupResult result = {ExitAlreadyRunning, ""};
-  if (AnotherSetupRuns(mutex, GetLastError())) {
+  if (verdict == GuardVerdict::AnotherSetup) {
     if (!silent) MessageBoxA(NULL, AlreadyRunningText, SetupCaption, MB_OK | MB_ICONINFORMATION);
   } else {
+    if (verdict == GuardVerdict::Squatted)
+      LogLine("%s exists, made by an account that is not an administrator: ignored", SetupMutexName);
     result = RunSetup(silent);
   }
   if (mutex != NULL) CloseHandle(mutex);
@@ -79,6 +109,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   OpenSetupLog(setupState.options.logFile);
   LogText("command line: ", commandLine);
   LogLine("setup file: %s", setupState.setupPath);
+  OpenSetupFile();
   SetupResult result = RunExclusively(silent);
   int code = result.exitCode;
   if (result.failure[0] != '\0')
@@ -86,5 +117,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   else
     LogLine("result: %d %s", code, ExitCodeName(code));
   CloseSetupLog();
+  if (setupState.setupFile != INVALID_HANDLE_VALUE) CloseHandle(setupState.setupFile);
   return code;
 }

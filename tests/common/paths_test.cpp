@@ -1,6 +1,7 @@
 // The path builders the setup and the installed program share: bounds, the
 // argument order of JoinPath, and the one rule for the backslash after a drive.
 #include "paths.h"
+#include "trust.h"
 
 #include <gtest/gtest.h>
 
@@ -95,3 +96,54 @@ TEST(PathIsInside, MatchesTheFolderPrefixWithoutCase) {
 }
 
 }  // namespace
+
+// ---- Trust: the setup mutex and an existing log --------------------------
+
+// The mutex counts as a running setup only when an administrator or the
+// system made it; a standard user who made it first blocks nothing.
+TEST(JudgeSetupGuard, CountsOnlyAnAdministratorsMutex) {
+  constexpr std::uint32_t Exists = GuardErrorAlreadyExists, Denied = GuardErrorAccessDenied, Other = 1450;
+  const struct {
+    bool haveHandle;
+    std::uint32_t error;
+    OwnerKind owner;
+    GuardVerdict verdict;
+  } cases[] = {
+      {true, 0, OwnerKind::Unknown, GuardVerdict::Ours},
+      {true, Exists, OwnerKind::Administrators, GuardVerdict::AnotherSetup},
+      {true, Exists, OwnerKind::System, GuardVerdict::AnotherSetup},
+      {true, Exists, OwnerKind::Other, GuardVerdict::Squatted},
+      {true, Exists, OwnerKind::RunningAccount, GuardVerdict::Squatted},  // an unelevated process of ours
+      {true, Exists, OwnerKind::Unknown, GuardVerdict::Squatted},
+      {false, Denied, OwnerKind::System, GuardVerdict::AnotherSetup},  // a deployment service's
+      {false, Denied, OwnerKind::Unknown, GuardVerdict::Squatted},     // one that hides its owner
+      {false, Other, OwnerKind::Unknown, GuardVerdict::NoGuard},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(JudgeSetupGuard(c.haveHandle, c.error, c.owner), c.verdict)
+        << c.haveHandle << " " << c.error << " " << static_cast<int>(c.owner);
+}
+
+TEST(JudgeLogFile, RefusesLinksAndElevatedWritesToAStrangersFile) {
+  const struct {
+    bool link, existed;
+    OwnerKind owner;
+    bool elevated;
+    LogVerdict verdict;
+  } cases[] = {
+      {false, false, OwnerKind::Unknown, true, LogVerdict::Append},  // made just now
+      {false, true, OwnerKind::Administrators, true, LogVerdict::Append},
+      {false, true, OwnerKind::System, true, LogVerdict::Append},
+      {false, true, OwnerKind::RunningAccount, true, LogVerdict::Append},
+      {false, true, OwnerKind::Other, true, LogVerdict::RefuseOwner},
+      {false, true, OwnerKind::Unknown, true, LogVerdict::RefuseOwner},
+      {false, true, OwnerKind::Other, false, LogVerdict::Append},  // no rights to lend
+      {true, true, OwnerKind::Administrators, true, LogVerdict::RefuseLink},
+      {true, true, OwnerKind::RunningAccount, false, LogVerdict::RefuseLink},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(JudgeLogFile(c.link, c.existed, c.owner, c.elevated), c.verdict)
+        << c.link << c.existed << static_cast<int>(c.owner) << c.elevated;
+  EXPECT_STREQ(LogRefusalText(LogVerdict::Append), "");
+  EXPECT_STRNE(LogRefusalText(LogVerdict::RefuseLink), LogRefusalText(LogVerdict::RefuseOwner));
+}

@@ -26,6 +26,7 @@ class Entry:
     size: int          # decoded size in bytes
     data_offset: int   # first byte of the compressed data in the setup file
     data_size: int     # compressed size in bytes
+    timestamp: int = 0  # packed DOS date and time
 
 
 def _u16(data, pos):
@@ -83,7 +84,7 @@ def read_entries(data):
         entry_pos = _u16(basic, 24)
         entry = Entry(name=stored[entry_pos:].decode("latin-1"), file_type=basic[6], host_os=basic[3],
                       method=basic[5], crc=_u32(basic, 20), size=_u32(basic, 16),
-                      data_offset=data_offset, data_size=_u32(basic, 12))
+                      data_offset=data_offset, data_size=_u32(basic, 12), timestamp=_u32(basic, 8))
         entries.append(entry)
         pos = data_offset + entry.data_size
 

@@ -1,6 +1,7 @@
 #include <filesystem>
 
 #include "packer_test_support.h"
+#include "seal.h"
 
 namespace {
 
@@ -51,6 +52,11 @@ TEST_F(PackerTest, FailuresNameTheCulpritAndLeaveNoOutput) {
   std::filesystem::create_directory(Path("folder"));
   Bytes bigStub(arj::ScanLimit, 'z');
   Bytes fakeHeader = {'M', 'Z', 0x60, 0xEA, 0, 0, 0, 0, 0, 0};
+  Bytes twoSeals(2 * SealSize, 0), filledSeal(SealSize, 1);
+  const unsigned char magic[] = {KELVRA_SEAL_MAGIC};
+  for (std::size_t at : {std::size_t{0}, SealSize})
+    std::copy(magic, magic + sizeof magic, twoSeals.begin() + at);
+  std::copy(magic, magic + sizeof magic, filledSeal.begin());
   std::string mixed = "a\r\nb\nc\r\n";
   const struct {
     const char *what;
@@ -69,6 +75,9 @@ TEST_F(PackerTest, FailuresNameTheCulpritAndLeaveNoOutput) {
       {"stub too large", Job(Path("out.exe"), {{good, false}}, WriteFile("big.exe", bigStub)), "500000"},
       {"stub with a header of its own",
        Job(Path("out.exe"), {{good, false}}, WriteFile("fake.exe", fakeHeader)), "stub"},
+      {"two seal blocks", Job(Path("out.exe"), {{good, false}}, WriteFile("two.exe", twoSeals)), "2 seal"},
+      {"a seal filled in before", Job(Path("out.exe"), {{good, false}}, WriteFile("re.exe", filledSeal)),
+       "0 of them blank"},
       {"output directory missing", Job(Path("nodir/out.exe"), {{good, false}}), "nodir/out.exe"},
   };
   for (const auto &c : cases) {
@@ -99,4 +108,40 @@ TEST_F(PackerTest, SameInputsMakeTheSameSetupFile) {
     ASSERT_TRUE(WriteSetupFile(Job(Path(run) + "/setup.exe", inputs), &error)) << error;
   }
   EXPECT_EQ(ReadFile(Path("one/setup.exe")), ReadFile(Path("two/setup.exe")));
+}
+
+// The stub's blank seal is filled in with the archive that follows it, so
+// the setup can tell its own archive from any other; the rest of the stub
+// is left as it was.
+TEST_F(PackerTest, TheStubsSealNamesTheArchiveAfterIt) {
+  std::mt19937 rng(17);
+  Bytes stub = RandomBytes(rng, 9000);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  const std::size_t at = 5000;
+  Bytes blank(SealSize, 0);
+  const unsigned char magic[] = {KELVRA_SEAL_MAGIC};
+  std::copy(magic, magic + sizeof magic, blank.begin());
+  std::copy(blank.begin(), blank.end(), stub.begin() + at);
+  PackJob job = Job(Path("sealed.exe"), {{WriteFile("p.bin", MixedBytes(rng, 20000)), false}},
+                    WriteFile("stub.exe", stub));
+  std::string error;
+  ASSERT_TRUE(WriteSetupFile(job, &error)) << error;
+  Bytes setup = ReadFile(job.output);
+  ArchiveSeal seal;
+  ASSERT_TRUE(ReadSeal(setup.data() + at, &seal));
+  EXPECT_EQ(seal.offset, stub.size());
+  EXPECT_EQ(seal.offset + seal.length, setup.size());
+  EXPECT_TRUE(std::equal(stub.begin(), stub.begin() + at + SealMagicSize, setup.begin()));
+  EXPECT_TRUE(std::equal(stub.begin() + at + SealSize, stub.end(), setup.begin() + at + SealSize));
+  SetupSource file{[](void *context, std::uint64_t offset, void *buffer, std::size_t length) -> std::size_t {
+                     const Bytes &bytes = *static_cast<const Bytes *>(context);
+                     if (offset >= bytes.size()) return 0;
+                     std::size_t n = std::min<std::size_t>(length, bytes.size() - offset);
+                     std::copy(bytes.begin() + offset, bytes.begin() + offset + n,
+                               static_cast<std::uint8_t *>(buffer));
+                     return n;
+                   },
+                   &setup, 0, setup.size()};
+  EXPECT_EQ(CheckSeal(&file, seal), XR_OK);
 }

@@ -69,4 +69,19 @@ TEST_F(SetupLogTest, WritesNothingWithoutALog) {
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
 }
 
+// A second name of another file (as a user could plant where an elevated
+// setup will log) is not written through.
+TEST_F(SetupLogTest, NeverWritesThroughASecondName) {
+  std::string second = path + ".second";
+  DeleteFileA(second.c_str());
+  OpenSetupLog(path.c_str());
+  CloseSetupLog();
+  ASSERT_TRUE(CreateHardLinkA(second.c_str(), path.c_str(), NULL));
+  OpenSetupLog(second.c_str());
+  LogLine("result: %d", 0);
+  CloseSetupLog();
+  DeleteFileA(second.c_str());
+  EXPECT_EQ(std::string::npos, Contents().find("result: 0"));
+}
+
 }  // namespace
