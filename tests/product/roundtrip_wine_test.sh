@@ -57,6 +57,15 @@ expect "prefix as before the install" "$before" "$after"
 # stays; everything else is as before.
 timeout 300 "$wine" "$setup" /S || fail "silent setup exited with $?"
 expect "program not started by a silent install" "0" "$(drive count)"
+# Wine keeps no descriptor on disk and shows one made from the Unix mode,
+# owned by the running account; the setup's descriptor shows as a folder
+# without rights for Everyone, where one made with inherited rights, like
+# Program Files here, gives Everyone read access.
+folder_acl=$(drive security 'C:\Program Files\Kelvra')
+echo "$folder_acl"
+grep -q ';WD)' <<<"$(drive security 'C:\Program Files')" || fail "Program Files shows no entry for Everyone"
+grep -q ';WD)' <<<"$folder_acl" && fail "the new folder gives Everyone rights: $folder_acl"
+echo "ok: the install folder was created with the setup's descriptor"
 quiet=$(timeout 120 "$wine" reg query "$uninstall_root\\Kelvra" /v QuietUninstallString /reg:32 | tr -d '\r' |
         sed -n 's/.*QuietUninstallString *REG_SZ *//p')
 expect "quiet uninstall command" '"C:\Program Files\Kelvra\KELVRA.EXE" /UNINSTALL /S' "$quiet"
