@@ -84,3 +84,23 @@ for _ in $(seq 60); do
   sleep 0.5
 done
 expect "prefix as before but for the user's file" "$kept" "$after"
+
+# A folder that others may change (world-writable here, which Wine shows as
+# full rights for Everyone) is refused; once it holds the registered
+# installation it is repaired instead, and the setup installs into it.
+open_dir="$WINEPREFIX/drive_c/Open Folder"
+rm -rf "$open_dir"
+mkdir "$open_dir"
+chmod 777 "$open_dir"
+code=0
+timeout 300 "$wine" "$setup" /S "/LOG=Z:$work/open.log" '/D=C:\Open Folder' || code=$?
+expect "refusal's exit code (1603, as the shell keeps it)" "$((1603 & 255))" "$code"
+grep -q 'folder refused: C:\\Open Folder: other users may change it' "$work/open.log" || fail "$(cat "$work/open.log")"
+[ ! -e "$open_dir/KELVRA.EXE" ] || fail "installed into a folder others may change"
+timeout 120 "$wine" reg add "$uninstall_root\\Kelvra" /v InstallLocation /d 'C:\Open Folder' /reg:32 /f >/dev/null
+timeout 300 "$wine" "$setup" /S "/LOG=Z:$work/open.log" '/D=C:\Open Folder' || fail "setup into the registered folder exited with $?"
+grep -q 'folder repaired: C:\\Open Folder' "$work/open.log" || fail "$(cat "$work/open.log")"
+grep -q ';WD)' <<<"$(drive security 'C:\Open Folder')" && fail "the repaired folder still lets Everyone in"
+echo "ok: the registered folder repaired and installed into"
+timeout 120 "$wine" 'C:\Open Folder\KELVRA.EXE' /UNINSTALL /S || fail "uninstall from the repaired folder exited with $?"
+rm -f "$work/open.log"
