@@ -2,7 +2,7 @@
 // view and never takes a byte beyond the entry's compressed size.
 //
 // Format notes: bytes are taken in file order, each from its most
-// significant bit down; bit 15 of bitBuffer is the next bit of the stream.
+// significant bit down; bit 15 of PeekBits16() is the next bit of the stream.
 // Past the entry's compressed bytes the stream reads as zeros. A byte that the
 // file cannot supply (a truncated setup file) reads as 0xFF; the damage then
 // shows as a table error or a CRC mismatch, never as a read outside the entry.
@@ -59,7 +59,6 @@ void StartBitReader() {
   d.bytesTaken = d.bytesRead = 0;
   d.entryCompressedSize = extractState.compressedLeft;
   RefillBits();
-  d.bitBuffer = static_cast<std::uint16_t>(d.bitReservoir >> 48);
 }
 
 void SyncBitReader() {

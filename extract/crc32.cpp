@@ -1,12 +1,12 @@
-// CRC-32 (reflected, polynomial 0xEDB88320) over headers and decoded data.
-// Long stretches go sixteen bytes a step through fifteen further tables
-// derived from the first ("slicing by sixteen"). On x86-64 processors with
-// carry-less multiply, stretches of 64 bytes and more are folded 64 bytes a
-// step instead, the choice made at run time. Every path gives the same
-// result as one table lookup per byte.
+// CRC-32 (reflected, polynomial 0xEDB88320) over headers and decoded data,
+// for the extractor and the packer alike. Long stretches go sixteen bytes a step through fifteen further
+// tables derived from the first ("slicing by sixteen"). On x86-64 processors with carry-less multiply,
+// stretches of 64 bytes and more are folded 64 bytes a step instead, the choice made at run time. Every path
+// gives the same result as one table lookup per byte.
 #include <cstring>
 
-#include "extract_internal.h"
+#include "crc32.h"
+#include "format.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #define KELVRA_CRC_FOLDING 1
@@ -15,7 +15,10 @@
 #include <wmmintrin.h>
 #endif
 
-static std::uint32_t crcSlices[16][256];  // [0] is a copy of crcTable
+// Built on first use: the tables would add 16 KiB to the setup file as data,
+// and take well under a millisecond to compute.
+static std::uint32_t crcSlices[16][256];  // [0] one lookup per byte, [k] k bytes further on
+static bool tablesBuilt;
 
 static std::uint32_t Load32(const unsigned char *p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -101,11 +104,10 @@ __attribute__((target("pclmul,sse2"))) static std::uint32_t UpdateFolded(std::ui
 }
 #endif
 
-void BuildCrcTable() {
+static void BuildTables() {
   for (std::uint32_t n = 0; n < 256; n++) {
     std::uint32_t c = n;
     for (int k = 0; k < 8; k++) c = (c & 1) ? (c >> 1) ^ arj::CrcPolynomial : c >> 1;
-    extractState.crcTable[n] = c;
     crcSlices[0][n] = c;
   }
   for (std::uint32_t n = 0; n < 256; n++)
@@ -116,9 +118,11 @@ void BuildCrcTable() {
                    {ReflectedPower(128 + 63), ReflectedPower(128 - 1)}};
   useFolding = CpuHasCarrylessMultiply();
 #endif
+  tablesBuilt = true;
 }
 
 bool UseFastestCrc(bool wanted) {
+  if (!tablesBuilt) BuildTables();
 #ifdef KELVRA_CRC_FOLDING
   useFolding = wanted && CpuHasCarrylessMultiply();
   return useFolding;
@@ -128,17 +132,12 @@ bool UseFastestCrc(bool wanted) {
 #endif
 }
 
-void Crc32Update(const void *data, std::size_t length) {
+std::uint32_t Crc32(std::uint32_t crc, const void *data, std::size_t size) {
+  if (!tablesBuilt) BuildTables();
   const unsigned char *p = static_cast<const unsigned char *>(data);
-  std::uint32_t crc = extractState.runningCrc;
+  crc = ~crc;
 #ifdef KELVRA_CRC_FOLDING
-  if (useFolding && length >= 64) crc = UpdateFolded(crc, p, length);
+  if (useFolding && size >= 64) crc = UpdateFolded(crc, p, size);
 #endif
-  extractState.runningCrc = UpdateSliced(crc, p, length);
-}
-
-std::uint32_t Crc32Of(const void *data, std::size_t length) {
-  extractState.runningCrc = 0xFFFFFFFFu;
-  Crc32Update(data, length);
-  return ~extractState.runningCrc;
+  return ~UpdateSliced(crc, p, size);
 }

@@ -52,9 +52,9 @@ void ReadPreLengths(unsigned count, unsigned countBits, int zeroRunAfter) {
 
   unsigned i = 0;
   while (i < n) {
-    unsigned x = d.bitBuffer >> 13;
+    unsigned x = PeekBits16() >> 13;
     if (x == 7) {
-      for (unsigned bit = 1u << 12; bit && (d.bitBuffer & bit); bit >>= 1) x++;
+      for (unsigned bit = 1u << 12; bit && (PeekBits16() & bit); bit >>= 1) x++;
     }
     ConsumeBits(x < 7 ? 3 : x - 3);
     if (x > arj::MaxCodeLength) RaiseExtractError(XR_BAD_TABLE);
@@ -147,16 +147,6 @@ static void BuildLoopEntries() {
   }
 }
 
-// The output buffer: WindowSize bytes of history (zeros before an entry's
-// first byte), then OutputChunks chunks of WindowSize bytes that go to
-// WriteDecoded one at a time, where the window would have wrapped, then slack
-// for a match that starts near the end and for copies that move whole groups
-// of 8 or 16 bytes past a match's end. Three chunks keep the whole below
-// the size at which common allocators map fresh pages for every entry.
-constexpr unsigned OutputChunks = 3;
-constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
-constexpr std::size_t OutputBufferSize = (1 + OutputChunks) * std::size_t{WindowSize} + OutputSlack;
-
 // A match needs at most 16 + 16 bits for its two codes and 15 for the
 // distance's extra bits; three literals at most 48.
 constexpr unsigned LoopBitsNeeded = 56;
@@ -191,152 +181,240 @@ static inline void CopyMatch(unsigned char *out, std::size_t back, unsigned leng
   }
 }
 
-// The loop keeps the bit reader in locals: bits holds the next bitCount bits
-// of the stream from bit 63 down (below them, further stream bits or zeros).
-// While eight bytes of the entry's compressed data stand in the read buffer,
-// a refill is one 64-bit load; elsewhere (the buffer's last bytes, the
-// entry's last bytes, past its end, a truncated file) the loop hands the
+// ---- The loop's bit reader ---------------------------------------------
+//
+// The loop keeps the bit reader in a local record: bits holds the next count
+// bits of the stream from bit 63 down (below them, further stream bits or
+// zeros). While eight bytes of the entry's compressed data stand in the read
+// buffer, a refill is one 64-bit load; elsewhere (the buffer's last bytes,
+// the entry's last bytes, past its end, a truncated file) the loop hands the
 // state back to RefillBits, which keeps the rules for compressedLeft and for
-// bytes the file cannot supply. SaveBits accounts for every byte the loop
+// bytes the file cannot supply. SaveLoopBits accounts for every byte the loop
 // took, so SyncBitReader leaves the stream exactly where the reader of
 // bitreader.cpp alone would.
-void DecodeMethod123() {
-  DecoderState &d = decoderState;
-  ExtractState &s = extractState;
-  unsigned char *buffer = static_cast<unsigned char *>(AllocOrRaise(OutputBufferSize));
-  d.slidingWindow = buffer;
-  StartDecoder();
-
-  unsigned char *const areaStart = buffer + WindowSize;
-  unsigned char *const areaEnd = areaStart + OutputChunks * WindowSize;
-  unsigned char *out = areaStart;
-  unsigned char *chunk = areaStart;       // first byte not yet given to WriteDecoded
-  std::int64_t left = s.header.fileSize;  // bytes still due; the last match may overshoot
-  std::uint32_t blockLeft = 0;
-
-  std::uint64_t bits = 0;
-  unsigned bitCount = 0;
-  unsigned bitCountAtLoad = 0;
-  const unsigned char *in = nullptr;  // next byte of the read buffer
-  const unsigned char *inAtLoad = nullptr;
+struct LoopBits {
+  std::uint64_t bits;
+  unsigned count;
+  unsigned countAtLoad;
+  const unsigned char *in;  // next byte of the read buffer
+  const unsigned char *inAtLoad;
   // While in is below this, a 64-bit load at in stays inside both the
   // entry's compressed data and the bytes the read buffer holds.
-  const unsigned char *inFastLimit = nullptr;
+  const unsigned char *inFastLimit;
+};
 
-  auto loadBits = [&] {
-    bits = d.bitReservoir;
-    bitCount = bitCountAtLoad = d.bitsHeld;
-    in = inAtLoad = s.inputBuffer + s.inputPos;
-    std::uint32_t available = s.inputEnd - s.inputPos;
-    if (available > s.compressedLeft) available = s.compressedLeft;
-    inFastLimit = available >= 8 ? in + available - 7 : in;
-    blockLeft = d.blockLeft;
-  };
-  auto saveBits = [&] {
-    std::uint32_t taken = static_cast<std::uint32_t>(in - inAtLoad);
-    s.inputPos += taken;
-    s.compressedLeft -= taken;
-    d.bytesTaken += taken;
-    d.bytesRead += taken;
-    d.bitsConsumed += std::uint64_t{8} * taken + bitCountAtLoad - bitCount;
-    d.bitsHeld = bitCount;
-    d.bitReservoir = bitCount == 0 ? 0 : bits & (~std::uint64_t{0} << (64 - bitCount));
-    d.bitBuffer = static_cast<std::uint16_t>(d.bitReservoir >> 48);
-    d.blockLeft = blockLeft;
-  };
-  auto ensureBits = [&] {
-    if (bitCount >= LoopBitsNeeded) return;
-    if (in < inFastLimit) {
-      bits |= LoadBigEndian64(in) >> bitCount;
-      in += (63 - bitCount) >> 3;
-      bitCount |= 56;
-      return;
+// Takes the bit reader's state over from decoderState.
+static inline void LoadLoopBits(LoopBits &r) {
+  const DecoderState &d = decoderState;
+  const ExtractState &s = extractState;
+  r.bits = d.bitReservoir;
+  r.count = r.countAtLoad = d.bitsHeld;
+  r.in = r.inAtLoad = s.inputBuffer + s.inputPos;
+  std::uint32_t available = s.inputEnd - s.inputPos;
+  if (available > s.compressedLeft) available = s.compressedLeft;
+  r.inFastLimit = available >= 8 ? r.in + available - 7 : r.in;
+}
+
+// Hands the state back to decoderState, with the bytes taken since the load.
+static inline void SaveLoopBits(const LoopBits &r) {
+  DecoderState &d = decoderState;
+  ExtractState &s = extractState;
+  std::uint32_t taken = static_cast<std::uint32_t>(r.in - r.inAtLoad);
+  s.inputPos += taken;
+  s.compressedLeft -= taken;
+  d.bytesTaken += taken;
+  d.bytesRead += taken;
+  d.bitsConsumed += std::uint64_t{8} * taken + r.countAtLoad - r.count;
+  d.bitsHeld = r.count;
+  d.bitReservoir = r.count == 0 ? 0 : r.bits & (~std::uint64_t{0} << (64 - r.count));
+}
+
+// At least LoopBitsNeeded bits, or the whole rest of the entry, held.
+static inline void EnsureLoopBits(LoopBits &r) {
+  if (r.count >= LoopBitsNeeded) return;
+  if (r.in < r.inFastLimit) {
+    r.bits |= LoadBigEndian64(r.in) >> r.count;
+    r.in += (63 - r.count) >> 3;
+    r.count |= 56;
+    return;
+  }
+  SaveLoopBits(r);
+  RefillBits();
+  LoadLoopBits(r);
+}
+
+// Removes the bits a lookup entry accounts for.
+static inline void DropEntryBits(LoopBits &r, std::uint32_t entry) {
+  r.bits <<= entry & EntryShiftMask;
+  r.count -= entry & EntryBitsMask;
+}
+
+// ---- Symbols -------------------------------------------------------------
+
+// Reads a block header through the bit reader of bitreader.cpp and resolves
+// its codes for the loop. Returns the block's symbol count.
+static std::uint32_t StartBlock(LoopBits &r) {
+  SaveLoopBits(r);
+  ReadBlockHeader();
+  BuildLoopEntries();
+  LoadLoopBits(r);
+  EnsureLoopBits(r);
+  return decoderState.blockLeft;
+}
+
+// The next literal/length symbol, removed. Tables come from the stream: a
+// slot into the tree is walked with the walk's bound checked, and raises
+// where a lookup would.
+static inline unsigned TakeLiteralOrLength(LoopBits &r) {
+  std::uint32_t e = decoderState.literalEntries[r.bits >> (64 - arj::LiteralTableBits)];
+  if (e & NeedsWalk)
+    e = LiteralEntry(ResolveCode(static_cast<unsigned>(r.bits >> 48), decoderState.literalTable,
+                                 arj::LiteralTableBits, arj::LiteralCount));
+  DropEntryBits(r, e);
+  return e >> 8;
+}
+
+// After a literal at least 40 bits remain, enough for two more literals
+// without a refill: those the table gives outright are stored at once, up to
+// stop; anything else goes round the loop.
+static inline unsigned char *TakeFurtherLiterals(LoopBits &r, unsigned char *out, const unsigned char *stop,
+                                                 std::uint32_t &blockLeft) {
+  for (int more = 0; more < 2 && out < stop; more++) {
+    std::uint32_t e = decoderState.literalEntries[r.bits >> (64 - arj::LiteralTableBits)];
+    if ((e & NeedsWalk) || (e >> 8) > 255) break;
+    blockLeft--;
+    DropEntryBits(r, e);
+    *out++ = static_cast<unsigned char>(e >> 8);
+  }
+  return out;
+}
+
+// A match's distance value: its code, then its extra bits. Raises
+// XR_BAD_TABLE for a distance that reaches further back than the window,
+// the one check that keeps a copy inside the buffer.
+static inline std::uint32_t TakeDistance(LoopBits &r) {
+  std::uint32_t e = decoderState.distanceEntries[r.bits >> (64 - arj::AuxTableBits)];
+  if (e & NeedsWalk)
+    e = DistanceEntry(ResolveCode(static_cast<unsigned>(r.bits >> 48), decoderState.auxTable,
+                                  arj::AuxTableBits, arj::DistanceCount));
+  DropEntryBits(r, e);
+  unsigned extra = (e >> 8) & EntryBitsMask;
+  std::uint32_t distance = (e >> 16) + static_cast<std::uint32_t>((r.bits >> (63 - extra)) >> 1);
+  r.bits <<= extra;
+  r.count -= extra;
+  if (distance > arj::MaxDistance) RaiseExtractError(XR_BAD_TABLE);
+  return distance;
+}
+
+// Decodes symbols into out until it reaches stop; the last match may run
+// past stop. Returns the new end of the output.
+static inline unsigned char *DecodeRun(LoopBits &r, unsigned char *out, const unsigned char *stop,
+                                       std::uint32_t &blockLeft) {
+  while (out < stop) {
+    EnsureLoopBits(r);
+    blockLeft--;
+    unsigned symbol = TakeLiteralOrLength(r);
+    if (symbol <= 255) {
+      *out++ = static_cast<unsigned char>(symbol);
+      out = TakeFurtherLiterals(r, out, stop, blockLeft);
+      continue;
     }
-    saveBits();
-    RefillBits();
-    loadBits();
-  };
+    unsigned length = symbol - (256 - arj::MinMatch);
+    std::uint32_t distance = TakeDistance(r);
+    CopyMatch(out, std::size_t{distance} + 1, length);
+    out += length;
+  }
+  return out;
+}
 
-  loadBits();
+// ---- Output chunks -------------------------------------------------------
+
+// The output buffer: WindowSize bytes of history (zeros before an entry's
+// first byte), then OutputChunks chunks of WindowSize bytes that go to
+// WriteDecoded one at a time, where the window would have wrapped, then slack
+// for a match that starts near the end and for copies that move whole groups
+// of 8 or 16 bytes past a match's end. Three chunks keep the whole below
+// the size at which common allocators map fresh pages for every entry.
+constexpr unsigned OutputChunks = 3;
+constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
+constexpr std::size_t OutputBufferSize = (1 + OutputChunks) * std::size_t{WindowSize} + OutputSlack;
+
+struct OutputArea {
+  unsigned char *buffer;  // history, chunks and slack
+  unsigned char *out;     // where the next decoded byte goes
+  unsigned char *chunk;   // first byte not yet given to WriteDecoded
+  std::uint32_t crc;      // of the bytes given to WriteDecoded
+};
+
+static OutputArea StartOutput() {
+  OutputArea o;
+  o.buffer = static_cast<unsigned char *>(AllocOrRaise(OutputBufferSize));
+  decoderState.slidingWindow = o.buffer;
+  o.out = o.chunk = o.buffer + WindowSize;
+  o.crc = 0;
+  return o;
+}
+
+// Where the next run must stop: at the end of the current chunk or of the
+// entry (left bytes on), and before the block's end: every symbol gives at
+// least one byte, so a run no longer than the symbols left in the block
+// cannot reach its end.
+static inline unsigned char *RunStop(const OutputArea &o, std::int64_t left, std::uint32_t blockLeft) {
+  unsigned char *stop = o.chunk + WindowSize;
+  if (stop - o.out > left) stop = o.out + left;
+  if (stop - o.out > static_cast<std::ptrdiff_t>(blockLeft)) stop = o.out + blockLeft;
+  return stop;
+}
+
+static void HandOn(OutputArea &o, std::size_t length) {
+  o.crc = Crc32(o.crc, o.chunk, length);
+  WriteDecoded(o.chunk, length);
+  o.chunk += length;
+}
+
+// Gives a full chunk to WriteDecoded; after the last chunk, moves the
+// window's history and what the last match wrote past it back to the start.
+static inline void FlushFullChunk(OutputArea &o) {
+  if (o.out - o.chunk < static_cast<std::ptrdiff_t>(WindowSize)) return;
+  HandOn(o, WindowSize);
+  unsigned char *const areaStart = o.buffer + WindowSize;
+  if (o.chunk == areaStart + OutputChunks * WindowSize) {
+    std::size_t ahead = static_cast<std::size_t>(o.out - o.chunk);
+    std::memmove(o.buffer, o.chunk - WindowSize, WindowSize + ahead);
+    o.chunk = areaStart;
+    o.out = areaStart + ahead;
+  }
+}
+
+// ---- The loop ------------------------------------------------------------
+
+std::uint32_t DecodeMethod123() {
+  OutputArea o = StartOutput();
+  StartDecoder();
+  std::int64_t left = extractState.header.fileSize;  // bytes still due
+  std::uint32_t blockLeft = 0;
+  LoopBits r;
+  LoadLoopBits(r);
   while (left > 0) {
-    ensureBits();
-    if (blockLeft == 0) {
-      saveBits();
-      ReadBlockHeader();
-      BuildLoopEntries();
-      loadBits();
-      ensureBits();
+    EnsureLoopBits(r);
+    if (blockLeft == 0) blockLeft = StartBlock(r);
+    unsigned char *const runStart = o.out;
+    o.out = DecodeRun(r, o.out, RunStop(o, left, blockLeft), blockLeft);
+    left -= o.out - runStart;
+    // A last match that runs past the entry's size is cut there: the entry
+    // comes out at exactly its size, and its CRC is checked over just that.
+    if (left < 0) {
+      o.out += left;
+      left = 0;
     }
-    // A run ends at the end of the current chunk or of the entry, and before
-    // the block's end: every symbol gives at least one byte, so a run no
-    // longer than the symbols left in the block cannot reach its end.
-    unsigned char *stop = chunk + WindowSize;
-    if (stop - out > left) stop = out + left;
-    if (stop - out > static_cast<std::ptrdiff_t>(blockLeft)) stop = out + blockLeft;
-    unsigned char *const runStart = out;
-    while (out < stop) {
-      ensureBits();
-      blockLeft--;
-
-      // Tables come from the stream: a slot into the tree is walked with the
-      // walk's bound checked, and raises where a lookup would.
-      std::uint32_t e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
-      if (e & NeedsWalk)
-        e = LiteralEntry(ResolveCode(static_cast<unsigned>(bits >> 48), d.literalTable, arj::LiteralTableBits,
-                                     arj::LiteralCount));
-      bits <<= e & EntryShiftMask;
-      bitCount -= e & EntryBitsMask;
-      unsigned symbol = e >> 8;
-      if (symbol <= 255) {
-        *out++ = static_cast<unsigned char>(symbol);
-        // At least 40 bits remain, enough for two more literals without a
-        // refill; anything else goes round the loop.
-        for (int more = 0; more < 2 && out < stop; more++) {
-          e = d.literalEntries[bits >> (64 - arj::LiteralTableBits)];
-          if ((e & NeedsWalk) || (e >> 8) > 255) break;
-          blockLeft--;
-          bits <<= e & EntryShiftMask;
-          bitCount -= e & EntryBitsMask;
-          *out++ = static_cast<unsigned char>(e >> 8);
-        }
-        continue;
-      }
-
-      unsigned length = symbol - (256 - arj::MinMatch);
-      std::uint32_t de = d.distanceEntries[bits >> (64 - arj::AuxTableBits)];
-      if (de & NeedsWalk)
-        de = DistanceEntry(ResolveCode(static_cast<unsigned>(bits >> 48), d.auxTable, arj::AuxTableBits,
-                                       arj::DistanceCount));
-      bits <<= de & EntryShiftMask;
-      bitCount -= de & EntryBitsMask;
-      unsigned extra = (de >> 8) & EntryBitsMask;
-      std::uint32_t distance = (de >> 16) + static_cast<std::uint32_t>((bits >> (63 - extra)) >> 1);
-      bits <<= extra;
-      bitCount -= extra;
-      // The one check that keeps a copy inside the buffer: a distance from
-      // the stream reaches at most WindowSize bytes back, into the history.
-      if (distance > arj::MaxDistance) RaiseExtractError(XR_BAD_TABLE);
-      CopyMatch(out, std::size_t{distance} + 1, length);
-      out += length;
-    }
-    left -= out - runStart;
-
-    if (out - chunk >= static_cast<std::ptrdiff_t>(WindowSize)) {
-      WriteDecoded(chunk, WindowSize);
-      chunk += WindowSize;
-      if (chunk == areaEnd) {
-        // Keep the window's history and what the last match wrote past it.
-        std::size_t ahead = static_cast<std::size_t>(out - chunk);
-        std::memmove(buffer, chunk - WindowSize, WindowSize + ahead);
-        chunk = areaStart;
-        out = areaStart + ahead;
-      }
-    }
+    FlushFullChunk(o);
   }
   // SyncBitReader counts on the reader holding 16 bits or the whole entry.
-  ensureBits();
-  saveBits();
-  if (out != chunk) WriteDecoded(chunk, static_cast<std::size_t>(out - chunk));
+  EnsureLoopBits(r);
+  SaveLoopBits(r);
+  decoderState.blockLeft = blockLeft;
+  if (o.out != o.chunk) HandOn(o, static_cast<std::size_t>(o.out - o.chunk));
   SyncBitReader();
   ReleaseWindow();
+  return o.crc;
 }

@@ -152,12 +152,6 @@ std::uint32_t ReadWord32() {
   return lo | hi << 16;
 }
 
-std::size_t ReadCrcBlock(void *buffer, std::size_t length) {
-  std::size_t got = ReadSetupBlock(buffer, length);
-  Crc32Update(buffer, got);
-  return got;
-}
-
 // ---- The driver ---------------------------------------------------------
 
 // Finds the archive and reads its main header, leaving the stream at the
@@ -187,7 +181,6 @@ static void ReleaseAll() {
 }
 
 ExtractResult ExtractArchive(const char *setupPath, const char *destination) {
-  BuildCrcTable();
   // Tables carry over from block to block and entry to entry, as the format
   // allows, but never from one call to the next: a damaged archive that
   // decodes with a table it never built must give the same result every time.
@@ -237,7 +230,6 @@ static void ListAll(void *context) {
 }
 
 ExtractResult ListArchive(const char *setupPath, ListEntryFn onEntry, void *context) {
-  BuildCrcTable();
   if (!OpenSetupStream(setupPath)) return XR_OPEN_SETUP;
   ListContext list = {onEntry, context, XR_OK};
   ExtractResult raised = RunGuarded(ListAll, &list);

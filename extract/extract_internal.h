@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "crc32.h"
 #include "extract.h"
 #include "format.h"
 
@@ -57,8 +58,6 @@ struct StagedOutput {
 
 // The one running extraction.
 struct ExtractState {
-  std::uint32_t crcTable[256];
-  std::uint32_t runningCrc;    // CRC register of the stretch being verified
   char destination[PathSize];  // ends in a separator
   std::FILE *setupStream;      // open from ExtractArchive's open to its close
   std::FILE *outputStream;     // open while one entry is written
@@ -85,10 +84,9 @@ struct ExtractState {
 // overwrites only the entries it sets); ExtractArchive clears them at the
 // start of every call.
 struct DecoderState {
-  std::uint16_t bitBuffer;     // next 16 bits of the stream, earliest bit at 15
-  std::uint64_t bitReservoir;  // next bitsHeld bits, earliest at bit 63, zeros below; bitBuffer is its top
-  unsigned bitsHeld;           // valid bits in bitReservoir, at least 16 once started
-  std::uint64_t bitsConsumed;  // bits removed since StartBitReader
+  std::uint64_t bitReservoir;         // next bitsHeld bits, earliest at bit 63, zeros below
+  unsigned bitsHeld;                  // valid bits in bitReservoir, at least 16 once started
+  std::uint64_t bitsConsumed;         // bits removed since StartBitReader
   std::uint32_t entryCompressedSize;  // compressedLeft when the reader started
   std::uint32_t bytesTaken;           // bytes taken from the entry so far (ahead of need)
   std::uint32_t bytesRead;            // of those, bytes the file supplied (the rest read as 0xFF)
@@ -122,13 +120,6 @@ void *AllocOrRaise(std::size_t size);
 // reaches zero, as if memory had run out.
 extern unsigned failAllocationAt;
 
-// CRC-32.
-void BuildCrcTable();  // also picks the fastest path the processor offers
-// Allows or forbids the processor-specific path (tests); whether it is used.
-bool UseFastestCrc(bool wanted);
-void Crc32Update(const void *data, std::size_t length);
-std::uint32_t Crc32Of(const void *data, std::size_t length);  // whole stretch, complemented
-
 // Setup stream access (buffered).
 bool OpenSetupStream(const char *path);
 void CloseSetupStream();
@@ -140,7 +131,6 @@ std::int64_t SetupStreamSize();
 unsigned ReadArchiveByte();  // raises XR_EOF
 unsigned ReadWord16();
 std::uint32_t ReadWord32();
-std::size_t ReadCrcBlock(void *buffer, std::size_t length);
 
 // Headers.
 std::int64_t FindArchive();  // position of the main header, or -1
@@ -153,6 +143,8 @@ void StripParity(char *text);
 ExtractResult CheckEntry();
 void SkipEntryData();
 
+inline bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+
 // Entry output.
 ExtractResult ExtractEntry();
 void WriteDecoded(const unsigned char *block, std::size_t length);
@@ -160,6 +152,11 @@ void WriteDecoded(const unsigned char *block, std::size_t length);
 // would leave the destination or the path does not fit.
 ExtractResult BuildOutputPath(const char *destination, const char *fileName, char *path);
 void CloseOutputStream();  // unchecked: for failure paths
+
+// Staging (staging.cpp).
+// Opens the entry's output file as extractState.outputStream and records it.
+// XR_CREATE_OUTPUT when the name can be neither created nor replaced.
+ExtractResult StageOutput(const char *finalPath);
 // Every output of the call: moved over the final names when the call
 // succeeded, or removed with the old files put back. XR_OK, or
 // XR_CREATE_OUTPUT when a final name could not be replaced after all.
@@ -174,6 +171,9 @@ enum MoveOutcome { Moved, SourceMissing, MoveFailed };
 MoveOutcome MoveReplacing(const char *from, const char *to);
 enum LinkOutcome { Linked, LinkNameTaken, LinkSourceMissing, LinkUnsupported };
 LinkOutcome LinkNewName(const char *existing, const char *newName);  // a second name, never replacing one
+// Tests: when set, LinkNewName answers as a file system without hard links
+// does (FAT32, exFAT, some network shares), so the commit takes its other way.
+extern bool simulateNoHardLinks;
 
 // Bit reader and code tables.
 void StartBitReader();
@@ -182,6 +182,10 @@ void SyncBitReader();  // gives back bytes taken ahead of need
 void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table);
 void ClearDecodeTables();  // back to the all-zero start state (tests)
 
+// The stream's next 16 bits, the earliest at bit 15: the top of the
+// reservoir, which holds at least 16 bits or the rest of the entry.
+inline unsigned PeekBits16() { return static_cast<unsigned>(decoderState.bitReservoir >> 48); }
+
 // Removes the first n bits (0 to 32) of the stream.
 inline void ConsumeBits(unsigned n) {
   DecoderState &d = decoderState;
@@ -189,12 +193,11 @@ inline void ConsumeBits(unsigned n) {
   d.bitsConsumed += n;
   d.bitReservoir <<= n;
   d.bitsHeld -= n;
-  d.bitBuffer = static_cast<std::uint16_t>(d.bitReservoir >> 48);
 }
 
 // The first n bits (0 to 16) as a number, removed.
 inline unsigned TakeBits(unsigned n) {
-  unsigned v = decoderState.bitBuffer >> (16 - n);
+  unsigned v = PeekBits16() >> (16 - n);
   ConsumeBits(n);
   return v;
 }
@@ -221,13 +224,13 @@ inline unsigned ResolveCode(unsigned bits16, const std::uint16_t *table, unsigne
 // bits: the symbol's own length, whatever the walk took.
 inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsigned count,
                            const std::uint8_t *lengths) {
-  unsigned e = ResolveCode(decoderState.bitBuffer, table, tableBits, count);
+  unsigned e = ResolveCode(PeekBits16(), table, tableBits, count);
   ConsumeBits(lengths[e]);
   return e;
 }
 
 // The decoding loop.
-void DecodeMethod123();
+std::uint32_t DecodeMethod123();  // the CRC-32 of the bytes it decoded
 void StartDecoder();
 void ReadBlockHeader();  // symbol count and the block's three codes
 void ReadPreLengths(unsigned count, unsigned countBits, int zeroRunAfter);

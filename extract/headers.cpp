@@ -34,10 +34,8 @@ std::int64_t FindArchive() {
 
     unsigned size = ReadWord16();
     if (size <= arj::MaxBasicHeaderSize) {
-      extractState.runningCrc = 0xFFFFFFFFu;
-      ReadCrcBlock(h.headerBuffer, size);
-      std::uint32_t stored = ReadWord32();
-      if (~extractState.runningCrc == stored) {
+      std::uint32_t crc = Crc32(0, h.headerBuffer, ReadSetupBlock(h.headerBuffer, size));
+      if (crc == ReadWord32()) {
         SeekSetupStream(q);
         return q;
       }
@@ -85,9 +83,8 @@ int ReadHeader(HeaderKind kind) {
   if (size == 0) return 0;
   if (size > arj::MaxBasicHeaderSize) RaiseExtractError(XR_BAD_HEADER);
 
-  extractState.runningCrc = 0xFFFFFFFFu;
-  ReadCrcBlock(h.headerBuffer, size);
-  if (~extractState.runningCrc != ReadWord32()) RaiseExtractError(XR_HEADER_CRC);
+  std::uint32_t crc = Crc32(0, h.headerBuffer, ReadSetupBlock(h.headerBuffer, size));
+  if (crc != ReadWord32()) RaiseExtractError(XR_HEADER_CRC);
 
   const unsigned char *b = h.headerBuffer;
   if (size < arj::FixedHeaderSize) RaiseExtractError(XR_BAD_HEADER);

@@ -4,22 +4,19 @@
 // Output is always opened in binary mode and text entries get CR LF from the
 // writer below, so every platform produces the same bytes.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "devicename.h"
 #include "extract_internal.h"
 
-static bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
 // A stored name is untrusted: it must stay below the destination. Empty,
 // absolute, drive-qualified and ".." names are refused before anything is
 // created; so are device names, which would write somewhere else entirely.
 ExtractResult BuildOutputPath(const char *destination, const char *fileName, char *path) {
-  if (!fileName[0] || IsSeparator(fileName[0]) || std::strchr(fileName, ':')) return XR_CREATE_OUTPUT;
+  if (!fileName[0] || IsPathSeparator(fileName[0]) || std::strchr(fileName, ':')) return XR_CREATE_OUTPUT;
   for (const char *part = fileName; *part;) {
     std::size_t n = 0;
-    while (part[n] && !IsSeparator(part[n])) n++;
+    while (part[n] && !IsPathSeparator(part[n])) n++;
     if ((n == 2 && part[0] == '.' && part[1] == '.') || arj::IsWindowsDeviceName(part, n))
       return XR_CREATE_OUTPUT;
     part += n;
@@ -54,185 +51,6 @@ static bool FinishOutput() {
   return std::fclose(out) == 0 && flushed;
 }
 
-// ---- Staging ------------------------------------------------------------
-//
-// Nothing the destination held before the call changes until every entry
-// has been written, closed and checked. Temporary and backup files live in
-// the directory of the file they stand in for, so moves never cross a
-// volume, and are created only where no file of that name exists, so they
-// never overwrite anything, whatever names the archive holds.
-
-enum CommitStep : unsigned { Staged, BackupReserved, OldSetAside, OldLinked, Placed };
-
-constexpr std::size_t SiblingNameSize = 16;  // "~kx" + 8 hex digits + ".tmp" + NUL
-
-static std::size_t DirectoryLength(const char *path) {
-  std::size_t length = 0;
-  for (std::size_t i = 0; path[i]; i++)
-    if (IsSeparator(path[i])) length = i + 1;
-  return length;
-}
-
-constexpr unsigned SiblingTries = 100000;
-
-// Puts the next name ~kx<number>.tmp beside path into out.
-static void NextSiblingName(const char *path, char *out) {
-  std::size_t dirLength = DirectoryLength(path);
-  std::memcpy(out, path, dirLength);
-  // Spelled out rather than formatted: the setup stub carries no printf.
-  char *p = out + dirLength;
-  std::memcpy(p, "~kx", 3);
-  p += 3;
-  unsigned number = ++extractState.nameCounter;
-  int shift = 28;
-  while (shift > 0 && (number >> shift) == 0) shift -= 4;
-  for (; shift >= 0; shift -= 4) *p++ = "0123456789abcdef"[(number >> shift) & 15];
-  std::memcpy(p, ".tmp", 5);
-}
-
-// Creates a new, empty file of a sibling name, its name in out. Null when
-// the directory refuses new files.
-static std::FILE *CreateSibling(const char *path, char *out) {
-  for (unsigned tries = 0; tries < SiblingTries; tries++) {
-    NextSiblingName(path, out);
-    CreateOutcome outcome;
-    std::FILE *file = CreateNewFile(out, &outcome);
-    if (file || outcome != NameTaken) return file;
-  }
-  return nullptr;
-}
-
-// Opens the entry's output file and records it. XR_CREATE_OUTPUT when the
-// name can be neither created nor replaced: the same names as when files
-// were opened in place.
-static ExtractResult StageOutput(const char *finalPath) {
-  ExtractState &s = extractState;
-  if (s.stagedCount == s.stagedCapacity) {
-    unsigned capacity = s.stagedCapacity ? 2 * s.stagedCapacity : 16;
-    StagedOutput *grown = static_cast<StagedOutput *>(AllocOrRaise(capacity * sizeof(StagedOutput)));
-    if (s.stagedCount) std::memcpy(grown, s.staged, s.stagedCount * sizeof(StagedOutput));
-    std::free(s.staged);
-    s.staged = grown;
-    s.stagedCapacity = capacity;
-  }
-  std::size_t finalSize = std::strlen(finalPath) + 1;
-  std::size_t siblingSize = DirectoryLength(finalPath) + SiblingNameSize;
-  StagedOutput o;
-  o.finalPath = static_cast<char *>(AllocOrRaise(finalSize + 2 * siblingSize));
-  o.tempPath = o.finalPath + finalSize;
-  o.backupPath = o.tempPath + siblingSize;
-  o.step = Staged;
-  std::memcpy(o.finalPath, finalPath, finalSize);
-
-  CreateOutcome outcome;
-  s.outputStream = CreateNewFile(finalPath, &outcome);
-  if (!s.outputStream && outcome == NameTaken && IsReplaceableFile(finalPath))
-    s.outputStream = CreateSibling(finalPath, o.tempPath);
-  if (!s.outputStream) {
-    std::free(o.finalPath);
-    return XR_CREATE_OUTPUT;
-  }
-  s.staged[s.stagedCount++] = o;
-  return XR_OK;
-}
-
-static void ReleaseStaged() {
-  ExtractState &s = extractState;
-  for (unsigned i = 0; i < s.stagedCount; i++) std::free(s.staged[i].finalPath);
-  std::free(s.staged);
-  s.staged = nullptr;
-  s.stagedCount = s.stagedCapacity = 0;
-}
-
-// Last output first, so that of two entries with one name the earlier
-// one's state is restored after the later one's.
-void DiscardOutputs() {
-  ExtractState &s = extractState;
-  for (unsigned i = s.stagedCount; i-- > 0;) {
-    const StagedOutput &o = s.staged[i];
-    if (!o.tempPath[0]) {
-      std::remove(o.finalPath);  // created by this call
-      continue;
-    }
-    switch (o.step) {
-      case Placed:
-      case OldSetAside:
-        if (o.backupPath[0])
-          MoveReplacing(o.backupPath, o.finalPath);
-        else if (o.step == Placed)
-          std::remove(o.finalPath);
-        break;
-      case OldLinked:  // the old file still has its name: drop the extra one
-      case BackupReserved:
-        std::remove(o.backupPath);
-        break;
-      default:
-        break;
-    }
-    if (o.step != Placed) std::remove(o.tempPath);
-  }
-  ReleaseStaged();
-}
-
-// Keeps the old file under a backup name of its own, as a second link where
-// the file system has them (nothing moves, the name never goes missing) or
-// else by moving it there. False when neither works.
-static bool KeepOldFile(StagedOutput &o) {
-  for (unsigned tries = 0; tries < SiblingTries; tries++) {
-    NextSiblingName(o.finalPath, o.backupPath);
-    LinkOutcome link = LinkNewName(o.finalPath, o.backupPath);
-    if (link == LinkNameTaken) continue;
-    if (link == Linked) {
-      o.step = OldLinked;
-      return true;
-    }
-    if (link == LinkSourceMissing) break;
-    // No links here: a placeholder of a fresh name, and the old file moved over it.
-    std::FILE *reserved = CreateSibling(o.finalPath, o.backupPath);
-    if (!reserved) {
-      o.backupPath[0] = 0;
-      return false;
-    }
-    std::fclose(reserved);
-    o.step = BackupReserved;
-    MoveOutcome aside = MoveReplacing(o.finalPath, o.backupPath);
-    if (aside == MoveFailed) return false;
-    if (aside == Moved) {
-      o.step = OldSetAside;
-      return true;
-    }
-    std::remove(o.backupPath);
-    break;
-  }
-  // An earlier output of this call took the old file away (its name was one
-  // of our temporaries): there is nothing to keep.
-  o.backupPath[0] = 0;
-  o.step = OldSetAside;
-  return true;
-}
-
-// One output over an existing name: the old file is kept aside, then the
-// new one takes the name in one move.
-static bool CommitOne(StagedOutput &o) {
-  if (!KeepOldFile(o) || MoveReplacing(o.tempPath, o.finalPath) != Moved) return false;
-  o.step = Placed;
-  return true;
-}
-
-ExtractResult CommitOutputs() {
-  ExtractState &s = extractState;
-  for (unsigned i = 0; i < s.stagedCount; i++) {
-    if (s.staged[i].tempPath[0] && !CommitOne(s.staged[i])) {
-      DiscardOutputs();
-      return XR_CREATE_OUTPUT;
-    }
-  }
-  for (unsigned i = 0; i < s.stagedCount; i++)
-    if (s.staged[i].tempPath[0] && s.staged[i].backupPath[0]) std::remove(s.staged[i].backupPath);
-  ReleaseStaged();
-  return XR_OK;
-}
-
 // ---- One entry ----------------------------------------------------------
 
 ExtractResult ExtractEntry() {
@@ -256,12 +74,10 @@ ExtractResult ExtractEntry() {
     SkipEntryData();
     return XR_CREATE_OUTPUT;
   }
-  extractState.runningCrc = 0xFFFFFFFFu;
-
   if (decodable) {
-    DecodeMethod123();
+    std::uint32_t crc = DecodeMethod123();
     if (!FinishOutput()) return XR_WRITE;
-    return ~extractState.runningCrc != h.fileCrc ? XR_CRC : XR_OK;
+    return crc != h.fileCrc ? XR_CRC : XR_OK;
   }
   // Stored and method-4 entries are not supported.
   CloseOutputStream();
@@ -272,14 +88,13 @@ ExtractResult ExtractEntry() {
 void WriteDecoded(const unsigned char *block, std::size_t length) {
   const EntryHeader &h = extractState.header;
   std::FILE *out = extractState.outputStream;
-  Crc32Update(block, length);
 
   if ((h.fileType & 1) == arj::FileTypeBinary) {
     if (std::fwrite(block, 1, length, out) != length) RaiseExtractError(XR_WRITE);
     return;
   }
   // Text: bit 7 cleared unless the archiver's host keeps it, LF widened to
-  // CR LF. The CRC above covers the data as decoded, before either change.
+  // CR LF. The entry's CRC covers the data as decoded, before either change.
   unsigned char mask = h.hostOs == arj::HostOsKeepsBit7 ? 0xFF : 0x7F;
   unsigned char converted[2 * 4096];
   for (std::size_t done = 0; done < length;) {

@@ -77,7 +77,10 @@ MoveOutcome MoveReplacing(const char *from, const char *to) {
 #endif
 }
 
+bool simulateNoHardLinks;
+
 LinkOutcome LinkNewName(const char *existing, const char *newName) {
+  if (simulateNoHardLinks) return LinkUnsupported;
 #ifdef _WIN32
   if (CreateHardLinkA(newName, existing, NULL)) return Linked;
   DWORD error = GetLastError();

@@ -8,34 +8,15 @@
 #include <vector>
 
 #include "extract.h"
-#include "format.h"
 #include "fuzz_support.h"
+#include "reference_crc.h"
 
 static bool IsResult(ExtractResult r) { return r == XR_OK || (r >= XR_NO_MAIN_HEADER && r <= XR_VERSION); }
-
-static std::uint32_t Crc32(const std::uint8_t *data, std::size_t size) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; i++) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; bit++) crc = (crc >> 1) ^ (crc & 1 ? arj::CrcPolynomial : 0);
-  }
-  return ~crc;
-}
 
 // Rewrites the CRC after every id pair followed by a plausible basic header.
 static bool RepairHeaderCrcs(std::vector<std::uint8_t> &bytes) {
   bool changed = false;
-  for (std::size_t i = 0; i + 4 <= bytes.size(); i++) {
-    if (bytes[i] != arj::HeaderIdByte0 || bytes[i + 1] != arj::HeaderIdByte1) continue;
-    std::size_t size = bytes[i + 2] | bytes[i + 3] << 8;
-    if (size == 0 || size > arj::MaxBasicHeaderSize || i + 4 + size + 4 > bytes.size()) continue;
-    std::uint32_t crc = Crc32(&bytes[i + 4], size);
-    for (int k = 0; k < 4; k++) {
-      std::uint8_t b = static_cast<std::uint8_t>(crc >> (8 * k));
-      changed |= bytes[i + 4 + size + k] != b;
-      bytes[i + 4 + size + k] = b;
-    }
-  }
+  for (std::size_t i = 0; i + 4 <= bytes.size(); i++) changed |= RepairHeaderCrc(bytes, i);
   return changed;
 }
 

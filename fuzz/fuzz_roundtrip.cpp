@@ -22,7 +22,7 @@ static void RoundTrip(const std::vector<std::uint8_t> &content, unsigned fileTyp
   std::vector<std::uint8_t> packed = EncodeMethod123(stored.data(), stored.size(), level);
   entry.compressedSize = static_cast<std::uint32_t>(packed.size());
   entry.fileSize = static_cast<std::uint32_t>(stored.size());
-  entry.fileCrc = Crc32(stored.data(), stored.size());
+  entry.fileCrc = Crc32(0, stored.data(), stored.size());
 
   std::vector<std::uint8_t> file = BuildMainHeader("RT.ARJ", 0);
   std::vector<std::uint8_t> header = BuildEntryHeader(entry);

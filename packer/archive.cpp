@@ -52,38 +52,12 @@ std::vector<std::uint8_t> FrameHeader(const HeaderFields &f) {
   std::vector<std::uint8_t> out{arj::HeaderIdByte0, arj::HeaderIdByte1};
   AppendLe(out, static_cast<std::uint32_t>(basic.size()), 2);
   out.insert(out.end(), basic.begin(), basic.end());
-  AppendLe(out, Crc32(basic.data(), basic.size()), 4);
+  AppendLe(out, Crc32(0, basic.data(), basic.size()), 4);
   AppendLe(out, 0, 2);  // no extended header
   return out;
 }
 
 }  // namespace
-
-std::uint32_t Crc32(const std::uint8_t *data, std::size_t size, std::uint32_t crc) {
-  // Eight bytes a step: table[k][b] is the CRC of byte b followed by k zero
-  // bytes, so eight lookups replace eight dependent ones.
-  static std::uint32_t table[8][256];
-  if (!table[0][1]) {
-    for (std::uint32_t n = 0; n < 256; n++) {
-      std::uint32_t c = n;
-      for (int k = 0; k < 8; k++) c = (c & 1) ? (c >> 1) ^ arj::CrcPolynomial : c >> 1;
-      table[0][n] = c;
-    }
-    for (std::uint32_t n = 0; n < 256; n++)
-      for (int k = 1; k < 8; k++) table[k][n] = table[0][table[k - 1][n] & 0xFF] ^ (table[k - 1][n] >> 8);
-  }
-  crc = ~crc;
-  std::size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    const std::uint8_t *p = data + i;
-    std::uint32_t lo = crc ^ (std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-                              std::uint32_t(p[3]) << 24);
-    crc = table[7][lo & 0xFF] ^ table[6][(lo >> 8) & 0xFF] ^ table[5][(lo >> 16) & 0xFF] ^
-          table[4][lo >> 24] ^ table[3][p[4]] ^ table[2][p[5]] ^ table[1][p[6]] ^ table[0][p[7]];
-  }
-  for (; i < size; i++) crc = table[0][(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
 
 std::uint32_t DosTimestamp(std::time_t t) {
   std::tm local{};
@@ -176,7 +150,7 @@ long FindArchiveStart(const std::uint8_t *data, std::size_t size) {
     if (p + 8 + n > size) return -2;
     std::uint32_t stored = data[p + 4 + n] | std::uint32_t(data[p + 5 + n]) << 8 |
                            std::uint32_t(data[p + 6 + n]) << 16 | std::uint32_t(data[p + 7 + n]) << 24;
-    if (Crc32(data + p + 4, n) == stored) return static_cast<long>(p);
+    if (Crc32(0, data + p + 4, n) == stored) return static_cast<long>(p);
   }
   return -1;
 }

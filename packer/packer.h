@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "crc32.h"
+
 // How hard the encoder looks for a small output. Every level writes the same
 // stream format; only the parse differs.
 enum PackLevel {
@@ -37,9 +39,6 @@ struct EncodeStats {
 std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t size, PackLevel level,
                                           PackProgressFn progress = nullptr, void *context = nullptr,
                                           EncodeStats *stats = nullptr);
-
-// The standard reflected CRC-32, continued from crc (0 to start).
-std::uint32_t Crc32(const std::uint8_t *data, std::size_t size, std::uint32_t crc = 0);
 
 // Packed DOS date and time of t in local time, clamped to 1980..2107.
 std::uint32_t DosTimestamp(std::time_t t);

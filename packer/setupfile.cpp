@@ -12,6 +12,7 @@
 
 #include "format.h"
 #include "packer.h"
+#include "text.h"
 
 namespace {
 
@@ -32,12 +33,6 @@ std::string BaseName(const std::string &path) {
   std::size_t slash = path.find_last_of('/', end);
   return path.substr(slash == std::string::npos ? 0 : slash + 1,
                      end - (slash == std::string::npos ? 0 : slash + 1) + 1);
-}
-
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
 }
 
 bool Fail(std::string *error, const std::string &message) {
@@ -76,7 +71,6 @@ std::time_t ClampTime(std::time_t t) {
 
 bool PlanEntries(const PackJob &job, std::vector<PlannedEntry> *plan, std::string *error) {
   if (job.inputs.empty()) return Fail(error, "no input files");
-  std::vector<std::string> seen;
   for (const PackInput &input : job.inputs) {
     struct stat st;
     if (stat(input.path.c_str(), &st) != 0) return Fail(error, input.path + ": " + std::strerror(errno));
@@ -89,10 +83,9 @@ bool PlanEntries(const PackJob &job, std::vector<PlannedEntry> *plan, std::strin
     if (!CheckEntryName(e.name, &problem))
       return Fail(error, input.path + ": cannot store the name \"" + e.name + "\": " + problem);
     // Windows names ignore case: two such entries would install as one file.
-    for (const std::string &other : seen)
-      if (other == Upper(e.name))
+    for (const PlannedEntry &other : *plan)
+      if (SameText(other.name.c_str(), e.name.c_str()))
         return Fail(error, input.path + ": another input already installs as \"" + e.name + "\"");
-    seen.push_back(Upper(e.name));
     plan->push_back(e);
   }
   return true;
@@ -141,7 +134,7 @@ bool WriteEntry(std::FILE *out, const PackJob &job, const PlannedEntry &e, bool 
                      e.timestamp,
                      static_cast<std::uint32_t>(packed.size()),
                      static_cast<std::uint32_t>(data->size()),
-                     Crc32(data->data(), data->size())};
+                     Crc32(0, data->data(), data->size())};
   if (!WriteBytes(out, BuildEntryHeader(fields)) || !WriteBytes(out, packed))
     return Fail(error, job.output + ": write error: " + std::strerror(errno));
   if (verbose)

@@ -6,32 +6,13 @@
 
 #include "text.h"
 
-static const char *SkipBlanks(const char *p) {
-  while (*p == ' ' || *p == '\t') p++;
-  return p;
-}
-
-// Next word of the command line: quotes group and are dropped. Returns the
-// position after the word; fits is false (out holding what fitted) when the
-// word is longer than outSize - 1.
-static const char *TakeWord(const char *p, char *out, size_t outSize, bool &fits) {
-  size_t length = 0;
-  bool quoted = false;
-  fits = true;
-  p = SkipBlanks(p);
-  while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
-    if (*p == '"') {
-      quoted = !quoted;
-      p++;
-      continue;
-    }
-    if (length + 1 < outSize)
-      out[length++] = *p;
-    else
-      fits = false;
-    p++;
-  }
-  out[length] = '\0';
+// Next word of the command line, its quotes dropped. Returns the position
+// after the word; ok is false (out holding what fitted) when the word is
+// longer than outSize - 1 or its quotes break the rule.
+static const char *TakeWord(const char *p, char *out, size_t outSize, bool &ok) {
+  ArgumentRead read;
+  p = ReadArgument(p, out, outSize, &read);
+  ok = read == ArgumentRead::Ok;
   return p;
 }
 
@@ -42,9 +23,9 @@ static bool IsSwitch(const char *word, const char *name) {
 
 static bool ParseCleanup(const char *p, Command &command) {
   char number[16];
-  bool fits;
-  p = TakeWord(p, number, sizeof(number), fits);
-  if (!fits || !number[0]) return false;
+  bool ok;
+  p = TakeWord(p, number, sizeof(number), ok);
+  if (!ok || !number[0]) return false;
   uint64_t pid = 0;
   for (const char *d = number; *d; d++) {
     if (*d < '0' || *d > '9') return false;
@@ -52,8 +33,8 @@ static bool ParseCleanup(const char *p, Command &command) {
     if (pid > UINT32_MAX) return false;
   }
   // One byte kept back for the backslash that the directory gets.
-  p = TakeWord(p, command.directory, sizeof(command.directory) - 1, fits);
-  if (!fits || !command.directory[0] || *SkipBlanks(p)) return false;
+  p = TakeWord(p, command.directory, sizeof(command.directory) - 1, ok);
+  if (!ok || !command.directory[0] || *SkipBlanks(p)) return false;
   const size_t length = strlen(command.directory);
   if (command.directory[length - 1] != '\\') strcpy(command.directory + length, "\\");
   command.waitProcessId = uint32_t(pid);
@@ -77,11 +58,11 @@ Command ParseCommandLine(const char *commandLine) {
   char word[PathCapacity + 8];
   const char *p = commandLine ? commandLine : "";
   while (*SkipBlanks(p)) {
-    bool fits;
-    p = TakeWord(p, word, sizeof(word), fits);
-    if (!fits)
+    bool ok;
+    p = TakeWord(p, word, sizeof(word), ok);
+    if (!ok)
       unknown = true;
-    else if (IsSwitch(word, "UNINSTALL"))
+    else if (IsSwitch(word, UninstallSwitch + 1))
       uninstall = true;
     else if (IsSwitch(word, "S"))
       command.silent = true;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "contract.h"
 #include "paths.h"
 
 enum CommandKind {
@@ -28,8 +29,10 @@ struct Command {
 };
 
 // Switches start with '/' or '-' and are matched without regard to case;
-// quotes anywhere in a word only group (`"/LOG=C:\My Logs\u.log"` and
-// `/LOG="C:\My Logs\u.log"` say the same). The command line is untrusted:
+// quotes go around a whole word or a whole value and nowhere else, as
+// ReadArgument has it (`"/LOG=C:\My Logs\u.log"` and
+// `/LOG="C:\My Logs\u.log"` say the same; a word with quotes elsewhere is
+// one this program does not take). The command line is untrusted:
 // a malformed /CLEANUP gives COMMAND_METER, and with /UNINSTALL any word
 // that is not one of its switches (or a log name too long for the buffer)
 // gives COMMAND_INVALID, so that a misspelt "/SILENT" never turns into a

@@ -6,10 +6,6 @@
 
 #include "text.h"
 
-const char *const ProductFiles[ProductFileCount] = {
-    "KELVRA.EXE", "KELVRA.HLP", "KELVRA.INI", "README.TXT", "LICENSE.TXT",
-};
-
 bool IsProductFile(const char *name) {
   for (const char *file : ProductFiles)
     if (SameText(name, file)) return true;

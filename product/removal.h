@@ -9,19 +9,10 @@
 #include <cstdint>
 
 #include "commandline.h"
+#include "contract.h"
 
-// The files the setup installs; the uninstaller deletes these and nothing else.
-constexpr unsigned ProductFileCount = 5;
-extern const char *const ProductFiles[ProductFileCount];
-
-// True when `name` (a bare file name) is one of the product files, in any case.
+// True when `name` (a bare file name) is one of ProductFiles, in any case.
 bool IsProductFile(const char *name);
-
-// The uninstall entry the setup writes. The setup is a 32-bit program, so
-// the entry lives in the registry's 32-bit view; a 64-bit build of this
-// program would look in the other view unless it names this one.
-constexpr char UninstallKeyPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra";
-constexpr uint32_t UninstallKeyView = 0x0200;  // KEY_WOW64_32KEY
 
 // Removing the product writes to Program Files and HKLM: an uninstall whose
 // token is not elevated restarts itself to ask for the rights. A restart

@@ -152,7 +152,7 @@ void HandOverSelfRemoval(const char *self, const char *directory, bool otherFile
   if (go) CloseHandle(go);
   if (!DeleteAtRestart(self, directory)) {
     LogLine("not deleted, not even at restart: ", self, GetLastError());
-    AddFailedFile(outcome, "KELVRA.EXE");
+    AddFailedFile(outcome, ProgramFile);
     return;
   }
   outcome.selfRemovalAtRestart = true;
@@ -181,7 +181,7 @@ int RunCleanup(const Command &command) {
   if (go) CloseHandle(go);
   if (!proceed) return 1;
   char program[PathCapacity];
-  if (!JoinPath(program, sizeof(program), command.directory, "KELVRA.EXE")) return 1;
+  if (!JoinPath(program, sizeof(program), command.directory, ProgramFile)) return 1;
   HANDLE folder = HoldInstallFolder(command.directory);
   if (!folder) return 1;
   const bool deleted = DeleteIfPresent(program);

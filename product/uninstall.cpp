@@ -80,12 +80,14 @@ static bool RemoveShortcuts(int folderId) {
   char folder[PathCapacity], shortcut[PathCapacity];
   // Without that Programs folder the setup could not have made shortcuts there either.
   if (!SHGetSpecialFolderPathA(nullptr, folder, folderId, FALSE)) return true;
-  if (!AddTrailingBackslash(folder, sizeof(folder)) || !JoinPath(folder, sizeof(folder), folder, "Kelvra\\"))
+  if (!AddTrailingBackslash(folder, sizeof(folder)) ||
+      !JoinPath(folder, sizeof(folder), folder, ProductName, "\\"))
     return false;
   bool ok = true;
-  static const char *const Shortcuts[] = {"Kelvra.lnk", "Kelvra Help.lnk"};
-  for (const char *name : Shortcuts)
-    ok = JoinPath(shortcut, sizeof(shortcut), folder, name) && DeleteLogged(shortcut) && ok;
+  const char *const shortcuts[] = {ProgramShortcut, HelpShortcut};
+  for (const char *name : shortcuts)
+    ok =
+        JoinPath(shortcut, sizeof(shortcut), folder, name, ShortcutExtension) && DeleteLogged(shortcut) && ok;
   if (!RemoveEmptyDirectory(folder, 0)) {
     const DWORD error = GetLastError();
     // A folder the user has put something else into is theirs to keep.

@@ -103,7 +103,8 @@ else
   setup_pid=$!
   timeout=60
   [ "$preset" = win32 ] && timeout=300
-  dialog=$(wait_window "Kelvra 2.0 Setup" $timeout) || fail "the setup dialog did not appear"
+  version=$(sed -n 's/^#define KELVRA_DISPLAY_VERSION "\(.*\)"$/\1/p' "$root/resources/version.h")
+  dialog=$(wait_window "Kelvra $version Setup" $timeout) || fail "the setup dialog did not appear"
   sleep 2  # let the picture paint
   import -window "$dialog" "$demo/setup-dialog.png" 2>/dev/null || import -window root "$demo/setup-dialog.png"
   say "dialog shown; screenshot $demo/setup-dialog.png"
@@ -131,7 +132,10 @@ say "uninstall entry:"
 "$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra' /reg:32 2>/dev/null | tr -d '\r' | grep -v '^$' || true
 
 missing=()
-for f in KELVRA.EXE KELVRA.HLP KELVRA.INI README.TXT LICENSE.TXT; do
+# The product's files, from the list the payload's build and the uninstaller read.
+mapfile -t product_files < <(sed -n 's/^KELVRA_PRODUCT_FILE("\([^"]*\)".*/\1/p' "$root/common/productfiles.inc")
+[ ${#product_files[@]} -gt 0 ] || fail "no product files in $root/common/productfiles.inc"
+for f in "${product_files[@]}"; do
   [ -n "$(find "$product" -maxdepth 1 -iname "$f" 2>/dev/null)" ] || missing+=("$f")
 done
 for f in "Kelvra.lnk" "Kelvra Help.lnk"; do

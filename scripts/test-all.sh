@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh machine: installs what is missing,
-# builds every preset and runs every test. Native unit tests (with the
-# archives of other archivers as input), the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, short fuzz runs, the Windows builds' tests under
-# 64-bit Wine, the end-to-end runs of the real setup, and the shipped 32-bit
-# setup where 32-bit Wine can run.
+# checks the C++ formatting, builds every preset and runs every test.
+# Native unit tests (with the archives of other archivers as input), the
+# same under AddressSanitizer and UndefinedBehaviorSanitizer, short fuzz
+# runs, the Windows builds' tests under 64-bit Wine, the end-to-end runs of
+# the real setup, and the shipped 32-bit setup where 32-bit Wine can run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -41,13 +41,13 @@ step() {
 
 build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2; }
 
+# Seconds, and independent of every build: formatting first.
+step "format (clang-format)" bash scripts/check-format.sh
 step "build native" build native
 step "test native" ctest --preset native -j2
 step "build sanitize" build sanitize
 step "test sanitize" ctest --preset sanitize -j2 -LE slow
-if [ -x scripts/fuzz.sh ]; then
-  step "fuzz (short runs)" bash scripts/fuzz.sh --short
-fi
+step "fuzz (short runs)" bash scripts/fuzz.sh --short
 step "build win64" build win64
 # The dialog and painting tests need a display; each end-to-end scenario
 # starts an Xvfb of its own.

@@ -5,29 +5,7 @@
 
 #include <cstring>
 
-static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-static const char *SkipBlanks(const char *p) {
-  while (IsBlank(*p)) p++;
-  return p;
-}
-
-static char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Whether text[0..length) is name, ignoring ASCII case.
-static bool SameWord(const char *text, std::size_t length, const char *name) {
-  if (std::strlen(name) != length) return false;
-  for (std::size_t i = 0; i < length; i++)
-    if (LowerAscii(text[i]) != LowerAscii(name[i])) return false;
-  return true;
-}
-
-static bool StartsWithWord(const char *text, const char *prefix) {
-  std::size_t length = std::strlen(prefix);
-  for (std::size_t i = 0; i < length; i++)
-    if (text[i] == '\0' || LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
-  return true;
-}
+#include "text.h"
 
 // The program's own name ends at its closing quote, or unquoted at the
 // first blank, as the system's own rule for the first word has it.
@@ -45,40 +23,35 @@ static const char *SkipWord(const char *p) {
   return p;
 }
 
-// Reads a switch's value starting at value. quotedWord: the whole switch
-// was quoted ("/D=a b"), so the value ends at the closing quote; a value
-// that itself starts with a quote (/D="a b") likewise. Unquoted, the value
-// ends at a blank, or with toEnd at the end of the line (trailing blanks
-// dropped). Returns where parsing goes on, or nullptr when the value is
-// empty, unterminated, followed by anything but a blank, holds a quote (no
-// path may), or, when cut is false, does not fit out.
-static const char *ReadValue(const char *value, bool quotedWord, bool toEnd, bool cut, char *out) {
-  const char *end;
-  const char *next;
-  if (quotedWord || *value == '"') {
-    if (!quotedWord) value++;
-    end = std::strchr(value, '"');
-    if (end == nullptr) return nullptr;
-    next = end + 1;
-    if (*next != '\0' && !IsBlank(*next)) return nullptr;
-    if (toEnd && *SkipBlanks(next) != '\0') return nullptr;
-  } else if (toEnd) {
-    end = value + std::strlen(value);
-    while (end > value && IsBlank(end[-1])) end--;
-    next = end;
-  } else {
-    end = SkipWord(value);
-    next = end;
-  }
-  std::size_t length = static_cast<std::size_t>(end - value);
-  if (length == 0 || std::memchr(value, '"', length) != nullptr) return nullptr;
+// Copies a switch's value into out (PathCapacity bytes), cut to fit when cut
+// is set. False when it is empty, holds a quote (no path may) or, without
+// cut, does not fit.
+static bool TakeValue(const char *value, std::size_t length, bool cut, char *out) {
+  if (length == 0 || std::memchr(value, '"', length) != nullptr) return false;
   if (length > PathCapacity - 1) {
-    if (!cut) return nullptr;
+    if (!cut) return false;
     length = PathCapacity - 1;
   }
   std::memcpy(out, value, length);
   out[length] = '\0';
-  return next;
+  return true;
+}
+
+// "/D=" at p, which takes the rest of the line: quoted as ReadArgument
+// allows and followed by blanks only, or unquoted up to the end of the line
+// with the trailing blanks dropped, spaces and all. Cut to fit: the install
+// refuses a path that long.
+static bool ParseDestination(const char *p, char *out) {
+  if (*p != '"' && p[3] != '"') {
+    const char *end = p + std::strlen(p);
+    while (end > p && IsBlank(end[-1])) end--;
+    return TakeValue(p + 3, static_cast<std::size_t>(end - p - 3), true, out);
+  }
+  char word[PathCapacity + 8];
+  ArgumentRead read;
+  const char *next = ReadArgument(p, word, sizeof word, &read);
+  if (read == ArgumentRead::BadQuote || *SkipBlanks(next) != '\0') return false;
+  return TakeValue(word + 3, std::strlen(word + 3), true, out);
 }
 
 // Any word that is /S on its own, quoted, half-quoted or not.
@@ -88,7 +61,7 @@ static bool MentionsSilent(const char *p) {
     const char *word = p;
     if (word < end && word[0] == '"') word++;
     if (word < end && end[-1] == '"') end--;
-    if (end - word == 2 && (word[0] == '/' || word[0] == '-') && LowerAscii(word[1]) == 's') return true;
+    if (end - word == 2 && (word[0] == '/' || word[0] == '-') && FoldCase(word[1]) == 'S') return true;
   }
   return false;
 }
@@ -98,41 +71,30 @@ void ParseSetupCommandLine(const char *commandLine, SetupOptions *options) {
   const char *arguments = SkipProgramName(commandLine);
   const char *p = SkipBlanks(arguments);
   while (*p != '\0' && !options->malformed) {
-    bool quotedWord = *p == '"';
-    const char *word = p + quotedWord;
-    if (*word != '/' && *word != '-') {
-      options->malformed = true;
-      break;
-    }
-    const char *name = word + 1;
-    if (StartsWithWord(name, "D=")) {
+    const char *unquoted = p + (*p == '"');
+    if ((*unquoted == '/' || *unquoted == '-') && SameTextPrefix(unquoted + 1, "D=")) {
       // The destination takes the rest of the line, so nothing may follow.
       options->haveDestination = true;
-      if (ReadValue(name + 2, quotedWord, true, true, options->destination) == nullptr)
-        options->malformed = true;
+      options->malformed = !ParseDestination(p, options->destination);
       break;
     }
-    if (StartsWithWord(name, "LOG=")) {
-      const char *next = options->logFile[0] == '\0'
-                             ? ReadValue(name + 4, quotedWord, false, false, options->logFile)
-                             : nullptr;  // two logs: which one the caller meant is unknown
-      if (next == nullptr) options->malformed = true;
-      p = next ? SkipBlanks(next) : p;
-      continue;
-    }
-    const char *end = quotedWord ? std::strchr(name, '"') : SkipWord(name);
-    if (end == nullptr || (quotedWord && end[1] != '\0' && !IsBlank(end[1]))) {
+    // Room for "/LOG=", the longest path and one byte to notice a longer one.
+    char word[PathCapacity + 8];
+    ArgumentRead read;
+    p = SkipBlanks(ReadArgument(p, word, sizeof word, &read));
+    if (read != ArgumentRead::Ok || (word[0] != '/' && word[0] != '-')) {
       options->malformed = true;
-      break;
-    }
-    std::size_t length = static_cast<std::size_t>(end - name);
-    if (SameWord(name, length, "S"))
+    } else if (SameTextPrefix(word + 1, "LOG=")) {
+      // Two logs: which one the caller meant is unknown.
+      options->malformed =
+          options->logFile[0] != '\0' || !TakeValue(word + 5, std::strlen(word + 5), false, options->logFile);
+    } else if (SameText(word + 1, "S")) {
       options->silent = true;
-    else if (SameWord(name, length, "?"))
+    } else if (SameText(word + 1, "?")) {
       options->help = true;
-    else
+    } else {
       options->malformed = true;
-    p = SkipBlanks(end + quotedWord);
+    }
   }
   if (options->malformed && MentionsSilent(arguments)) options->silent = true;
 }
@@ -178,24 +140,4 @@ std::size_t FullPathRootLength(const char *path) {
   if (shareEnd == share) return 0;
   if (shareEnd == nullptr) return std::strlen(path);
   return static_cast<std::size_t>(shareEnd + 1 - path);
-}
-
-std::uint32_t KilobytesFor(std::uint64_t bytes) {
-  std::uint64_t kilobytes = bytes / 1024 + (bytes % 1024 != 0);
-  return kilobytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kilobytes);
-}
-
-bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t capacity) {
-  char program[PathCapacity];
-  return BuildProgramCommand(directory, program, sizeof program) &&
-         JoinPath(out, capacity, program, UninstallSwitch, " /S");
-}
-
-bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity) {
-  // The shared rule for a final backslash, applied before the copy so that
-  // out needs room only for what is kept.
-  char location[PathCapacity];
-  if (!JoinPath(location, sizeof location, directory, "")) return false;
-  RemoveTrailingBackslash(location);
-  return JoinPath(out, capacity, location, "");
 }

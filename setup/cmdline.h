@@ -1,6 +1,6 @@
 // The setup's command line and the decisions that follow from it: which
 // switches were given, whether the run goes ahead, what it exits with, and
-// the small path rules of the unattended mode. Free of <windows.h>, like
+// the full-path rule of the unattended mode. Free of <windows.h>, like
 // compose.h, so that the Linux tests exercise exactly this code.
 #pragma once
 
@@ -8,7 +8,6 @@
 #include <cstdint>
 
 #include "compose.h"
-#include "version.h"
 
 // The codes that deployment tools and package managers already understand.
 enum SetupExitCode : int {
@@ -71,19 +70,3 @@ const char *ExitCodeName(int code);
 // when path is not a full path: a relative path would land wherever the
 // deployment tool happens to run, so the silent mode refuses it.
 std::size_t FullPathRootLength(const char *path);
-
-// Size in the uninstall entry's unit: kilobytes, rounded up.
-std::uint32_t KilobytesFor(std::uint64_t bytes);
-
-// The uninstall entry's description of the product, from the one place
-// the version resources and the package manifest read too.
-constexpr const char *ProductVersionText = KELVRA_DISPLAY_VERSION;
-constexpr const char *PublisherName = KELVRA_PUBLISHER;
-
-// The destination as the uninstall entry records it: no trailing backslash,
-// except after a drive (C:\ stays: "C:" would name a current directory).
-// False when it would not fit capacity bytes.
-bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity);
-
-// "\"<directory>KELVRA.EXE\" /UNINSTALL /S"; directory ends in '\'.
-bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t capacity);

@@ -1,7 +1,7 @@
-// Paths, command lines, messages and palette entries, composed without any
-// system call. Every writer here is bounded by its buffer's capacity; the
-// text it starts from (the destination box, the Windows directory, the
-// Programs folder) is of any length.
+// Paths, command lines, the uninstall entry's values, messages and palette
+// entries, composed without any system call. Every writer here is bounded
+// by its buffer's capacity; the text it starts from (the destination box,
+// the Windows directory, the Programs folder) is of any length.
 #include "compose.h"
 
 #include <cstring>
@@ -32,7 +32,27 @@ bool BuildProgramCommand(const char *directory, char *out, std::size_t capacity)
 bool BuildUninstallCommand(const char *directory, char *out, std::size_t capacity) {
   char program[PathCapacity];
   return BuildProgramCommand(directory, program, sizeof program) &&
-         JoinPath(out, capacity, program, UninstallSwitch);
+         JoinPath(out, capacity, program, " ", UninstallSwitch);
+}
+
+std::uint32_t KilobytesFor(std::uint64_t bytes) {
+  std::uint64_t kilobytes = bytes / 1024 + (bytes % 1024 != 0);
+  return kilobytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kilobytes);
+}
+
+bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t capacity) {
+  char program[PathCapacity];
+  return BuildProgramCommand(directory, program, sizeof program) &&
+         JoinPath(out, capacity, program, " ", UninstallSwitch, " /S");
+}
+
+bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity) {
+  // The shared rule for a final backslash, applied before the copy so that
+  // out needs room only for what is kept.
+  char location[PathCapacity];
+  if (!JoinPath(location, sizeof location, directory, "")) return false;
+  RemoveTrailingBackslash(location);
+  return JoinPath(out, capacity, location, "");
 }
 
 static bool EndsWithBackslash(const char *path) {
@@ -45,7 +65,7 @@ bool ComposeShortcutPaths(const char *productFolder, const char *destination, co
   linkPath[0] = '\0';
   targetPath[0] = '\0';
   if (productFolder[0] == '\0') return false;
-  if (!JoinPath(linkPath, PathCapacity, productFolder, "\\", shortcutName, ".lnk")) return false;
+  if (!JoinPath(linkPath, PathCapacity, productFolder, "\\", shortcutName, ShortcutExtension)) return false;
   const char *separator = EndsWithBackslash(destination) ? "" : "\\";
   if (!JoinPath(targetPath, PathCapacity, destination, separator, fileName)) {
     linkPath[0] = '\0';

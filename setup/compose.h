@@ -1,22 +1,19 @@
 // The setup's decisions that need no system call: the default destination,
-// the paths and command lines it composes, the words for an extraction
-// result and the palette taken from a packed bitmap. Kept free of
-// <windows.h> so that the Linux tests exercise exactly this code.
+// the paths and command lines it composes, the uninstall entry's values,
+// the words for an extraction result and the palette taken from a packed
+// bitmap. Kept free of <windows.h> so that the Linux tests exercise exactly
+// this code.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "contract.h"
 #include "paths.h"
 
-constexpr const char *ProductName = "Kelvra";
 constexpr const char *SetupCaption = "Kelvra Setup";
-constexpr const char *ProgramFile = "KELVRA.EXE";
-constexpr const char *HelpFile = "KELVRA.HLP";
-constexpr const char *ProgramShortcut = "Kelvra";
-constexpr const char *HelpShortcut = "Kelvra Help";
-constexpr const char *ExitMessageName = "KelvraExit";
-constexpr const char *UninstallSwitch = " /UNINSTALL";
+// The first line of each run in the /LOG= file, after the date and time.
+constexpr const char *LogHeading = "Kelvra Setup " KELVRA_DISPLAY_VERSION;
 
 constexpr const char *InvalidDestinationText = "Please specify valid destination directory.";
 constexpr const char *CannotCreateText = "Cannot create destination directory.";
@@ -53,6 +50,22 @@ bool BuildProgramCommand(const char *directory, char *out, std::size_t capacity)
 
 // The program command followed by " /UNINSTALL".
 bool BuildUninstallCommand(const char *directory, char *out, std::size_t capacity);
+
+// Size in the uninstall entry's unit: kilobytes, rounded up.
+std::uint32_t KilobytesFor(std::uint64_t bytes);
+
+// The uninstall entry's description of the product, from the one place
+// the version resources and the package manifest read too.
+constexpr const char *ProductVersionText = KELVRA_DISPLAY_VERSION;
+constexpr const char *PublisherName = KELVRA_PUBLISHER;
+
+// The destination as the uninstall entry records it: no trailing backslash,
+// except after a drive (C:\ stays: "C:" would name a current directory).
+// False when it would not fit capacity bytes.
+bool CopyInstallLocation(const char *directory, char *out, std::size_t capacity);
+
+// "\"<directory>KELVRA.EXE\" /UNINSTALL /S"; directory ends in '\'.
+bool BuildQuietUninstallCommand(const char *directory, char *out, std::size_t capacity);
 
 // The shortcut file "<productFolder>\<shortcutName>.lnk" and its target
 // "<destination>[\]<fileName>", each in PathCapacity bytes. False when the

@@ -21,8 +21,8 @@ void OpenSetupLog(const char *path) {
                         FILE_ATTRIBUTE_NORMAL, NULL);
   SYSTEMTIME now;
   GetLocalTime(&now);
-  LogLine("%04u-%02u-%02u %02u:%02u:%02u Kelvra Setup 2.0", now.wYear, now.wMonth, now.wDay, now.wHour,
-          now.wMinute, now.wSecond);
+  LogLine("%04u-%02u-%02u %02u:%02u:%02u %s", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+          now.wSecond, LogHeading);
 }
 
 void CloseSetupLog() {

@@ -6,7 +6,7 @@
 
 #include <shlobj.h>
 
-static const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra";
+static_assert(UninstallKeyView == KEY_WOW64_32KEY, "the view the uninstaller reads");
 
 // out: PathCapacity bytes; the folder's path with "\Kelvra" added, or empty
 // when the folder cannot be resolved or the result would not fit.
@@ -81,7 +81,7 @@ static void SetDescriptionValues(HKEY key, const char *destination, const char *
   SetStringValue(key, "DisplayVersion", ProductVersionText);
   SetStringValue(key, "Publisher", PublisherName);
   if (JoinPath(text, sizeof text, destination, ProgramFile, ",0")) SetStringValue(key, "DisplayIcon", text);
-  if (CopyInstallLocation(destination, text, sizeof text)) SetStringValue(key, "InstallLocation", text);
+  if (CopyInstallLocation(destination, text, sizeof text)) SetStringValue(key, InstallLocationValue, text);
   SetDwordValue(key, "EstimatedSize", estimatedKilobytes);
   SetDwordValue(key, "NoModify", 1);
   SetDwordValue(key, "NoRepair", 1);
@@ -100,11 +100,11 @@ int RegisterUninstall(char *destination, DWORD estimatedKilobytes) {
       !BuildQuietUninstallCommand(destination, quietCommand, sizeof quietCommand))
     return 0;
   HKEY key = NULL;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, NULL, REG_OPTION_NON_VOLATILE,
-                      KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key, NULL) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyPath, 0, NULL, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE | UninstallKeyView, NULL, &key, NULL) != ERROR_SUCCESS)
     return 0;
   SetStringValue(key, "DisplayName", ProductName);
-  SetStringValue(key, "UninstallString", command);
+  SetStringValue(key, UninstallStringValue, command);
   SetDescriptionValues(key, destination, quietCommand, estimatedKilobytes);
   RegCloseKey(key);
   return 1;

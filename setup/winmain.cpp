@@ -4,19 +4,8 @@
 // arguments the run is the interactive one it always was.
 #include "setup.h"
 
+#include "dllsearch.h"
 #include "resource.h"
-
-// A setup file usually runs from a download folder where anyone may have
-// left a DLL of a system name; from here on only System32 is searched.
-// Looked up at run time so that systems without the call still start.
-static void RestrictDllSearch() {
-  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == NULL) return;
-  auto setDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (setDirectories != NULL) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
 
 // Whether another setup holds the mutex. One created by another account
 // (a deployment running as SYSTEM) may refuse us access: it exists all the

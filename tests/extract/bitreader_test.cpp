@@ -11,9 +11,9 @@ TEST_F(BitReaderTest, TakesBitsMostSignificantFirstThenZeros) {
   // 1010 1011 | 1100 1101 | 1110 1111 | 0001 0010
   LoadCompressed({0xAB, 0xCD, 0xEF, 0x12}, 4);
   StartBitReader();
-  EXPECT_EQ(decoderState.bitBuffer, 0xABCD);
+  EXPECT_EQ(PeekBits16(), 0xABCD);
   EXPECT_EQ(TakeBits(0), 0u);
-  EXPECT_EQ(decoderState.bitBuffer, 0xABCD);
+  EXPECT_EQ(PeekBits16(), 0xABCD);
   EXPECT_EQ(TakeBits(4), 0xAu);
   EXPECT_EQ(TakeBits(16), 0xBCDEu);
   EXPECT_EQ(TakeBits(3), 0x7u);
@@ -27,30 +27,30 @@ TEST_F(BitReaderTest, ConsumesSeventeenBitsAtOnce) {
   StartBitReader();
   // 11111111 1|0000000 00000000 00000001 0|0000000
   ConsumeBits(17);
-  EXPECT_EQ(decoderState.bitBuffer, 0x0002);
+  EXPECT_EQ(PeekBits16(), 0x0002);
   ConsumeBits(6);
-  EXPECT_EQ(decoderState.bitBuffer, 0x0080);
+  EXPECT_EQ(PeekBits16(), 0x0080);
 }
 
 TEST_F(BitReaderTest, StartsOnShortOrEmptyEntries) {
   LoadCompressed({0x5A, 0x77}, 1);
   StartBitReader();
-  EXPECT_EQ(decoderState.bitBuffer, 0x5A00);
+  EXPECT_EQ(PeekBits16(), 0x5A00);
   EXPECT_EQ(extractState.compressedLeft, 0u);
   EXPECT_EQ(TellSetupStream(), 1);
 
   LoadCompressed({0x5A, 0x77}, 0);
   StartBitReader();
-  EXPECT_EQ(decoderState.bitBuffer, 0x0000);
+  EXPECT_EQ(PeekBits16(), 0x0000);
   EXPECT_EQ(TellSetupStream(), 0);  // the file was not read at all
 }
 
 TEST_F(BitReaderTest, ReadsMissingBytesOfATruncatedFileAsOnes) {
   LoadCompressed({0x12}, 3);
   StartBitReader();
-  EXPECT_EQ(decoderState.bitBuffer, 0x12FF);
+  EXPECT_EQ(PeekBits16(), 0x12FF);
   EXPECT_EQ(TakeBits(16), 0x12FFu);
-  EXPECT_EQ(decoderState.bitBuffer, 0xFF00);
+  EXPECT_EQ(PeekBits16(), 0xFF00);
   SyncBitReader();
   EXPECT_EQ(TellSetupStream(), 1);  // only the byte that exists was read
 }

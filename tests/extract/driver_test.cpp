@@ -58,6 +58,23 @@ TestEntry Changed(TestEntry e, void (*change)(TestEntry &)) {
   return e;
 }
 
+// An entry of 5 bytes whose last match would write 11, with the CRC of all
+// 11: only the 5 bytes come out, and those fail the CRC.
+TestEntry OverlongLastMatch() {
+  BitWriter bw;
+  std::vector<unsigned> literal(arj::LiteralCount, 0);
+  literal['a'] = literal[256 + 10 - arj::MinMatch] = 1;
+  BlockCodes codes = PutBlockHeader(bw, 2, literal, {1, 1});
+  PutLiteral(bw, codes, 'a');
+  PutMatch(bw, codes, 10, 0);
+  TestEntry e;
+  e.fields.name = "LONG.BIN";
+  e.fields.fileSize = 5;
+  e.fields.fileCrc = Crc32(Bytes(11, 'a'));
+  e.data = bw.bytes;
+  return e;
+}
+
 TEST_F(DriverTest, ExtractsEveryEntry) {
   Bytes big(100000);
   for (std::size_t i = 0; i < big.size(); i++) big[i] = static_cast<unsigned char>(i * 7 + i / 300);
@@ -93,9 +110,29 @@ TEST_F(DriverTest, WritesTextEntriesWithCrLfAndMaskedBytes) {
   }
 }
 
+// The commit keeps each old file under a second link where the file system
+// has them, and moves it onto a placeholder where it has not: every test
+// of this fixture runs both ways.
+class CommitTest : public DriverTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    DriverTest::SetUp();
+    simulateNoHardLinks = !GetParam();
+  }
+  void TearDown() override {
+    simulateNoHardLinks = false;
+    DriverTest::TearDown();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Links, CommitTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                           return info.param ? "WithHardLinks" : "WithoutHardLinks";
+                         });
+
 // Whatever fails, and wherever in the archive, the destination keeps every
 // byte it held: old versions of the entries, the user's own files, folders.
-TEST_F(DriverTest, LeavesTheDestinationAsItWasWhenAnyEntryFails) {
+TEST_P(CommitTest, LeavesTheDestinationAsItWasWhenAnyEntryFails) {
   TestEntry one = StoredAsLiterals("ONE.BIN", B("first")), two = StoredAsLiterals("TWO.BIN", B("second"));
   TestEntry good = StoredAsLiterals("NEW.BIN", B("third"));
   struct Case {
@@ -132,6 +169,7 @@ TEST_F(DriverTest, LeavesTheDestinationAsItWasWhenAnyEntryFails) {
        {one, two, StoredAsLiterals("ONE.BIN", B("again")),
         Changed(good, [](TestEntry &e) { e.fields.fileCrc ^= 1; })},
        XR_CRC},
+      {"a last match past the entry's size", {one, two, OverlongLastMatch()}, XR_CRC},
       {"a temporary's name, then a failure",
        {one, StoredAsLiterals("~kx1.tmp", B("x")),
         Changed(good, [](TestEntry &e) { e.fields.fileCrc ^= 1; })},
@@ -217,7 +255,6 @@ TEST_F(DriverTest, RunningOutOfMemoryChangesNothing) {
                                     StoredAsLiterals("TWO.BIN", B("2"))};
   for (int n = 0; n < 20; n++) entries.push_back(StoredAsLiterals("N" + std::to_string(n), B("n")));
   Bytes archive = ArchiveBytes(entries);
-  unsigned failures = 0;
   for (unsigned n = 1; n < 200; n++) {
     failAllocationAt = n;
     ExtractResult result = Extract(archive);
@@ -225,9 +262,7 @@ TEST_F(DriverTest, RunningOutOfMemoryChangesNothing) {
     if (result == XR_OK) break;
     EXPECT_EQ(result, XR_NO_MEMORY) << "allocation " << n;
     EXPECT_EQ(Snapshot(out), before) << "allocation " << n;
-    failures++;
   }
-  EXPECT_EQ(failures, 2u * entries.size() + 2);  // a name and a window per entry, the list twice
   EXPECT_EQ(Output("ONE.BIN"), B("first"));
 }
 
@@ -376,7 +411,7 @@ struct Unmount {
 // The last step can fail too: here the folder of the last entry has no
 // room for the old file's backup once every entry is written. Every file
 // already moved goes back, the later of two same-named entries first.
-TEST_F(DriverTest, PutsEveryOldFileBackWhenTheLastMovesFail) {
+TEST_P(CommitTest, PutsEveryOldFileBackWhenTheLastMovesFail) {
   std::filesystem::path sub = out / "SUB";
   std::filesystem::create_directory(sub);
   if (mount("tmpfs", PathString(sub).c_str(), "tmpfs", 0, "size=64k,nr_inodes=3") != 0)

@@ -4,10 +4,6 @@ namespace {
 
 class HeadersTest : public TempDirTest {
  protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    BuildCrcTable();
-  }
   void TearDown() override {
     CloseSetupStream();
     TempDirTest::TearDown();

@@ -173,20 +173,6 @@ void PutSingleValueBlock(BitWriter &bw, unsigned symbolCount, unsigned literal) 
   bw.Put(0, 5);
 }
 
-std::uint32_t Crc32(const Bytes &data) {
-  BuildCrcTable();
-  return Crc32Of(data.data(), data.size());
-}
-
-std::uint32_t ReferenceCrc32(const Bytes &data) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char byte : data) {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; bit++) crc = (crc >> 1) ^ (crc & 1 ? 0xEDB88320u : 0);
-  }
-  return ~crc;
-}
-
 static void Put16(Bytes &b, unsigned v) {
   b.push_back(v & 0xFF);
   b.push_back((v >> 8) & 0xFF);

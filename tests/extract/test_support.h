@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "extract_internal.h"
+#include "reference_crc.h"
 
 typedef std::vector<unsigned char> Bytes;
 
@@ -70,8 +71,7 @@ struct HeaderFields {
 Bytes BasicHeader(const HeaderFields &f);
 Bytes FramedHeader(const Bytes &basic, const Bytes *extended = nullptr);
 Bytes EndMarker();
-std::uint32_t Crc32(const Bytes &data);           // through the library's own CRC code
-std::uint32_t ReferenceCrc32(const Bytes &data);  // bit by bit, sharing nothing with it
+inline std::uint32_t Crc32(const Bytes &data) { return Crc32(0, data.data(), data.size()); }
 
 // A whole archive: main header, entries (header + data), end marker.
 struct TestEntry {

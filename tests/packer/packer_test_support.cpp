@@ -43,7 +43,7 @@ ExtractResult PackerTest::ExtractStream(const Bytes &stream, const Bytes &origin
                      0,
                      static_cast<std::uint32_t>(stream.size()),
                      static_cast<std::uint32_t>(original.size()),
-                     Crc32(original.data(), original.size())};
+                     Crc32(0, original.data(), original.size())};
   Bytes archive = BuildMainHeader(name, 0);
   for (const Bytes &part : {BuildEntryHeader(fields), stream, BuildEndMarker()})
     archive.insert(archive.end(), part.begin(), part.end());

@@ -37,6 +37,9 @@ TEST(ParseCommandLine, ReadsTheUninstallSwitchesInAnyCaseAndOrder) {
       {"/UNINSTALL /LOG=", COMMAND_INVALID, false, false, ""},
       {longLog.c_str(), COMMAND_INVALID, false, false, ""},
       {"/UNINSTALL /CLEANUP 1 C:\\K", COMMAND_INVALID, false, false, ""},
+      // Quotes around a whole word or value only, as the setup has them.
+      {"/UNINSTALL /LOG=C:\\\"My Logs\"\\u.log", COMMAND_INVALID, false, false, ""},
+      {"/UNIN\"STALL\" /S", COMMAND_METER, true, false, ""},
       // Without it, the meter starts whatever else is there.
       {"/S", COMMAND_METER, true, false, ""},
       {"notes.txt", COMMAND_METER, false, false, ""},
@@ -112,6 +115,7 @@ TEST(ParseCommandLine, RefusesMalformedCleanup) {
       "/CLEANUP 4294967296 C:\\K",
       "/CLEANUP 1 \"\"",
       "/CLEANUP 1 C:\\K extra",
+      "/CLEANUP 1 C:\\\"Program Files\"\\Kelvra",
       tooLong.c_str(),
   };
   for (const char *line : lines) {

@@ -43,11 +43,6 @@ TEST(DecideUninstallStart, RestartsOnceForRightsAndThenFailsWithoutThem) {
   EXPECT_EQ(740, ElevationRequiredExitCode);
 }
 
-TEST(UninstallKeyView, IsTheThirtyTwoBitViewOfTheSetup) {
-  EXPECT_EQ(UninstallKeyView, 0x0200u);  // KEY_WOW64_32KEY, whichever build reads it
-  EXPECT_STREQ(UninstallKeyPath, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra");
-}
-
 TEST(RegisteredDirectory, PrefersInstallLocationElseReadsTheUninstallCommand) {
   struct Case {
     const char *location, *command;

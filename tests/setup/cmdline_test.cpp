@@ -1,5 +1,5 @@
 // The setup's command line as launchers, package managers and people type
-// it, and the decisions and path rules of the unattended mode.
+// it, and the decisions and full-path rule of the unattended mode.
 #include "cmdline.h"
 
 #include <gtest/gtest.h>
@@ -117,12 +117,7 @@ TEST(UsageExitCode, IsZeroForHelpAnd87ForABadLine) {
   EXPECT_EQ(87, UsageExitCode(options));
 }
 
-TEST(ExitCodes, AreTheOnesDeploymentToolsKnow) {
-  EXPECT_EQ(0, ExitInstalled);
-  EXPECT_EQ(87, ExitBadCommandLine);
-  EXPECT_EQ(1602, ExitCancelled);
-  EXPECT_EQ(1603, ExitFailed);
-  EXPECT_EQ(1618, ExitAlreadyRunning);
+TEST(ExitCodeName, NamesTheCodesForTheLog) {
   EXPECT_STREQ("install failed", ExitCodeName(1603));
   EXPECT_STREQ("unknown", ExitCodeName(1));
 }
@@ -149,42 +144,6 @@ TEST(FullPathRootLength, KnowsDrivesAndSharesAndRefusesTheRest) {
       {"", 0},
   };
   for (const Case &c : cases) EXPECT_EQ(c.root, FullPathRootLength(c.path)) << c.path;
-}
-
-TEST(KilobytesFor, RoundsUp) {
-  EXPECT_EQ(0u, KilobytesFor(0));
-  EXPECT_EQ(1u, KilobytesFor(1));
-  EXPECT_EQ(1u, KilobytesFor(1024));
-  EXPECT_EQ(2u, KilobytesFor(1025));
-  EXPECT_EQ(0xFFFFFFFFu, KilobytesFor(std::uint64_t{1} << 50));
-}
-
-TEST(BuildQuietUninstallCommand, QuotesTheProgramAndAddsBothSwitches) {
-  char out[PathCapacity + 32];
-  ASSERT_TRUE(BuildQuietUninstallCommand("C:\\Program Files\\Kelvra\\", out, sizeof out));
-  EXPECT_STREQ("\"C:\\Program Files\\Kelvra\\KELVRA.EXE\" /UNINSTALL /S", out);
-  EXPECT_FALSE(BuildQuietUninstallCommand("C:\\Program Files\\Kelvra\\", out, 40));
-}
-
-TEST(CopyInstallLocation, DropsTheFinalBackslashButNotADrivesRoot) {
-  struct Case {
-    const char *directory;
-    const char *expected;
-  } cases[] = {
-      {"C:\\Program Files\\Kelvra\\", "C:\\Program Files\\Kelvra"},
-      {"C:\\Kelvra", "C:\\Kelvra"},
-      {"C:\\", "C:\\"},
-      {"\\\\server\\share\\", "\\\\server\\share"},
-  };
-  for (const Case &c : cases) {
-    char out[PathCapacity];
-    ASSERT_TRUE(CopyInstallLocation(c.directory, out, sizeof out));
-    EXPECT_STREQ(c.expected, out);
-  }
-  char small[10];  // "C:\\Kelvra" and its NUL, exactly
-  EXPECT_FALSE(CopyInstallLocation("C:\\Kelvra\\", small, sizeof small - 1));
-  ASSERT_TRUE(CopyInstallLocation("C:\\Kelvra\\", small, sizeof small));
-  EXPECT_STREQ("C:\\Kelvra", small);
 }
 
 }  // namespace

@@ -108,6 +108,42 @@ TEST(BuildProgramCommand, QuotesThePathSoSpacesCannotSplitIt) {
   EXPECT_STREQ("\"C:KELVRA.EXE\" /UNINSTALL", command);
 }
 
+TEST(KilobytesFor, RoundsUp) {
+  EXPECT_EQ(0u, KilobytesFor(0));
+  EXPECT_EQ(1u, KilobytesFor(1));
+  EXPECT_EQ(1u, KilobytesFor(1024));
+  EXPECT_EQ(2u, KilobytesFor(1025));
+  EXPECT_EQ(0xFFFFFFFFu, KilobytesFor(std::uint64_t{1} << 50));
+}
+
+TEST(BuildQuietUninstallCommand, QuotesTheProgramAndAddsBothSwitches) {
+  char out[PathCapacity + 32];
+  ASSERT_TRUE(BuildQuietUninstallCommand("C:\\Program Files\\Kelvra\\", out, sizeof out));
+  EXPECT_STREQ("\"C:\\Program Files\\Kelvra\\KELVRA.EXE\" /UNINSTALL /S", out);
+  EXPECT_FALSE(BuildQuietUninstallCommand("C:\\Program Files\\Kelvra\\", out, 40));
+}
+
+TEST(CopyInstallLocation, DropsTheFinalBackslashButNotADrivesRoot) {
+  struct Case {
+    const char *directory;
+    const char *expected;
+  } cases[] = {
+      {"C:\\Program Files\\Kelvra\\", "C:\\Program Files\\Kelvra"},
+      {"C:\\Kelvra", "C:\\Kelvra"},
+      {"C:\\", "C:\\"},
+      {"\\\\server\\share\\", "\\\\server\\share"},
+  };
+  for (const Case &c : cases) {
+    char out[PathCapacity];
+    ASSERT_TRUE(CopyInstallLocation(c.directory, out, sizeof out));
+    EXPECT_STREQ(c.expected, out);
+  }
+  char small[10];  // "C:\\Kelvra" and its NUL, exactly
+  EXPECT_FALSE(CopyInstallLocation("C:\\Kelvra\\", small, sizeof small - 1));
+  ASSERT_TRUE(CopyInstallLocation("C:\\Kelvra\\", small, sizeof small));
+  EXPECT_STREQ("C:\\Kelvra", small);
+}
+
 TEST(BuildProgramCommand, FailsCleanlyWhenTheBufferIsTooSmall) {
   char command[16];
   EXPECT_FALSE(BuildProgramCommand("C:\\Kelvra\\", command, sizeof command));

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 namespace {
@@ -50,7 +49,16 @@ TEST_F(SetupLogTest, AppendsEachRunBehindTheLast) {
   ASSERT_NE(std::string::npos, first);
   ASSERT_NE(std::string::npos, second);
   EXPECT_LT(first, second);
-  EXPECT_EQ(2u, std::count(text.begin(), text.end(), 'K'));  // one "Kelvra Setup 2.0" heading per run
+  // Each run opens with one line: "YYYY-MM-DD hh:mm:ss Kelvra Setup <version>".
+  const std::string heading = std::string(" ") + LogHeading + "\r\n";
+  size_t firstHeading = text.find(heading);
+  size_t secondHeading = text.find(heading, firstHeading + 1);
+  EXPECT_EQ(19u, firstHeading);
+  ASSERT_NE(std::string::npos, secondHeading);
+  EXPECT_EQ(text.rfind("\r\n", secondHeading) + 2 + 19, secondHeading);
+  EXPECT_LT(first, secondHeading);
+  EXPECT_LT(secondHeading, second);
+  EXPECT_EQ(std::string::npos, text.find(heading, secondHeading + 1));
 }
 
 TEST_F(SetupLogTest, WritesNothingWithoutALog) {

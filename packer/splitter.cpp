@@ -1,0 +1,417 @@
+// Where one block ends and the next begins. Two splitters share the work:
+// the streaming one for the fast and normal levels, which judges chunks as
+// the parser hands them over and guesses at sizes, and the planned one for
+// the best level, which weighs whole segments by exact block sizes. Both
+// start from the same greedy rule on chunks and then cut blocks in two by
+// one loop, each with its own cost rule.
+#include <algorithm>
+#include <cmath>
+
+#include "encoder_internal.h"
+
+namespace {
+
+constexpr unsigned SplitChunkSymbols = 512;
+constexpr unsigned CutStep = 128;  // where a planned block may be cut in two
+// The streaming splitter's guess at what a block's header costs beyond
+// its symbols, found by measurement on mixed text and binaries.
+constexpr float HeaderGuessBits = 150;
+constexpr float HeaderGuessBitsPerSymbol = 3;
+constexpr unsigned GuessCutStep = 16;  // where the streaming splitter may cut a closed block
+
+void UncountTokens(BlockHistogram &h, const Token *tokens, std::size_t count) {
+  for (std::size_t i = 0; i < count; i++) {
+    h.literal[tokens[i].symbol]--;
+    if (tokens[i].symbol >= 256) h.distance[DistanceSymbol(tokens[i].distance)]--;
+  }
+  h.symbols -= static_cast<std::uint32_t>(count);
+}
+
+void SubtractHistogram(BlockHistogram &from, const BlockHistogram &h) {
+  for (unsigned s = 0; s < arj::LiteralCount; s++) from.literal[s] -= h.literal[s];
+  for (unsigned s = 0; s < arj::DistanceCount; s++) from.distance[s] -= h.distance[s];
+  from.symbols -= h.symbols;
+}
+
+// n log2 n for every count a block can hold.
+const float *NLogN() {
+  static const std::vector<float> table = [] {
+    std::vector<float> t(MaxBlockSymbols + 1, 0.0f);
+    for (std::size_t n = 1; n < t.size(); n++) t[n] = static_cast<float>(n * std::log2(double(n)));
+    return t;
+  }();
+  return table.data();
+}
+
+// The bits of the symbols under ideal codes, extra bits left out: a cheap
+// stand-in for BlockBits when only the place of a cut is sought.
+float EntropyBits(const BlockHistogram &h, const float *nLogN) {
+  float bits = 0;
+  std::uint32_t distances = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) bits -= nLogN[h.literal[s]];
+  for (unsigned c = 0; c < arj::DistanceCount; c++) {
+    bits -= nLogN[h.distance[c]];
+    distances += h.distance[c];
+  }
+  return bits + nLogN[h.symbols] + nLogN[distances];
+}
+
+// The header a block of this histogram would add, as the streaming
+// splitter guesses it.
+float HeaderGuess(const BlockHistogram &h) {
+  unsigned used = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) used += h.literal[s] != 0;
+  return HeaderGuessBits + HeaderGuessBitsPerSymbol * used;
+}
+
+// Tokens [begin, end) of a block, with their histogram.
+struct Part {
+  std::size_t begin, end;
+  BlockHistogram h;
+};
+
+// A cost rule of the split loop: the place where part is best cut in two,
+// with the histogram of the tokens before it in left; 0 when the part
+// costs less whole.
+typedef std::size_t (*CutRule)(const Token *tokens, const Part &part, BlockHistogram &left);
+
+// The greedy rule only ever weighs one chunk, with a whole header of its
+// own, against the open block, so it keeps together halves that would be
+// cheaper apart. Each block is cut where the rule finds its two parts
+// cheapest, if that beats it whole, and the parts are tried again. Appends
+// the ends of the parts, in order.
+void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vector<std::uint32_t> &ends) {
+  std::vector<Part> work;  // parts still to try, last first
+  work.push_back(block);
+  BlockHistogram left;
+  while (!work.empty()) {
+    Part part = work.back();
+    work.pop_back();
+    std::size_t cut = rule(tokens, part, left);
+    if (!cut) {
+      ends.push_back(static_cast<std::uint32_t>(part.end));
+      continue;
+    }
+    Part right{cut, part.end, part.h};
+    SubtractHistogram(right.h, left);
+    work.push_back(right);
+    work.push_back({part.begin, cut, left});
+  }
+}
+
+// The planned splitter's rule: the cut is sought by ideal code sizes every
+// CutStep tokens, and kept when the two blocks' exact sizes beat the whole.
+std::size_t CutByExactSize(const Token *tokens, const Part &part, BlockHistogram &left) {
+  const float *nLogN = NLogN();
+  BlockHistogram right;
+  float bestGuess = INFINITY;
+  std::size_t bestCut = 0;
+  ClearHistogram(left);
+  for (std::size_t at = part.begin + CutStep; at + CutStep <= part.end; at += CutStep) {
+    CountTokens(left, tokens + at - CutStep, CutStep);
+    right = part.h;
+    SubtractHistogram(right, left);
+    float guess = EntropyBits(left, nLogN) + EntropyBits(right, nLogN);
+    if (guess < bestGuess) {
+      bestGuess = guess;
+      bestCut = at;
+    }
+  }
+  if (!bestCut) return 0;
+  ClearHistogram(left);
+  CountTokens(left, tokens + part.begin, bestCut - part.begin);
+  right = part.h;
+  SubtractHistogram(right, left);
+  return BlockBits(left) + BlockBits(right) < BlockBits(part.h) ? bestCut : 0;
+}
+
+// The streaming splitter's rule, for a block it has just closed: cuts are
+// judged by ideal code sizes and a guessed header for the smaller part,
+// never by building codes. The sizes of both sides follow each token
+// across the cut, so a scan costs a few steps per token.
+std::size_t CutByGuess(const Token *tokens, const Part &part, BlockHistogram &left) {
+  const float *nLogN = NLogN();
+  // Each side's size is n log n of its symbol and distance totals less
+  // the sum of n log n over its counts; the sums move token by token.
+  ClearHistogram(left);
+  BlockHistogram right = part.h;
+  double leftSum = 0, rightSum = 0;
+  std::uint32_t leftDistances = 0, rightDistances = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) rightSum += nLogN[right.literal[s]];
+  for (unsigned c = 0; c < arj::DistanceCount; c++) {
+    rightSum += nLogN[right.distance[c]];
+    rightDistances += right.distance[c];
+  }
+  const double wholeBits = nLogN[part.h.symbols] + nLogN[rightDistances] - rightSum;
+  double bestGuess = INFINITY;
+  std::size_t bestCut = 0;
+  for (std::size_t at = part.begin; at + GuessCutStep < part.end;) {
+    for (std::size_t stop = at + GuessCutStep; at < stop; at++) {
+      unsigned sym = tokens[at].symbol;
+      leftSum += nLogN[left.literal[sym] + 1] - nLogN[left.literal[sym]];
+      rightSum += nLogN[right.literal[sym] - 1] - nLogN[right.literal[sym]];
+      left.literal[sym]++;
+      right.literal[sym]--;
+      if (sym < 256) continue;
+      unsigned c = DistanceSymbol(tokens[at].distance);
+      leftSum += nLogN[left.distance[c] + 1] - nLogN[left.distance[c]];
+      rightSum += nLogN[right.distance[c] - 1] - nLogN[right.distance[c]];
+      left.distance[c]++;
+      right.distance[c]--;
+      leftDistances++;
+      rightDistances--;
+    }
+    std::size_t leftSymbols = at - part.begin;
+    double guess = nLogN[leftSymbols] + nLogN[leftDistances] - leftSum + nLogN[part.end - at] +
+                   nLogN[rightDistances] - rightSum;
+    if (guess < bestGuess) {
+      bestGuess = guess;
+      bestCut = at;
+    }
+  }
+  if (!bestCut) return 0;
+  ClearHistogram(left);
+  CountTokens(left, tokens + part.begin, bestCut - part.begin);
+  right = part.h;
+  SubtractHistogram(right, left);
+  float header = std::min(HeaderGuess(left), HeaderGuess(right));
+  return bestGuess + header < wholeBits ? bestCut : 0;
+}
+
+// Each block of ends cut by exact sizes.
+void CutBlocks(const Token *tokens, std::vector<std::uint32_t> &ends) {
+  std::vector<std::uint32_t> cut;
+  Part block;
+  block.begin = 0;
+  for (std::uint32_t blockEnd : ends) {
+    block.end = blockEnd;
+    ClearHistogram(block.h);
+    CountTokens(block.h, tokens + block.begin, block.end - block.begin);
+    SplitInTwo(tokens, block, CutByExactSize, cut);
+    block.begin = blockEnd;
+  }
+  ends.swap(cut);
+}
+
+// The greedy split only ever weighs a new chunk against the open block, on
+// chunk bounds. Afterwards each pair of neighbours may merge, or move the
+// bound between them to wherever the two cost least, at a finer step.
+void RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends) {
+  static const int Shifts[] = {-384, -256, -160, -96, -48, -16, 16, 48, 96, 160, 256, 384};
+  std::vector<std::uint32_t> refined;
+  std::size_t begin = 0;  // first token of block a
+  for (std::size_t b = 0; b + 1 < ends.size(); b++) {
+    std::size_t bound = ends[b], last = ends[b + 1];
+    BlockHistogram a, c;
+    ClearHistogram(a);
+    ClearHistogram(c);
+    CountTokens(a, tokens + begin, bound - begin);
+    CountTokens(c, tokens + bound, last - bound);
+    std::uint64_t apart = BlockBits(a) + BlockBits(c);
+    if (last - begin <= MaxBlockSymbols) {
+      BlockHistogram both = a;
+      AddHistogram(both, c);
+      if (BlockBits(both) <= apart) continue;  // block a now runs to last
+    }
+    std::size_t bestBound = bound;
+    for (int shift : Shifts) {
+      std::size_t moved = bound + shift;
+      if (shift < 0 ? bound - begin <= std::size_t(-shift) : last - bound <= std::size_t(shift)) continue;
+      if (moved - begin > MaxBlockSymbols || last - moved > MaxBlockSymbols) continue;
+      BlockHistogram a2 = a, c2 = c;
+      if (shift < 0) {
+        UncountTokens(a2, tokens + moved, bound - moved);
+        CountTokens(c2, tokens + moved, bound - moved);
+      } else {
+        CountTokens(a2, tokens + bound, moved - bound);
+        UncountTokens(c2, tokens + bound, moved - bound);
+      }
+      std::uint64_t bits = BlockBits(a2) + BlockBits(c2);
+      if (bits < apart) {
+        apart = bits;
+        bestBound = moved;
+      }
+    }
+    refined.push_back(static_cast<std::uint32_t>(bestBound));
+    begin = bestBound;
+  }
+  if (!ends.empty()) refined.push_back(ends.back());
+  ends.swap(refined);
+}
+
+std::uint64_t SplitBits(const Token *tokens, const std::vector<std::uint32_t> &ends) {
+  std::uint64_t bits = 0;
+  std::size_t from = 0;
+  for (std::uint32_t blockEnd : ends) {
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens + from, blockEnd - from);
+    bits += BlockBits(h);
+    from = blockEnd;
+  }
+  return bits;
+}
+
+// The greedy rule: a chunk joins the open block when one block of both
+// costs less than two blocks, each with its own header. Judged by ideal
+// code sizes and a guess at the chunk's own header, which grows with the
+// symbols it uses, rather than by building two codes for every chunk. On
+// joining, open and openBits take in the chunk.
+bool JoinChunk(BlockHistogram &open, float &openBits, std::size_t openCount, const BlockHistogram &chunk,
+               float chunkBits) {
+  if (!openCount || openCount + chunk.symbols > MaxBlockSymbols) return false;
+  BlockHistogram joined = open;
+  AddHistogram(joined, chunk);
+  float joinedBits = EntropyBits(joined, NLogN());
+  unsigned used = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) used += chunk.literal[s] != 0;
+  if (joinedBits > openBits + chunkBits + HeaderGuessBits + HeaderGuessBitsPerSymbol * used) return false;
+  open = joined;
+  openBits = joinedBits;
+  return true;
+}
+
+// The greedy rule over all the tokens at once, as the planned splitter's
+// first guess.
+void GreedySplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds) {
+  blockEnds->clear();
+  BlockHistogram open;
+  float openBits = 0;
+  std::size_t openCount = 0;
+  for (std::size_t pos = 0; pos < count;) {
+    std::size_t chunk = count - pos < SplitChunkSymbols ? count - pos : SplitChunkSymbols;
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens + pos, chunk);
+    float chunkBits = EntropyBits(h, NLogN());
+    if (JoinChunk(open, openBits, openCount, h, chunkBits)) {
+      openCount += chunk;
+    } else {
+      if (openCount) blockEnds->push_back(static_cast<std::uint32_t>(pos));
+      open = h;
+      openBits = chunkBits;
+      openCount = chunk;
+    }
+    pos += chunk;
+  }
+  if (count) blockEnds->push_back(static_cast<std::uint32_t>(count));
+}
+
+void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw) {
+  if (!bs.openCount) return;
+  WriteBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount);
+  bs.stats.blocks++;
+  bs.stats.symbols += bs.openCount;
+  if (bs.openCount > bs.stats.largestBlock) bs.stats.largestBlock = static_cast<unsigned>(bs.openCount);
+  bs.openBegin += bs.openCount;
+  bs.openCount = 0;
+  ClearHistogram(bs.openHistogram);
+  bs.openBits = 0;
+}
+
+// The streaming splitter's open block, once closed, is written whole unless
+// its parts promise to be cheaper; planned blocks are cut already.
+void WriteClosedBlock(BlockSplitter &bs, BitWriter &bw) {
+  if (bs.planned || !bs.openCount) {
+    WriteOpenBlock(bs, bw);
+    return;
+  }
+  Part block;
+  block.begin = 0;
+  block.end = bs.openCount;
+  block.h = bs.openHistogram;
+  std::vector<std::uint32_t> ends;
+  SplitInTwo(bs.pending.data() + bs.openBegin, block, CutByGuess, ends);
+  std::size_t from = 0;
+  for (std::uint32_t e : ends) {
+    bs.openCount = e - from;
+    WriteOpenBlock(bs, bw);
+    from = e;
+  }
+}
+
+void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
+  BlockHistogram h;
+  ClearHistogram(h);
+  CountTokens(h, bs.pending.data() + bs.openBegin + bs.openCount, chunk);
+  float chunkBits = EntropyBits(h, NLogN());
+  if (JoinChunk(bs.openHistogram, bs.openBits, bs.openCount, h, chunkBits)) {
+    bs.openCount += chunk;
+    return;
+  }
+  WriteClosedBlock(bs, bw);
+  bs.openHistogram = h;
+  bs.openBits = chunkBits;
+  bs.openCount = chunk;
+}
+
+}  // namespace
+
+std::uint64_t PlanSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds) {
+  GreedySplits(tokens, count, blockEnds);
+  CutBlocks(tokens, *blockEnds);
+  RefineSplits(tokens, *blockEnds);
+  return SplitBits(tokens, *blockEnds);
+}
+
+void StartBlockSplitter(BlockSplitter &bs) {
+  bs.pending.clear();
+  bs.openBegin = 0;
+  bs.openCount = 0;
+  ClearHistogram(bs.openHistogram);
+  bs.openBits = 0;
+  bs.stats = EncodeStats{0, 0, 0};
+  bs.planned = false;
+}
+
+void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
+  // Written tokens leave the front only once they are the larger part, so
+  // each token is moved at most about once.
+  if (bs.openBegin > bs.pending.size() / 2) {
+    bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openBegin);
+    bs.openBegin = 0;
+  }
+  bs.pending.insert(bs.pending.end(), tokens, tokens + count);
+  while (bs.pending.size() - bs.openBegin - bs.openCount >= SplitChunkSymbols)
+    JudgeChunk(bs, bw, SplitChunkSymbols);
+}
+
+void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
+  bs.planned = true;
+  if (bs.openBegin > bs.pending.size() / 2) {
+    bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openBegin);
+    bs.openBegin = 0;
+  }
+  bs.pending.insert(bs.pending.end(), tokens, tokens + count);
+  const Token *open = bs.pending.data() + bs.openBegin;
+  const std::size_t total = bs.pending.size() - bs.openBegin;
+  std::vector<std::uint32_t> ends, apart;
+  std::uint64_t bits = PlanSplits(open, total, &ends);
+  // The greedy split's chunks start at the open block, so the new tokens
+  // may split worse than they would alone; the split they get alone, after
+  // the open block as it stands, is the other choice.
+  if (bs.openCount && count) {
+    PlanSplits(open + bs.openCount, count, &apart);
+    for (std::uint32_t &e : apart) e += static_cast<std::uint32_t>(bs.openCount);
+    apart.insert(apart.begin(), static_cast<std::uint32_t>(bs.openCount));
+    RefineSplits(open, apart);
+    if (SplitBits(open, apart) < bits) ends.swap(apart);
+  }
+  if (ends.empty()) return;
+  std::size_t from = 0;
+  for (std::size_t b = 0; b + 1 < ends.size(); b++) {
+    bs.openCount = ends[b] - from;
+    WriteOpenBlock(bs, bw);
+    from = ends[b];
+  }
+  bs.openCount = bs.pending.size() - bs.openBegin;
+  ClearHistogram(bs.openHistogram);
+  CountTokens(bs.openHistogram, bs.pending.data() + bs.openBegin, bs.openCount);
+  bs.openBits = EntropyBits(bs.openHistogram, NLogN());
+}
+
+void FinishBlocks(BlockSplitter &bs, BitWriter &bw) {
+  std::size_t rest = bs.pending.size() - bs.openBegin - bs.openCount;
+  if (rest) JudgeChunk(bs, bw, rest);
+  WriteClosedBlock(bs, bw);
+}
