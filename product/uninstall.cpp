@@ -247,11 +247,9 @@ int RunUninstall(const Command &command, const char *arguments) {
   outcome.shortcutsFailed = !RemoveShortcuts(CSIDL_PROGRAMS) || !commonOk;
   const bool otherFiles = HoldsOtherFiles(directory, selfName);
   outcome.userFilesKept = otherFiles && outcome.failedFileCount == 0;
+  if (selfIsProduct) HandOverSelfRemoval(self, directory, otherFiles, outcome);
   CloseHandle(folder);  // the folder itself may go now
-  if (selfIsProduct)
-    HandOverSelfRemoval(self, directory, otherFiles, outcome);
-  else if (!otherFiles)
-    RemoveEmptyDirectory(directory, 0);
+  if (!selfIsProduct && !otherFiles) RemoveEmptyDirectory(directory, 0);
   if (outcome.failedFileCount == 0)
     outcome.keyFailed = !DeleteUninstallKey();
   else
