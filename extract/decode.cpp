@@ -33,7 +33,7 @@ void StartDecoder() {
 
 // The single-value form: no lengths, and every table entry decodes to v
 // without consuming a bit. A value outside the alphabet would be taken for a
-// tree node, so it is refused.
+// tree node, so it is refused. Raises: XR_BAD_TABLE for such a value.
 static void SetSingleValue(unsigned v, unsigned count, std::uint8_t *lengths, std::uint16_t *table,
                            unsigned tableBits) {
   if (v >= count) RaiseExtractError(XR_BAD_TABLE);
@@ -252,7 +252,8 @@ static inline void DropEntryBits(LoopBits &r, std::uint32_t entry) {
 // ---- Symbols -------------------------------------------------------------
 
 // Reads a block header through the bit reader of bitreader.cpp and resolves
-// its codes for the loop. Returns the block's symbol count.
+// its codes for the loop. Returns the block's symbol count. Raises: what
+// ReadBlockHeader raises.
 static std::uint32_t StartBlock(LoopBits &r) {
   SaveLoopBits(r);
   ReadBlockHeader();
@@ -263,8 +264,8 @@ static std::uint32_t StartBlock(LoopBits &r) {
 }
 
 // The next literal/length symbol, removed. Tables come from the stream: a
-// slot into the tree is walked with the walk's bound checked, and raises
-// where a lookup would.
+// slot into the tree is walked with the walk's bound checked. Raises: what
+// ResolveCode raises, where a lookup would.
 static inline unsigned TakeLiteralOrLength(LoopBits &r) {
   std::uint32_t e = decoderState.literalEntries[r.bits >> (64 - arj::LiteralTableBits)];
   if (e & NeedsWalk)
@@ -307,7 +308,8 @@ static inline std::uint32_t TakeDistance(LoopBits &r) {
 }
 
 // Decodes symbols into out until it reaches stop; the last match may run
-// past stop. Returns the new end of the output.
+// past stop. Returns the new end of the output. Raises: XR_BAD_TABLE from
+// the symbols' lookups and distances.
 static inline unsigned char *DecodeRun(LoopBits &r, unsigned char *out, const unsigned char *stop,
                                        std::uint32_t &blockLeft) {
   while (out < stop) {
@@ -366,6 +368,7 @@ static inline unsigned char *RunStop(const OutputArea &o, std::int64_t left, std
   return stop;
 }
 
+// Raises: XR_WRITE.
 static void HandOn(OutputArea &o, std::size_t length) {
   o.crc = Crc32(o.crc, o.chunk, length);
   WriteDecoded(o.chunk, length);
@@ -374,6 +377,7 @@ static void HandOn(OutputArea &o, std::size_t length) {
 
 // Gives a full chunk to WriteDecoded; after the last chunk, moves the
 // window's history and what the last match wrote past it back to the start.
+// Raises: XR_WRITE.
 static inline void FlushFullChunk(OutputArea &o) {
   if (o.out - o.chunk < static_cast<std::ptrdiff_t>(WindowSize)) return;
   HandOn(o, WindowSize);

@@ -110,11 +110,14 @@ extern ExtractState extractState;
 extern DecoderState decoderState;
 
 // Errors: a raise jumps to the innermost guard, which returns the code.
+// Every function below that reads archive bytes says what bad input does
+// to it: what it raises, or what it returns instead.
 [[noreturn]] void RaiseExtractError(ExtractResult code);
 typedef void (*GuardedFn)(void *context);
 // Runs body; returns XR_OK, or the code raised inside it. The guard releases
 // nothing itself: callers clean up through the state records.
 ExtractResult RunGuarded(GuardedFn body, void *context);
+// Zero-filled. Raises: XR_NO_MEMORY.
 void *AllocOrRaise(std::size_t size);
 // Tests: when non-zero, counts allocations down and fails the one that
 // reaches zero, as if memory had run out.
@@ -123,39 +126,62 @@ extern unsigned failAllocationAt;
 // Setup stream access (buffered).
 bool OpenSetupStream(const char *path);
 void CloseSetupStream();
-int ReadSetupByte();  // 0..255, or -1 at end of file or on error
+// Returns on bad input: -1 at the end of the file or on a read error.
+int ReadSetupByte();  // 0..255
+// Returns on bad input: fewer bytes than length, the count read.
 std::size_t ReadSetupBlock(void *buffer, std::size_t length);
-void SeekSetupStream(std::int64_t offset);  // from the start of the file
+// From the start of the file. Returns on bad input: a target the file cannot
+// reach leaves the stream at its end (the next read finds end of file).
+void SeekSetupStream(std::int64_t offset);
 std::int64_t TellSetupStream();
 std::int64_t SetupStreamSize();
-unsigned ReadArchiveByte();  // raises XR_EOF
+// The words are little-endian. Raises: XR_EOF where the file ends first.
+unsigned ReadArchiveByte();
 unsigned ReadWord16();
 std::uint32_t ReadWord32();
 
 // Headers.
-std::int64_t FindArchive();  // position of the main header, or -1
+// The position of the main header: the first id pair followed by a basic
+// header that matches its CRC. Returns on bad input: -1 when there is none
+// before the scan limit. Raises: XR_EOF when a candidate header runs past
+// the end of the file.
+std::int64_t FindArchive();
 // Little-endian fields of the header buffer at a cursor that advances.
+// Checks nothing: ReadHeader keeps the cursor inside the fixed fields.
 unsigned ReadHeaderField16(const unsigned char *buffer, unsigned *cursor);
 std::uint32_t ReadHeaderField32(const unsigned char *buffer, unsigned *cursor);
 enum HeaderKind { MainHeader, EntryHeaderKind };
-int ReadHeader(HeaderKind kind);  // 0 at an end marker, 1 after a header
+// 0 at an end marker, 1 after a header. Raises: XR_NO_ARCHIVE (main header)
+// or XR_BAD_HEADER (entry) without the id; XR_BAD_HEADER for a size, name,
+// comment or entryPos that does not fit; XR_HEADER_CRC; XR_EOF.
+int ReadHeader(HeaderKind kind);
 void StripParity(char *text);
+// Returns on bad input: XR_VERSION, XR_ENCRYPTED, XR_METHOD or XR_FILE_TYPE,
+// in that order of precedence, the entry's data skipped.
 ExtractResult CheckEntry();
+// Returns on bad input: a compressed size past the file's end leaves the
+// stream at its end.
 void SkipEntryData();
 
 inline bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 
 // Entry output.
+// Returns on bad input: what CheckEntry returns; XR_CREATE_OUTPUT,
+// XR_BAD_HEADER (a size from 2 GiB), XR_METHOD, XR_WRITE or XR_CRC.
+// Raises: what StageOutput and DecodeMethod123 raise.
 ExtractResult ExtractEntry();
+// Raises: XR_WRITE.
 void WriteDecoded(const unsigned char *block, std::size_t length);
-// The output path of the current entry, or XR_CREATE_OUTPUT when the name
-// would leave the destination or the path does not fit.
+// The output path of the current entry. Returns on bad input:
+// XR_CREATE_OUTPUT when the name would leave the destination or the path
+// does not fit.
 ExtractResult BuildOutputPath(const char *destination, const char *fileName, char *path);
 void CloseOutputStream();  // unchecked: for failure paths
 
 // Staging (staging.cpp).
 // Opens the entry's output file as extractState.outputStream and records it.
-// XR_CREATE_OUTPUT when the name can be neither created nor replaced.
+// Returns on bad input: XR_CREATE_OUTPUT when the name can be neither
+// created nor replaced. Raises: XR_NO_MEMORY.
 ExtractResult StageOutput(const char *finalPath);
 // Every output of the call: moved over the final names when the call
 // succeeded, or removed with the old files put back. XR_OK, or
@@ -175,10 +201,13 @@ LinkOutcome LinkNewName(const char *existing, const char *newName);  // a second
 // does (FAT32, exFAT, some network shares), so the commit takes its other way.
 extern bool simulateNoHardLinks;
 
-// Bit reader and code tables.
+// Bit reader and code tables. The reader raises nothing: past the entry's
+// compressed bytes the stream reads as zeros, and bytes the file cannot
+// supply read as 0xFF.
 void StartBitReader();
 void RefillBits();     // tops bitReservoir up to more than 56 bits
 void SyncBitReader();  // gives back bytes taken ahead of need
+// Raises: XR_BAD_TABLE for lengths that are no usable code.
 void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table);
 void ClearDecodeTables();  // back to the all-zero start state (tests)
 
@@ -195,7 +224,7 @@ inline void ConsumeBits(unsigned n) {
   d.bitsHeld -= n;
 }
 
-// The first n bits (0 to 16) as a number, removed.
+// The first n bits (0 to 16) as a number, removed. Raises nothing.
 inline unsigned TakeBits(unsigned n) {
   unsigned v = PeekBits16() >> (16 - n);
   ConsumeBits(n);
@@ -205,7 +234,8 @@ inline unsigned TakeBits(unsigned n) {
 // The symbol whose code starts bits16 (the stream's next 16 bits, earliest
 // at bit 15). A valid code reaches its symbol within 16 - tableBits tree
 // steps; tables left over from earlier blocks can lead anywhere, so the walk
-// is bounded and a longer one raises XR_BAD_TABLE.
+// is bounded. Raises: XR_BAD_TABLE for a longer walk or one that leaves the
+// node arrays.
 inline unsigned ResolveCode(unsigned bits16, const std::uint16_t *table, unsigned tableBits, unsigned count) {
   const DecoderState &d = decoderState;
   unsigned e = table[bits16 >> (16 - tableBits)];
@@ -221,7 +251,8 @@ inline unsigned ResolveCode(unsigned bits16, const std::uint16_t *table, unsigne
 }
 
 // Decodes the symbol whose code starts the stream and removes exactly its
-// bits: the symbol's own length, whatever the walk took.
+// bits: the symbol's own length, whatever the walk took. Raises: what
+// ResolveCode raises.
 inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsigned count,
                            const std::uint8_t *lengths) {
   unsigned e = ResolveCode(PeekBits16(), table, tableBits, count);
@@ -230,9 +261,15 @@ inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsig
 }
 
 // The decoding loop.
-std::uint32_t DecodeMethod123();  // the CRC-32 of the bytes it decoded
+// Decodes the current entry to exactly its size through WriteDecoded;
+// returns the CRC-32 of those bytes. Raises: XR_NO_MEMORY for the window,
+// XR_BAD_TABLE (codes, tree walks, distances beyond the window), XR_WRITE.
+std::uint32_t DecodeMethod123();
 void StartDecoder();
-void ReadBlockHeader();  // symbol count and the block's three codes
+// The block's symbol count and its three codes, and the two length lists
+// they come from. Raises: XR_BAD_TABLE for a count or run beyond the
+// alphabet, a length above 16, a single value outside it, or an unusable code.
+void ReadBlockHeader();
 void ReadPreLengths(unsigned count, unsigned countBits, int zeroRunAfter);
 void ReadSymbolLengths();
 void ReleaseWindow();

@@ -62,7 +62,7 @@ void StripParity(char *text) {
 
 // Copies the NUL-terminated string at from (within [from, limit)) into out,
 // at most capacity - 1 characters. Returns the offset just past the stored
-// terminator, or 0 when there is none before limit.
+// terminator. Returns on bad input: 0 when there is none before limit.
 static unsigned CopyHeaderString(const unsigned char *buffer, unsigned from, unsigned limit, char *out,
                                  unsigned capacity, unsigned *length) {
   const void *nul = from < limit ? std::memchr(buffer + from, 0, limit - from) : nullptr;

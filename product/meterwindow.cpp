@@ -2,7 +2,10 @@
 // numbers and as a graph of the last minute, sampled once a second. Paints
 // through a memory bitmap so the graph never flickers; every pen, brush and
 // bitmap is made and destroyed within one paint, the fonts live as long as
-// the window.
+// the window or its DPI. The rates are static controls, so a screen reader
+// reads them; the graph is only painted. Every size below is in pixels at
+// 96 DPI and is scaled to the DPI of the monitor the window is on; with a
+// high-contrast theme the meter paints in the theme's colours.
 #include "product.h"
 
 #include <shellapi.h>
@@ -10,11 +13,14 @@
 
 constexpr UINT_PTR SampleTimer = 1;
 constexpr UINT SampleIntervalMs = 1000;
-constexpr int ClientWidth = 360;   // pixels
-constexpr int ClientHeight = 214;  // pixels
-constexpr int Margin = 16;         // pixels around the rows and the graph
-constexpr int RowHeight = 28;      // pixels per rate row
+constexpr int ClientWidth = 360;  // pixels at 96 DPI, as every size here
+constexpr int ClientHeight = 214;
+constexpr int Margin = 16;     // around the rows and the graph
+constexpr int RowHeight = 28;  // per rate row
+constexpr int RowsTop = Margin - 4;
 constexpr int GraphTop = Margin + 2 * RowHeight + 8;
+constexpr int RowCount = 2;           // received, sent
+constexpr int FirstRowControl = 100;  // ids: caption, value of each row in turn
 
 constexpr COLORREF BackgroundColor = RGB(246, 247, 249);
 constexpr COLORREF TextColor = RGB(40, 44, 52);
@@ -25,7 +31,16 @@ constexpr COLORREF ReceivedColor = RGB(72, 199, 116);
 constexpr COLORREF ReceivedFillColor = RGB(40, 112, 76);
 constexpr COLORREF SentColor = RGB(255, 153, 51);
 
+// What one paint draws with: the meter's own colours, or the system's under
+// a high-contrast theme.
+struct MeterColours {
+  COLORREF background, text, dimText, panel, grid, received, receivedFill, sent;
+  bool fillReceived;  // the area under the received line; not in high contrast
+};
+
 static struct {
+  UINT dpi;                // of the monitor the window is on; 96 is 100 per cent
+  HBRUSH background;       // behind the rate controls; made once
   HFONT labelFont;         // row captions
   HFONT valueFont;         // the two rates
   HFONT smallFont;         // graph scale and notes
@@ -40,8 +55,33 @@ static struct {
   bool onTop;              // the window stays above the others
 } meter;
 
+// A size at 96 DPI in pixels at the window's DPI.
+static int Px(int size) { return MulDiv(size, int(meter.dpi), 96); }
+static RECT PxRect(int left, int top, int right, int bottom) {
+  return {Px(left), Px(top), Px(right), Px(bottom)};
+}
+
+typedef UINT(WINAPI *GetDpiForWindowFn)(HWND);
+typedef BOOL(WINAPI *AdjustWindowRectExForDpiFn)(RECT *, DWORD, BOOL, DWORD, UINT);
+
+static FARPROC User32Function(const char *name) {
+  return GetProcAddress(GetModuleHandleA("user32.dll"), name);
+}
+
+// The DPI of the window's monitor; before Windows 10 the system's.
+static UINT WindowDpi(HWND window) {
+  FARPROC found = User32Function("GetDpiForWindow");
+  UINT dpi = found ? reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void *>(found))(window) : 0;
+  if (dpi == 0) {
+    HDC screen = GetDC(nullptr);
+    dpi = UINT(GetDeviceCaps(screen, LOGPIXELSY));
+    ReleaseDC(nullptr, screen);
+  }
+  return dpi ? dpi : 96;
+}
+
 static HFONT MakeFont(int height, int weight) {
-  return CreateFontA(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+  return CreateFontA(-Px(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                      CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, "Tahoma");
 }
 
@@ -76,17 +116,97 @@ static void StartMeter() {
   meter.paused = meter.onTop = false;
   meter.lastSampleTick = GetTickCount();
   if (meter.tableFound) SampleCounters();
-  meter.labelFont = MakeFont(13, FW_NORMAL);
-  meter.valueFont = MakeFont(18, FW_BOLD);
-  meter.smallFont = MakeFont(11, FW_NORMAL);
+  meter.dpi = 96;
+  meter.background = CreateSolidBrush(BackgroundColor);
+  meter.labelFont = meter.valueFont = meter.smallFont = nullptr;
 }
 
-static void StopMeter() {
-  StopInterfaceCounters();
+static void DeleteFonts() {
   DeleteObject(meter.labelFont);
   DeleteObject(meter.valueFont);
   DeleteObject(meter.smallFont);
   meter.labelFont = meter.valueFont = meter.smallFont = nullptr;
+}
+
+static void StopMeter() {
+  StopInterfaceCounters();
+  DeleteFonts();
+  DeleteObject(meter.background);
+  meter.background = nullptr;
+}
+
+static bool HighContrast() {
+  HIGHCONTRASTA contrast = {sizeof contrast, 0, nullptr};
+  return SystemParametersInfoA(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+         (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
+static MeterColours CurrentColours() {
+  if (!HighContrast())
+    return {BackgroundColor, TextColor,         DimTextColor, PanelColor, GridColor,
+            ReceivedColor,   ReceivedFillColor, SentColor,    true};
+  const COLORREF window = GetSysColor(COLOR_WINDOW), text = GetSysColor(COLOR_WINDOWTEXT);
+  return {window,
+          text,
+          GetSysColor(COLOR_GRAYTEXT),
+          window,
+          GetSysColor(COLOR_GRAYTEXT),
+          GetSysColor(COLOR_HIGHLIGHT),
+          window,
+          GetSysColor(COLOR_HOTLIGHT),
+          false};
+}
+
+// The row controls: caption and value per row, where the paint leaves room.
+static void PlaceRowControls(HWND window) {
+  for (int row = 0; row < RowCount; row++) {
+    const int top = RowsTop + row * RowHeight;
+    const RECT caption = PxRect(Margin + 18, top, ClientWidth / 2, top + RowHeight);
+    const RECT value = PxRect(ClientWidth / 2, top, ClientWidth - Margin, top + RowHeight);
+    HWND captionControl = GetDlgItem(window, FirstRowControl + 2 * row);
+    HWND valueControl = GetDlgItem(window, FirstRowControl + 2 * row + 1);
+    MoveWindow(captionControl, caption.left, caption.top, caption.right - caption.left,
+               caption.bottom - caption.top, TRUE);
+    MoveWindow(valueControl, value.left, value.top, value.right - value.left, value.bottom - value.top, TRUE);
+    SendMessageA(captionControl, WM_SETFONT, WPARAM(meter.labelFont), TRUE);
+    SendMessageA(valueControl, WM_SETFONT, WPARAM(meter.valueFont), TRUE);
+  }
+}
+
+// Fonts and control places for the window's current DPI.
+static void ApplyDpi(HWND window, UINT dpi) {
+  const HFONT oldFonts[] = {meter.labelFont, meter.valueFont, meter.smallFont};
+  meter.dpi = dpi;
+  meter.labelFont = MakeFont(13, FW_NORMAL);
+  meter.valueFont = MakeFont(18, FW_BOLD);
+  meter.smallFont = MakeFont(11, FW_NORMAL);
+  PlaceRowControls(window);
+  for (HFONT font : oldFonts) DeleteObject(font);
+  InvalidateRect(window, nullptr, FALSE);
+}
+
+static void CreateRowControls(HWND window, HINSTANCE instance) {
+  static const char *const Captions[RowCount] = {"Received", "Sent"};
+  for (int row = 0; row < RowCount; row++) {
+    CreateWindowExA(0, "STATIC", Captions[row],
+                    WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0, 0, 0, 0, window,
+                    HMENU(INT_PTR(FirstRowControl + 2 * row)), instance, nullptr);
+    CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_CENTERIMAGE | SS_NOPREFIX, 0, 0, 0,
+                    0, window, HMENU(INT_PTR(FirstRowControl + 2 * row + 1)), instance, nullptr);
+  }
+}
+
+// The rate as the value control shows it; set only when it changed, so the
+// control does not flicker and a screen reader hears only news.
+static void ShowRate(HWND window, int row, uint64_t rate) {
+  char value[RateTextSize], shown[RateTextSize];
+  if (meter.countersAvailable)
+    FormatRate(rate, value, sizeof(value));
+  else
+    lstrcpynA(value, "n/a", sizeof(value));
+  HWND control = GetDlgItem(window, FirstRowControl + 2 * row + 1);
+  GetWindowTextA(control, shown, sizeof(shown));
+  if (lstrcmpA(value, shown) != 0) SetWindowTextA(control, value);
 }
 
 static void FillSolid(HDC dc, const RECT &rect, COLORREF color) {
@@ -102,18 +222,10 @@ static void DrawLabel(HDC dc, HFONT font, COLORREF color, const char *text, RECT
   SelectObject(dc, oldFont);
 }
 
-static void DrawRateRow(HDC dc, int top, COLORREF color, const char *caption, uint64_t rate) {
-  const RECT swatch = {Margin, top + 9, Margin + 10, top + 19};
-  FillSolid(dc, swatch, color);
-  DrawLabel(dc, meter.labelFont, TextColor, caption, {Margin + 18, top, ClientWidth / 2, top + RowHeight},
-            DT_LEFT | DT_VCENTER);
-  char value[RateTextSize];
-  if (meter.countersAvailable)
-    FormatRate(rate, value, sizeof(value));
-  else
-    lstrcpynA(value, "n/a", sizeof(value));
-  DrawLabel(dc, meter.valueFont, TextColor, value,
-            {ClientWidth / 2, top, ClientWidth - Margin, top + RowHeight}, DT_RIGHT | DT_VCENTER);
+// The row's colour key; its caption and value are controls over the paint.
+static void DrawRateSwatch(HDC dc, int row, COLORREF color) {
+  const int top = RowsTop + row * RowHeight;
+  FillSolid(dc, PxRect(Margin, top + 9, Margin + 10, top + 19), color);
 }
 
 // Points of one series, oldest first; x runs so that a full minute spans the width.
@@ -132,15 +244,15 @@ static unsigned PlotSeries(const RECT &plot, uint64_t fullScale, bool received, 
 }
 
 static void DrawLine(HDC dc, const POINT *points, unsigned count, COLORREF color) {
-  HPEN pen = CreatePen(PS_SOLID, 2, color);
+  HPEN pen = CreatePen(PS_SOLID, Px(2), color);
   HGDIOBJ oldPen = SelectObject(dc, pen);
   Polyline(dc, points, int(count));
   SelectObject(dc, oldPen);
   DeleteObject(pen);
 }
 
-static void DrawGrid(HDC dc, const RECT &plot) {
-  HPEN pen = CreatePen(PS_SOLID, 1, GridColor);
+static void DrawGrid(HDC dc, const RECT &plot, COLORREF color) {
+  HPEN pen = CreatePen(PS_SOLID, Px(1), color);
   HGDIOBJ oldPen = SelectObject(dc, pen);
   for (int i = 1; i < 4; i++) {
     const int y = plot.top + (plot.bottom - plot.top) * i / 4;
@@ -157,13 +269,13 @@ static void DrawGrid(HDC dc, const RECT &plot) {
   DeleteObject(pen);
 }
 
-static void DrawGraph(HDC dc, const RECT &panel) {
-  FillSolid(dc, panel, PanelColor);
-  const RECT plot = {panel.left + 1, panel.top + 1, panel.right - 1, panel.bottom - 1};
-  DrawGrid(dc, plot);
-  const RECT note = {plot.left + 6, plot.top + 3, plot.right - 6, plot.bottom - 3};
+static void DrawGraph(HDC dc, const RECT &panel, const MeterColours &colours) {
+  FillSolid(dc, panel, colours.panel);
+  const RECT plot = {panel.left + Px(1), panel.top + Px(1), panel.right - Px(1), panel.bottom - Px(1)};
+  DrawGrid(dc, plot, colours.grid);
+  const RECT note = {plot.left + Px(6), plot.top + Px(3), plot.right - Px(6), plot.bottom - Px(3)};
   if (!meter.countersAvailable) {
-    DrawLabel(dc, meter.smallFont, DimTextColor, "Network counters are not available.", note,
+    DrawLabel(dc, meter.smallFont, colours.dimText, "Network counters are not available.", note,
               DT_CENTER | DT_VCENTER);
     return;
   }
@@ -174,21 +286,23 @@ static void DrawGraph(HDC dc, const RECT &panel) {
     // The received area is filled down to the base line, the sent line drawn over it.
     points[count] = {points[count - 1].x, plot.bottom - 1};
     points[count + 1] = {points[0].x, plot.bottom - 1};
-    HBRUSH brush = CreateSolidBrush(ReceivedFillColor);
-    HGDIOBJ oldBrush = SelectObject(dc, brush);
-    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
-    Polygon(dc, points, int(count + 2));
-    SelectObject(dc, oldPen);
-    SelectObject(dc, oldBrush);
-    DeleteObject(brush);
-    DrawLine(dc, points, count, ReceivedColor);
+    if (colours.fillReceived) {
+      HBRUSH brush = CreateSolidBrush(colours.receivedFill);
+      HGDIOBJ oldBrush = SelectObject(dc, brush);
+      HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+      Polygon(dc, points, int(count + 2));
+      SelectObject(dc, oldPen);
+      SelectObject(dc, oldBrush);
+      DeleteObject(brush);
+    }
+    DrawLine(dc, points, count, colours.received);
     count = PlotSeries(plot, fullScale, false, points);
-    DrawLine(dc, points, count, SentColor);
+    DrawLine(dc, points, count, colours.sent);
   }
   char scale[RateTextSize];
   FormatRate(fullScale, scale, sizeof(scale));
-  DrawLabel(dc, meter.smallFont, DimTextColor, scale, note, DT_LEFT | DT_TOP);
-  DrawLabel(dc, meter.smallFont, DimTextColor, meter.paused ? "paused" : "last minute", note,
+  DrawLabel(dc, meter.smallFont, colours.dimText, scale, note, DT_LEFT | DT_TOP);
+  DrawLabel(dc, meter.smallFont, colours.dimText, meter.paused ? "paused" : "last minute", note,
             DT_RIGHT | DT_TOP);
 }
 
@@ -202,10 +316,11 @@ static void PaintMeter(HWND window) {
   if (dc && bitmap) {
     HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
     SetBkMode(dc, TRANSPARENT);
-    FillSolid(dc, client, BackgroundColor);
-    DrawRateRow(dc, Margin - 4, ReceivedColor, "Received", meter.received);
-    DrawRateRow(dc, Margin - 4 + RowHeight, SentColor, "Sent", meter.sent);
-    DrawGraph(dc, {Margin, GraphTop, client.right - Margin, client.bottom - Margin});
+    const MeterColours colours = CurrentColours();
+    FillSolid(dc, client, colours.background);
+    DrawRateSwatch(dc, 0, colours.received);
+    DrawRateSwatch(dc, 1, colours.sent);
+    DrawGraph(dc, {Px(Margin), Px(GraphTop), client.right - Px(Margin), client.bottom - Px(Margin)}, colours);
     BitBlt(windowDc, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
     SelectObject(dc, oldBitmap);
   }
@@ -272,16 +387,40 @@ static LRESULT CALLBACK MeterWindowProc(HWND window, UINT message, WPARAM wParam
   }
   switch (message) {
     case WM_CREATE:
+      CreateRowControls(window, reinterpret_cast<CREATESTRUCTA *>(lParam)->hInstance);
+      ApplyDpi(window, WindowDpi(window));
+      ShowRate(window, 0, meter.received);
+      ShowRate(window, 1, meter.sent);
       SetTimer(window, SampleTimer, SampleIntervalMs, nullptr);
       return 0;
     case WM_TIMER:
       if (wParam != SampleTimer) break;
       if (meter.tableFound) SampleCounters();
       if (!meter.paused) PushRates(meter.history, meter.received, meter.sent);
+      ShowRate(window, 0, meter.received);
+      ShowRate(window, 1, meter.sent);
       InvalidateRect(window, nullptr, FALSE);
       return 0;
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another scale: the system suggests the frame.
+      ApplyDpi(window, HIWORD(wParam));
+      const RECT *suggested = reinterpret_cast<const RECT *>(lParam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
+    case WM_CTLCOLORSTATIC: {
+      const MeterColours colours = CurrentColours();
+      SetTextColor(HDC(wParam), colours.text);
+      SetBkColor(HDC(wParam), colours.background);
+      return LRESULT(HighContrast() ? GetSysColorBrush(COLOR_WINDOW) : meter.background);
+    }
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:  // a high-contrast theme switched on or off
+      InvalidateRect(window, nullptr, TRUE);
+      break;
     case WM_LBUTTONDOWN:
-      if (GET_Y_LPARAM(lParam) < GraphTop) break;
+      if (GET_Y_LPARAM(lParam) < Px(GraphTop)) break;
       TogglePause(window);
       return 0;
     case WM_KEYDOWN:
@@ -335,13 +474,20 @@ int RunMeter(HINSTANCE instance, int showState) {
   int exitCode = 1;
   if (RegisterClassA(&windowClass)) {
     StartMeter();
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame = {0, 0, ClientWidth, ClientHeight};
-    AdjustWindowRect(&frame, style, FALSE);
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     HWND window = CreateWindowExA(0, MeterWindowClass, "Kelvra", style, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                                  instance, nullptr);
+                                  ClientWidth, ClientHeight, nullptr, nullptr, instance, nullptr);
     if (window) {
+      // Sized once the window knows the DPI of the monitor it landed on.
+      RECT frame = PxRect(0, 0, ClientWidth, ClientHeight);
+      FARPROC adjust = User32Function("AdjustWindowRectExForDpi");
+      if (adjust)
+        reinterpret_cast<AdjustWindowRectExForDpiFn>(reinterpret_cast<void *>(adjust))(&frame, style, FALSE,
+                                                                                       0, meter.dpi);
+      else
+        AdjustWindowRect(&frame, style, FALSE);
+      SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
       bool onTop, minimized;
       ReadSettings(onTop, minimized);
       if (onTop) SetOnTop(window, true);

@@ -4,7 +4,10 @@
 picture.bmp: the dialog's 116 x 281 picture, 8 bits per pixel, RLE8-packed,
     256 distinct palette entries with the 20 static system colours at 0-9 and
     246-255, so it shows unchanged on a 256-colour palette display.
-setup.ico:   one 32 x 32, 16-colour image (the standard 16-colour palette).
+setup.ico:   the icon at 16, 32 and 48 pixels with 16 colours, and at 256
+    pixels as a PNG of 256 colours with alpha: small enough for the stub.
+kelvra.ico:  the same icon for KELVRA.EXE at 16, 20, 24, 32, 40, 48 and 64
+    pixels with alpha, and at 256 pixels as a PNG.
 
 Everything is computed from this file alone (no randomness, no fonts from
 the system), so running it again gives byte-identical output. The build
@@ -98,18 +101,16 @@ def build_palette():
     return SYSTEM_LOW + own + SYSTEM_HIGH
 
 
-def rate_curve(width):
-    """A calm, deterministic traffic trace: a few waves and a burst."""
-    values = []
-    for x in range(width):
-        v = 0.42 + 0.16 * math.sin(x * 0.13) + 0.09 * math.sin(x * 0.41 + 1.3)
-        v += 0.03 * math.sin(x * 1.7 + 0.4)
-        v += 0.28 * math.exp(-((x - 62) / 7.0) ** 2)
-        values.append(max(0.06, min(0.95, v)))
-    return values
+def rate_curve_at(x):
+    """A calm, deterministic traffic trace: a few waves and a burst; x in
+    pixels of the picture at its own size, any fraction."""
+    v = 0.42 + 0.16 * math.sin(x * 0.13) + 0.09 * math.sin(x * 0.41 + 1.3)
+    v += 0.03 * math.sin(x * 1.7 + 0.4)
+    v += 0.28 * math.exp(-((x - 62) / 7.0) ** 2)
+    return max(0.06, min(0.95, v))
 
 
-def draw_text(pixels, text, left, top, scale, colour_of_row, shadow=None):
+def draw_text(pixels, text, left, top, scale, colour_of_row, shadow=None, shadow_offset=1):
     x = left
     for ch in text:
         rows = GLYPHS[ch]
@@ -121,7 +122,7 @@ def draw_text(pixels, text, left, top, scale, colour_of_row, shadow=None):
                     for dx in range(scale):
                         px, py = x + gx * scale + dx, top + gy * scale + dy
                         if shadow is not None:
-                            put(pixels, px + 1, py + 1, shadow)
+                            put(pixels, px + shadow_offset, py + shadow_offset, shadow)
                         put(pixels, px, py, colour_of_row(gy * scale + dy))
         x += 6 * scale
 
@@ -131,58 +132,70 @@ def text_width(text, scale):
 
 
 def put(pixels, x, y, index):
-    if 0 <= x < WIDTH and 0 <= y < HEIGHT:
+    if 0 <= y < len(pixels) and 0 <= x < len(pixels[0]):
         pixels[y][x] = index
 
 
-def draw_picture():
-    pixels = [[BG_FIRST + y * BG_COUNT // HEIGHT] * WIDTH for y in range(HEIGHT)]
+def draw_picture(s=1):
+    """The picture at s times its size: every shape at s times its place and
+    thickness, the gradients and the rate curve computed at the finer grid,
+    so that a display at s times 96 DPI shows it sharp."""
+    width, height = WIDTH * s, HEIGHT * s
+    pixels = [[BG_FIRST + y * BG_COUNT // height] * width for y in range(height)]
 
     # Product name and version near the top, where the eye starts.
     title = "KELVRA"
     scale = 3
-    left = (WIDTH - text_width(title, scale)) // 2
-    draw_text(pixels, title, left, 26, scale,
-              lambda row: TITLE_FIRST + row * TITLE_COUNT // (7 * scale), shadow=SHADOW)
+    left = (WIDTH - text_width(title, scale)) // 2 * s
+    draw_text(pixels, title, left, 26 * s, scale * s,
+              lambda row: TITLE_FIRST + row * TITLE_COUNT // (7 * scale * s), shadow=SHADOW, shadow_offset=s)
     version = "2.0"
-    left = (WIDTH - text_width(version, 2)) // 2
-    draw_text(pixels, version, left, 56, 2, lambda row: TEXT, shadow=SHADOW)
+    left = (WIDTH - text_width(version, 2)) // 2 * s
+    draw_text(pixels, version, left, 56 * s, 2 * s, lambda row: TEXT, shadow=SHADOW, shadow_offset=s)
 
     # The rate graph panel: what the product shows, in miniature.
-    px0, px1, py0, py1 = 10, 105, 118, 230
+    px0, px1, py0, py1 = 10 * s, 106 * s - 1, 118 * s, 231 * s - 1
+    panel_h = py1 - py0 + 1
     for y in range(py0, py1 + 1):
         for x in range(px0, px1 + 1):
-            border = y in (py0, py1) or x in (px0, px1)
-            pixels[y][x] = BORDER if border else PANEL_FIRST + (y - py0) * PANEL_COUNT // (py1 - py0 + 1)
-    for gy in range(py0 + 16, py1, 16):
-        for x in range(px0 + 1, px1):
-            pixels[gy][x] = GRID
-    for gx in range(px0 + 19, px1, 19):
-        for y in range(py0 + 1, py1):
-            pixels[y][gx] = GRID
+            border = y < py0 + s or y > py1 - s or x < px0 + s or x > px1 - s
+            pixels[y][x] = BORDER if border else PANEL_FIRST + (y - py0) * PANEL_COUNT // panel_h
+    for gy in range(118 + 16, 230, 16):
+        for y in range(gy * s, gy * s + s):
+            for x in range(px0 + s, px1 - s + 1):
+                pixels[y][x] = GRID
+    for gx in range(10 + 19, 105, 19):
+        for x in range(gx * s, gx * s + s):
+            for y in range(py0 + s, py1 - s + 1):
+                pixels[y][x] = GRID
 
-    inner_w, inner_h = px1 - px0 - 1, py1 - py0 - 1
-    curve = rate_curve(inner_w)
-    tops = [py1 - 1 - int(round(v * (inner_h - 4))) for v in curve]
+    # The curve: its height at each fine column, a line s pixels thick on
+    # top of the filled area and a glow row above it.
+    inner_left, inner_w, inner_h = px0 + s, (105 - 10 - 1) * s, 230 - 118 - 1
+    tops = []
+    for i in range(inner_w):
+        v = rate_curve_at((i + 0.5) / s - 0.5)
+        tops.append((230 - 1) * s - int(round(v * (inner_h - 4) * s)))
+    base = py1 - s + 1
     for i, top in enumerate(tops):
-        x = px0 + 1 + i
-        for y in range(top, py1):
-            pixels[y][x] = FILL_FIRST + (y - py0) * FILL_COUNT // (py1 - py0 + 1)
+        x = inner_left + i
+        for y in range(top, base):
+            pixels[y][x] = FILL_FIRST + (y - py0) * FILL_COUNT // panel_h
     for i, top in enumerate(tops):
-        x = px0 + 1 + i
+        x = inner_left + i
         prev = tops[i - 1] if i else top
-        for y in range(min(prev, top), max(prev, top) + 1):
+        for y in range(min(prev, top), max(prev, top) + s):
             pixels[y][x] = CURVE
-            if y - 1 > py0:
-                if pixels[y - 1][x] != CURVE:
-                    pixels[y - 1][x] = GLOW
+        for y in range(min(prev, top) - s, min(prev, top)):
+            if y > py0 and pixels[y][x] != CURVE:
+                pixels[y][x] = GLOW
 
     caption = "KB/S"
-    draw_text(pixels, caption, px0 + 4, py0 + 5, 1, lambda row: TEXT)
+    draw_text(pixels, caption, px0 + 4 * s, py0 + 5 * s, s, lambda row: TEXT)
 
     word = "SETUP"
-    left = (WIDTH - text_width(word, 2)) // 2
-    draw_text(pixels, word, left, 248, 2, lambda row: TEXT, shadow=SHADOW)
+    left = (WIDTH - text_width(word, 2)) // 2 * s
+    draw_text(pixels, word, left, 248 * s, 2 * s, lambda row: TEXT, shadow=SHADOW, shadow_offset=s)
     return pixels
 
 
@@ -220,15 +233,15 @@ def rle8_row(row):
     return out
 
 
-def write_picture(path):
+def write_picture(path, s=1):
     palette = build_palette()
-    pixels = draw_picture()
+    pixels = draw_picture(s)
     data = bytearray()
-    for y in range(HEIGHT - 1, -1, -1):      # bottom-up
+    for y in range(HEIGHT * s - 1, -1, -1):  # bottom-up
         data += rle8_row(pixels[y])
         data += b"\x00\x00"                  # end of line
     data[-2:] = b"\x00\x01"                  # the last end of line ends the bitmap
-    header = struct.pack("<IiiHHIIiiII", 40, WIDTH, HEIGHT, 1, 8, 1, len(data), 0, 0, 0, 0)
+    header = struct.pack("<IiiHHIIiiII", 40, WIDTH * s, HEIGHT * s, 1, 8, 1, len(data), 0, 0, 0, 0)
     table = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in palette)
     offset = 14 + len(header) + len(table)
     file_header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
@@ -236,77 +249,286 @@ def write_picture(path):
         f.write(file_header + header + table + data)
 
 
-# The standard 16-colour palette, in the order 4-bit icons use.
+# ---- Icons ----
+#
+# One drawing, in the units of a 32-unit square, rendered at every size the
+# shell asks for: each pixel is 4 x 4 samples, so edges are smooth at any
+# size. The 16-colour images take the standard colour nearest each pixel
+# (their transparency is the 1-bit mask); the others carry coverage as alpha.
+
+NAVY, GREY, BLUE = (0, 0, 128), (128, 128, 128), (0, 0, 255)
+TEAL, LIME, SILVER = (0, 128, 128), (0, 255, 0), (192, 192, 192)
+ICON_CURVE = [0.35, 0.4, 0.38, 0.5, 0.46, 0.55, 0.5, 0.62, 0.58, 0.72, 0.9, 0.78, 0.6, 0.55,
+              0.5, 0.58, 0.52, 0.48, 0.56, 0.62, 0.55, 0.5, 0.45, 0.52]
+SETUP_ICON_SIZES = (16, 32, 48, 256)                      # 16 colours, and the 256 one as PNG
+PRODUCT_ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)    # 32-bit, and the 256 one as PNG
+
+
+def icon_curve_top(x):
+    """Top of the rate curve at x (units), linear between the samples."""
+    t = min(max(x - 4.5, 0.0), len(ICON_CURVE) - 1.0)
+    i = min(int(t), len(ICON_CURVE) - 2)
+    v = ICON_CURVE[i] + (ICON_CURVE[i + 1] - ICON_CURVE[i]) * (t - i)
+    return 27.5 - v * 20
+
+
+def icon_sample(x, y):
+    """Colour of the icon at a point, or None outside it."""
+    cx, cy = min(max(x, 5.0), 27.0), min(max(y, 5.0), 27.0)
+    d = (x - cx) ** 2 + (y - cy) ** 2
+    if x < 1 or x >= 31 or y < 1 or y >= 31 or d > 16:
+        return None
+    if d > 9 or x < 2 or x >= 30 or y < 2 or y >= 30:
+        return GREY
+    if 3 <= x < 4 and 4 <= y < 29 or 3 <= x < 28 and 28 <= y < 29:
+        return SILVER
+    if 4 <= x < 28 and 4 <= y < 28:
+        top = icon_curve_top(x)
+        if abs(y - top) < 0.75:
+            return LIME
+        if y > top:
+            return TEAL
+        if any(g <= y < g + 1 for g in (10, 17, 24)) and int(x) % 2 == 0:
+            return BLUE
+    return NAVY
+
+
+def render_icon(size):
+    """Rows of (r, g, b, coverage 0-255) top-down; colour averaged over the
+    samples inside the icon."""
+    n = 4
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            total, hits = [0, 0, 0], 0
+            for sy in range(n):
+                for sx in range(n):
+                    c = icon_sample((px + (sx + 0.5) / n) * 32 / size, (py + (sy + 0.5) / n) * 32 / size)
+                    if c is not None:
+                        hits += 1
+                        for k in range(3):
+                            total[k] += c[k]
+            if hits:
+                row.append(tuple((t + hits // 2) // hits for t in total) + ((hits * 255 + 8) // 16,))
+            else:
+                row.append((0, 0, 0, 0))
+        rows.append(row)
+    return rows
+
+
+def and_mask(rows):
+    size = len(rows)
+    stride = (size + 31) // 32 * 4
+    mask = bytearray()
+    for row in reversed(rows):
+        bits = bytearray(stride)
+        for x, pixel in enumerate(row):
+            if pixel[3] < 128:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask += bits
+    return mask
+
+
+# The standard 16-colour palette, in the order 4-bit icons use; the icon's
+# own colours are among them.
 VGA16 = [
     (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
     (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
     (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
 ]
-NAVY, TEAL, SILVER, GREY, LIME, WHITE, BLUE = 4, 6, 7, 8, 10, 15, 12
 
 
-def draw_icon():
-    size = 32
-    pixels = [[0] * size for _ in range(size)]
-    opaque = [[False] * size for _ in range(size)]
-    for y in range(1, 31):
-        for x in range(1, 31):
-            # Rounded corners of radius 4: outside them the icon is transparent.
-            cx = min(max(x, 5), 26)
-            cy = min(max(y, 5), 26)
-            if (x - cx) ** 2 + (y - cy) ** 2 > 16:
-                continue
-            opaque[y][x] = True
-            edge = (x - cx) ** 2 + (y - cy) ** 2 > 9 or x in (1, 30) or y in (1, 30)
-            pixels[y][x] = GREY if edge else NAVY
-    for y in (10, 17, 24):
-        for x in range(4, 28, 2):
-            pixels[y][x] = BLUE
-    curve = [0.35, 0.4, 0.38, 0.5, 0.46, 0.55, 0.5, 0.62, 0.58, 0.72, 0.9, 0.78, 0.6, 0.55,
-             0.5, 0.58, 0.52, 0.48, 0.56, 0.62, 0.55, 0.5, 0.45, 0.52]
-    for i, v in enumerate(curve):
-        x = 4 + i
-        top = 27 - int(round(v * 20))
-        for y in range(top + 1, 28):
-            pixels[y][x] = TEAL
-        pixels[top][x] = LIME
-        if i:
-            prev = 27 - int(round(curve[i - 1] * 20))
-            for y in range(min(prev, top), max(prev, top)):
-                pixels[y][x] = LIME
-    for x in range(4, 28):
-        pixels[28][x] = SILVER
-    for y in range(4, 28):
-        pixels[y][3] = SILVER
-    return pixels, opaque
+def icon_image_4bit(rows):
+    """16 colours: each pixel the standard colour nearest its rendered one;
+    small enough for the setup stub."""
+    size = len(rows)
 
-
-def write_icon(path):
-    pixels, opaque = draw_icon()
-    size = 32
+    def nearest(p):
+        return min(range(16), key=lambda i: sum((VGA16[i][k] - p[k]) ** 2 for k in range(3)))
+    stride = (size + 7) // 8 * 4
     xor = bytearray()
-    for y in range(size - 1, -1, -1):
-        for x in range(0, size, 2):
-            xor.append(pixels[y][x] << 4 | pixels[y][x + 1])
-    mask = bytearray()
-    for y in range(size - 1, -1, -1):
-        row = 0
-        for x in range(size):
-            row = row << 1 | (0 if opaque[y][x] else 1)
-        mask += struct.pack(">I", row)       # rows are 4 bytes, already aligned
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, len(xor) + len(mask), 0, 0, 0, 0)
+    for row in reversed(rows):
+        line = bytearray(stride)
+        for x, p in enumerate(row):
+            if p[3] >= 128:
+                line[x // 2] |= nearest(p) << (4 if x % 2 == 0 else 0)
+        xor += line
+    mask = and_mask(rows)
     table = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in VGA16)
-    image = header + table + xor + mask
-    directory = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(image), 6 + 16)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
+    return header + table + xor + mask
+
+
+def icon_image_32bit(rows):
+    size = len(rows)
+    xor = bytearray()
+    for row in reversed(rows):
+        for r, g, b, a in row:
+            xor += bytes((b, g, r, a))
+    mask = and_mask(rows)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
+    return header + xor + mask
+
+
+# ---- PNG, for the 256-pixel images ----
+#
+# The zlib stream is made here (fixed-code blocks, matches found through a
+# hash of three bytes) so the art needs nothing beyond this file.
+
+def crc32(data):
+    crc = 0xFFFFFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ (0xEDB88320 if crc & 1 else 0)
+    return crc ^ 0xFFFFFFFF
+
+
+LENGTH_BASE = [3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31, 35, 43, 51, 59, 67, 83, 99, 115,
+               131, 163, 195, 227, 258]
+LENGTH_EXTRA = [0] * 8 + [1] * 4 + [2] * 4 + [3] * 4 + [4] * 4 + [5] * 4 + [0]
+DIST_BASE = [1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129, 193, 257, 385, 513, 769, 1025, 1537,
+             2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577]
+DIST_EXTRA = [0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13]
+
+
+class BitWriter:
+    def __init__(self):
+        self.out, self.acc, self.n = bytearray(), 0, 0
+
+    def put(self, value, bits):           # least significant bit first
+        self.acc |= value << self.n
+        self.n += bits
+        while self.n >= 8:
+            self.out.append(self.acc & 0xFF)
+            self.acc >>= 8
+            self.n -= 8
+
+    def put_code(self, code, bits):       # Huffman codes go most significant bit first
+        self.put(int(format(code, "0%db" % bits)[::-1], 2), bits)
+
+    def flush(self):
+        if self.n:
+            self.out.append(self.acc & 0xFF)
+        self.acc = self.n = 0
+        return self.out
+
+
+def fixed_literal(w, symbol):
+    if symbol < 144:
+        w.put_code(0x30 + symbol, 8)
+    elif symbol < 256:
+        w.put_code(0x190 + symbol - 144, 9)
+    elif symbol < 280:
+        w.put_code(symbol - 256, 7)
+    else:
+        w.put_code(0xC0 + symbol - 280, 8)
+
+
+def deflate_fixed(data):
+    w = BitWriter()
+    w.put(1, 1)                           # the last block
+    w.put(1, 2)                           # fixed codes
+    chains, i, n = {}, 0, len(data)
+    while i < n:
+        best_len, best_dist = 0, 0
+        if i + 3 <= n:
+            key = bytes(data[i:i + 3])
+            for j in reversed(chains.get(key, [])[-16:]):
+                if i - j > 32768:
+                    break
+                length = 3
+                while length < 258 and i + length < n and data[j + length] == data[i + length]:
+                    length += 1
+                if length > best_len:
+                    best_len, best_dist = length, i - j
+            chains.setdefault(key, []).append(i)
+        if best_len >= 3:
+            code = max(k for k in range(29) if LENGTH_BASE[k] <= best_len)
+            fixed_literal(w, 257 + code)
+            w.put(best_len - LENGTH_BASE[code], LENGTH_EXTRA[code])
+            dcode = max(k for k in range(30) if DIST_BASE[k] <= best_dist)
+            w.put_code(dcode, 5)
+            w.put(best_dist - DIST_BASE[dcode], DIST_EXTRA[dcode])
+            for k in range(i + 1, min(i + best_len, n - 2)):
+                chains.setdefault(bytes(data[k:k + 3]), []).append(k)
+            i += best_len
+        else:
+            fixed_literal(w, data[i])
+            i += 1
+    fixed_literal(w, 256)
+    return bytes(w.flush())
+
+
+def adler32(data):
+    a, b = 1, 0
+    for byte in data:
+        a = (a + byte) % 65521
+        b = (b + a) % 65521
+    return b << 16 | a
+
+
+def png_image(rows, indexed=False):
+    """RGBA, or with indexed a palette of at most 256 colours and alphas,
+    each channel rounded just enough to fit it (a quarter of the size)."""
+    size = len(rows)
+    if indexed:
+        step = 1
+        while True:
+            def rounded(p):
+                return tuple(min(255, (c + step // 2) // step * step) for c in p[:3]) + (p[3],)
+            colours = sorted({rounded(p) for row in rows for p in row})
+            if len(colours) <= 256:
+                break
+            step *= 2
+        index = {c: i for i, c in enumerate(colours)}
+        lines = [bytes(index[rounded(p)] for p in row) for row in rows]
+    else:
+        lines = [bytes(c for p in row for c in p) for row in rows]
+    raw = bytearray()
+    for y, line in enumerate(lines):
+        if y == 0:
+            raw += b"\0" + line               # filter: none
+        else:
+            raw += b"\2" + bytes((a - b) & 0xFF for a, b in zip(line, lines[y - 1]))  # filter: up
+    stream = b"\x78\x01" + deflate_fixed(raw) + struct.pack(">I", adler32(raw))
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", crc32(kind + body))
+    header = struct.pack(">IIBBBBB", size, size, 8, 3 if indexed else 6, 0, 0, 0)
+    palette = b""
+    if indexed:
+        palette = chunk(b"PLTE", bytes(c for p in colours for c in p[:3]))
+        palette += chunk(b"tRNS", bytes(p[3] for p in colours))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + palette + chunk(b"IDAT", stream) +
+            chunk(b"IEND", b""))
+
+
+def write_icon(path, sizes, small_image):
+    images = []
+    for size in sizes:
+        rows = render_icon(size)
+        if size == 256:
+            image, bits = png_image(rows, indexed=small_image is not icon_image_32bit), 32
+        else:
+            image, bits = small_image(rows), {icon_image_4bit: 4, icon_image_32bit: 32}[small_image]
+        images.append((size, bits, image))
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    entries, data = b"", b""
+    for size, bits, image in images:
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, bits, len(image), offset + len(data))
+        data += image
     with open(path, "wb") as f:
-        f.write(directory + entry + image)
+        f.write(directory + entries + data)
 
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     write_picture(os.path.join(out, "picture.bmp"))
-    write_icon(os.path.join(out, "setup.ico"))
+    write_icon(os.path.join(out, "setup.ico"), SETUP_ICON_SIZES, icon_image_4bit)
+    write_icon(os.path.join(out, "kelvra.ico"), PRODUCT_ICON_SIZES, icon_image_32bit)
 
 
 if __name__ == "__main__":

@@ -33,22 +33,15 @@ setup=$build/KelvraSetup.exe
 say "built $setup ($(stat -c %s "$setup") bytes; stub $(stat -c %s "$build/KelvraSetupStub.exe") bytes)"
 
 # --- a fresh Wine prefix ----------------------------------------------------
-if [ "$preset" = win32 ]; then
-  wine=$(command -v wine || echo /usr/lib/wine/wine)
-else
-  wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-fi
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+source "$root/scripts/wine-env.sh"
+wine=$(kelvra_wine_for "$setup")
+wineserver=$KELVRA_WINESERVER
 
 mkdir -p "$demo"
 base=$demo/base-prefix
 if [ ! -f "$base/system.reg" ]; then
   say "creating a Wine prefix (once per build tree; can take a few minutes)"
-  WINEPREFIX=$base "$wine" wineboot -i >/dev/null 2>&1 || true
-  WINEPREFIX=$base "$wineserver" -k >/dev/null 2>&1 || true  # services linger; the prefix is complete
-  [ -f "$base/system.reg" ] || fail "wineboot did not create $base"
+  kelvra_wine_prefix "$base" "$wine" || fail "wineboot did not create $base"
 fi
 export WINEPREFIX=$demo/prefix
 rm -rf "$WINEPREFIX"

@@ -14,11 +14,10 @@ if ! bash scripts/i386-emulator.sh; then
   echo "test-all: *** 32-bit Wine cannot run here: the shipped PE32 setup's run will be SKIPPED ***"
 fi
 
-# One Wine prefix for every Windows test program of this run; the end-to-end
-# suite copies it per scenario.
+# One Wine prefix for every Windows test program of this run, in the one
+# Wine environment of the tree.
 export KELVRA_WINEPREFIX=$root/build/wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+source scripts/wine-env.sh
 
 # The end-to-end runs make one template prefix of their own (the other
 # Windows tests write into the shared one) and copy it per scenario.

@@ -1,33 +1,11 @@
-// The setup run and its one dialog: the exit broadcast to a running Kelvra,
-// the destination box with its default, Browse, Install and the abort
-// question. The install itself is InstallToDirectory's, or in the
-// unattended mode InstallSilently's, which shows nothing.
+// The setup's one dialog: the destination box with its default, Browse,
+// Install and the abort question. The install itself is
+// InstallToDirectory's.
 #include "setup.h"
 
 #include <shlobj.h>
 
 #include "resource.h"
-
-SetupState setupState;
-
-// Long enough for a busy Kelvra to close its window, short enough that a
-// hung window elsewhere on the desktop does not keep the dialog away.
-constexpr UINT ExitBroadcastTimeoutMs = 5000;
-
-int RunSetup(bool silent) {
-  CoInitialize(NULL);
-  UINT exitMessage = RegisterWindowMessageA(ExitMessageName);
-  if (exitMessage != 0)
-    SendMessageTimeoutA(HWND_BROADCAST, exitMessage, 0, 0, SMTO_ABORTIFHUNG, ExitBroadcastTimeoutMs, NULL);
-  if (silent) {
-    setupState.exitCode = InstallSilently();
-  } else {
-    setupState.exitCode = ExitFailed;  // stays so when the dialog cannot open
-    DialogBoxParamA(setupState.instance, MAKEINTRESOURCEA(IDD_SETUP), NULL, SetupDialogProc, 0);
-  }
-  CoUninitialize();
-  return setupState.exitCode;
-}
 
 // Copies the destination box into the shared buffer. The box takes any
 // length; at most 259 characters are asked for, so the NUL always fits, and
@@ -62,15 +40,13 @@ static BOOL OnCommand(HWND dialog, WORD id) {
     case IDOK:
       ReadDestinationBox(dialog);
       if (InstallToDirectory(dialog) == 0) return FALSE;
-      setupState.exitCode = ExitInstalled;
-      EndDialog(dialog, 0);
+      EndDialog(dialog, IDOK);
       return TRUE;
     case IDCANCEL:
       if (MessageBoxA(dialog, AbortQuestionText, SetupCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) !=
           IDYES)
         return FALSE;
-      setupState.exitCode = ExitCancelled;  // also after a failed attempt: the user chose to stop
-      EndDialog(dialog, 0);
+      EndDialog(dialog, IDCANCEL);  // also after a failed attempt: the user chose to stop
       return TRUE;
     case IDC_BROWSE:
       ReadDestinationBox(dialog);
@@ -93,6 +69,11 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     }
     case WM_COMMAND:
       return OnCommand(dialog, LOWORD(wParam));
+    case WM_DPICHANGED:
+      // The dialog manager rescales the dialog and its fonts; the picture
+      // is drawn again for the new frame.
+      InvalidateRect(GetDlgItem(dialog, IDC_PICTURE), NULL, FALSE);
+      return FALSE;
     case WM_DRAWITEM:
       if (wParam != IDC_PICTURE) return FALSE;
       PaintPicture(GetDlgItem(dialog, IDC_PICTURE));

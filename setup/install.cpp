@@ -52,15 +52,14 @@ static const char *StepMessage(InstallStep step, ExtractResult result) {
   return ExtractFailureMessage(result);
 }
 
-// Keeps the failure for the log's result line, with the archive's code and
-// name where extraction failed ("XR_CRC 0xE0000006").
-static void LogFailure(InstallStep step, ExtractResult result) {
-  static char failure[96];
+// Logs the failure and gives it, for the log's result line, into failure
+// (96 bytes): with the archive's code and name where extraction failed
+// ("XR_CRC 0xE0000006").
+static void LogFailure(InstallStep step, ExtractResult result, char *failure) {
   if (step == InstallStep::ExtractFailed)
     wsprintfA(failure, "%s 0x%08lX", ExtractResultName(result), static_cast<unsigned long>(result));
   else
-    lstrcpynA(failure, StepMessage(step, result), sizeof failure);
-  setupState.lastFailure = failure;
+    lstrcpynA(failure, StepMessage(step, result), sizeof SetupResult::failure);
   LogLine("failed: %s: %s", failure, StepMessage(step, result));
 }
 
@@ -105,7 +104,8 @@ int InstallToDirectory(HWND dialog) {
   ExtractResult result;
   InstallStep step = InstallFiles(setupState.destination, false, working, &result);
   if (step != InstallStep::Done) {
-    LogFailure(step, result);
+    char failure[sizeof SetupResult::failure];
+    LogFailure(step, result, failure);
     ShowMessage(dialog, StepMessage(step, result),
                 step == InstallStep::BadDestination ? MB_ICONEXCLAMATION : MB_ICONHAND);
     return 0;
@@ -116,7 +116,7 @@ int InstallToDirectory(HWND dialog) {
   return 1;
 }
 
-int InstallSilently() {
+SetupResult InstallSilently() {
   if (setupState.options.haveDestination) {
     lstrcpynA(setupState.destination, setupState.options.destination, PathCapacity);
   } else {
@@ -128,10 +128,12 @@ int InstallSilently() {
   char working[PathCapacity];
   ExtractResult result;
   InstallStep step = InstallFiles(setupState.destination, true, working, &result);
+  SetupResult outcome = {ExitInstalled, ""};
   if (step != InstallStep::Done) {
-    LogFailure(step, result);
-    return ExitFailed;
+    outcome.exitCode = ExitFailed;
+    LogFailure(step, result, outcome.failure);
+    return outcome;
   }
   RegisterProduct(working, CSIDL_COMMON_PROGRAMS);
-  return ExitInstalled;
+  return outcome;
 }

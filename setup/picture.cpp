@@ -1,6 +1,9 @@
 // The dialog's picture: a 256-colour bitmap resource, shown through a
 // palette made from its own colour table so it looks right on a palette
-// display. Rebuilt on every paint; nothing is cached between paints.
+// display. At 96 DPI it is copied pixel for pixel; when the dialog has
+// grown with the display's scale, it is magnified by whole pixels and
+// filtered down to fill the frame, sharp at any scale. Rebuilt on every paint; nothing is cached between
+// paints.
 #include "setup.h"
 
 #include "resource.h"
@@ -62,6 +65,60 @@ HBITMAP LoadPictureBitmap(HINSTANCE instance, int resourceId, HPALETTE *palette)
   return bitmap;
 }
 
+// The picture grown by a whole factor, every pixel a square block: the
+// pixel art stays crisp, and filtering it down to a frame between two
+// factors blurs no more than one block's edge. Returns NULL when memory is
+// short; the caller deletes the result.
+static HBITMAP MagnifyPicture(HDC dc, HDC source, const BITMAP &size, int factor) {
+  HBITMAP large = CreateCompatibleBitmap(dc, size.bmWidth * factor, size.bmHeight * factor);
+  HDC target = large != NULL ? CreateCompatibleDC(dc) : NULL;
+  if (target == NULL) {
+    if (large != NULL) DeleteObject(large);
+    return NULL;
+  }
+  HGDIOBJ previous = SelectObject(target, large);
+  SetStretchBltMode(target, COLORONCOLOR);
+  StretchBlt(target, 0, 0, size.bmWidth * factor, size.bmHeight * factor, source, 0, 0, size.bmWidth,
+             size.bmHeight, SRCCOPY);
+  SelectObject(target, previous);
+  DeleteDC(target);
+  return large;
+}
+
+// Fills the frame from the picture selected into memory: magnified to the
+// next whole factor at or above the frame's size, then halftone-filtered
+// down, which averages every source pixel into the result.
+static void StretchPicture(HDC dc, HDC memory, const BITMAP &size, const RECT &frame) {
+  const int across = (frame.right + size.bmWidth - 1) / size.bmWidth;
+  const int down = (frame.bottom + size.bmHeight - 1) / size.bmHeight;
+  const int factor = across > down ? across : down;
+  HBITMAP large = factor > 1 ? MagnifyPicture(dc, memory, size, factor) : NULL;
+  HDC source = memory;
+  HGDIOBJ previous = NULL;
+  int scale = 1;
+  if (large != NULL) {
+    source = CreateCompatibleDC(dc);
+    if (source != NULL) {
+      previous = SelectObject(source, large);
+      scale = factor;
+    } else {
+      source = memory;
+    }
+  }
+  int oldMode = SetStretchBltMode(dc, HALFTONE);
+  POINT oldOrigin;
+  SetBrushOrgEx(dc, 0, 0, &oldOrigin);
+  StretchBlt(dc, 0, 0, frame.right, frame.bottom, source, 0, 0, size.bmWidth * scale, size.bmHeight * scale,
+             SRCCOPY);
+  SetBrushOrgEx(dc, oldOrigin.x, oldOrigin.y, NULL);
+  SetStretchBltMode(dc, oldMode);
+  if (source != memory) {
+    SelectObject(source, previous);
+    DeleteDC(source);
+  }
+  if (large != NULL) DeleteObject(large);
+}
+
 void PaintPicture(HWND control) {
   HPALETTE palette = NULL;
   HBITMAP bitmap = LoadPictureBitmap(setupState.instance, IDB_PICTURE, &palette);
@@ -71,6 +128,8 @@ void PaintPicture(HWND control) {
   }
   BITMAP size = {};
   GetObjectA(bitmap, sizeof size, &size);
+  RECT frame;
+  GetClientRect(control, &frame);
 
   HDC dc = GetDC(control);
   HDC memory = CreateCompatibleDC(dc);
@@ -83,7 +142,12 @@ void PaintPicture(HWND control) {
     RealizePalette(memory);
   }
   HGDIOBJ previousBitmap = SelectObject(memory, bitmap);
-  BitBlt(dc, 0, 0, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+  // At 96 DPI the frame holds the picture exactly; grown with the display's
+  // scale (or a wider face), the picture is scaled to fill it.
+  if (size.bmWidth == frame.right && size.bmHeight == frame.bottom)
+    BitBlt(dc, 0, 0, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+  else
+    StretchPicture(dc, memory, size, frame);
   SelectObject(memory, previousBitmap);
   DeleteObject(bitmap);
 

@@ -8,20 +8,25 @@
 #include "cmdline.h"
 #include "compose.h"
 
-// What the front end keeps for the whole run.
+// What the front end keeps for the whole run; winmain.cpp holds it (the
+// Wine tests' entry, in its place).
 struct SetupState {
   HINSTANCE instance;              // every resource is loaded through it
   char setupPath[PathCapacity];    // the running executable, holding the archive
   char destination[PathCapacity];  // the destination box's text, at most 259 characters
   SetupOptions options;            // the command line, accepted by DecideStart
-  int exitCode;                    // SetupExitCode; set by whatever ends the run
-  const char *lastFailure;         // for the log: why the last attempt failed, or nullptr
 };
 extern SetupState setupState;
 
-// dialog.cpp: the run after the command line was accepted, and the dialog.
-// Returns the process's exit code.
-int RunSetup(bool silent);
+// How a run ended: the process's exit code (SetupExitCode) and, for the
+// log, why the install failed (empty unless it did).
+struct SetupResult {
+  int exitCode;
+  char failure[96];
+};
+
+// dialog.cpp: the dialog. It ends with IDOK once the product is installed,
+// with IDCANCEL when the user chose to stop.
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 bool BrowseForDestination(HWND owner, char *path);
 int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM data);
@@ -31,8 +36,8 @@ void ReadDestinationBox(HWND dialog);
 // the user why not.
 int InstallToDirectory(HWND dialog);
 // The unattended install into the /D= destination or the default one: no
-// window, no message. Returns ExitInstalled or ExitFailed.
-int InstallSilently();
+// window, no message. Ends with ExitInstalled or ExitFailed.
+SetupResult InstallSilently();
 
 // folder.cpp: makes the install folder, or checks the existing one, so
 // that only administrators can change what goes into it; missing parents

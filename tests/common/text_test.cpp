@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -47,17 +46,6 @@ TEST(ReadArgument, QuotesAroundTheWholeArgumentOrTheWholeValueOnly) {
   }
 }
 
-TEST(ReadArgument, KeepsWhatFitsOfALongerArgument) {
-  const std::string line = "\"C:\\" + std::string(20, 'k') + "\" /S";
-  char out[8];
-  ArgumentRead result;
-  EXPECT_STREQ(ReadArgument(line.c_str(), out, sizeof out, &result), " /S");
-  EXPECT_EQ(result, ArgumentRead::TooLong);
-  EXPECT_STREQ(out, "C:\\kkkk");
-  EXPECT_STREQ(ReadArgument("C:\\kkkk", out, sizeof out, &result), "");
-  EXPECT_EQ(result, ArgumentRead::Ok);  // exactly full
-}
-
 TEST(SameText, FoldsAsciiLettersOnly) {
   struct Case {
     const char *a, *b;
@@ -78,16 +66,6 @@ TEST(SameText, FoldsAsciiLettersOnly) {
     EXPECT_EQ(SameText(c.b, c.a), c.same) << c.b << " | " << c.a;
     EXPECT_EQ(SameTextPrefix(c.a, c.b), c.prefix) << c.a << " | " << c.b;
   }
-}
-
-TEST(AppendText, CutsAtTheBufferAndSaysSo) {
-  char out[8] = "";
-  EXPECT_TRUE(AppendText(out, sizeof out, "pid "));
-  EXPECT_TRUE(AppendNumber(out, sizeof out, 0));
-  EXPECT_FALSE(AppendNumber(out, sizeof out, 4294967295u));
-  EXPECT_STREQ(out, "pid 042");
-  EXPECT_TRUE(AppendBytes(out, sizeof out, "x", 0));
-  EXPECT_FALSE(AppendText(out, 0, "x"));
 }
 
 }  // namespace

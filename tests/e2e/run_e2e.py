@@ -215,7 +215,7 @@ def scenario_default(box, context):
     setup = place_setup(box, context.setup)
     dialog = install_with_defaults(box, setup, context.screenshot)
     box.check(dialog.caption == DIALOG, "the dialog's caption")
-    for control_id, text in [(1, "Install"), (2, "Cancel"), (1005, "Browse..."), (1006, INTRO)]:
+    for control_id, text in [(1, "Install"), (2, "Cancel"), (1005, "&Browse..."), (1006, INTRO)]:
         box.check(dialog.control_text(control_id) == text, f"control {control_id} reads {text[:30]!r}",
                   repr(dialog.control_text(control_id)))
     box.check("Select destination directory:" in dialog.texts(), "the destination label")
@@ -360,9 +360,9 @@ def scenario_browse(box, context):
     type_destination(box, r"C:\Browse Here\Inner")
     wanted = ["Inner", "Browse Here"]
 
-    def browse(keys, want, check_selection=True):
+    def browse(keys, want, check_selection=True, opener=("Tab", "space")):
         box.driver("focus", DIALOG, ID_DESTINATION)
-        box.keys(DIALOG, "Tab", "space")   # from the destination box to Browse..., and press it
+        box.keys(DIALOG, *opener)   # from the destination box to Browse..., and press it
         browser = box.wait_owned(DIALOG, 30 * box.slow)
         if not box.check(browser is not None, "the folder browser opens"):
             return
@@ -399,7 +399,7 @@ def scenario_browse(box, context):
     # Wine's browser ignores the initial selection the first time it is ever
     # opened in a fresh prefix; that first opening is the cancelled one.
     browse(["Escape"], r"C:\Browse Here\Inner", check_selection=False)
-    browse(["Return"], r"C:\Browse Here\Inner")
+    browse(["Return"], r"C:\Browse Here\Inner", opener=("alt+b",))  # Browse's access key
     browse(["Left", "Return"], r"C:\Browse Here")  # Left climbs to the parent folder
 
     box.driver("focus", DIALOG, ID_DESTINATION)

@@ -14,10 +14,20 @@ import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
-WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
-WINE32 = "/usr/lib/wine/wine"
-WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
-DLL_OVERRIDES = "winemenubuilder.exe=d;mscoree=d;mshtml=d"
+# The tree's one Wine environment (loaders, debug and DLL settings) and the
+# way it makes prefixes live in scripts/wine-env.sh.
+WINE_ENV_SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "wine-env.sh"
+
+
+def read_wine_env():
+    listed = subprocess.run(["bash", str(WINE_ENV_SCRIPT), "env"], capture_output=True, text=True, check=True)
+    return dict(line.split("=", 1) for line in listed.stdout.splitlines())
+
+
+WINE_ENV = read_wine_env()
+WINE64 = WINE_ENV["KELVRA_WINE64"]
+WINE32 = WINE_ENV["KELVRA_WINE32"]
+WINESERVER = WINE_ENV["KELVRA_WINESERVER"]
 
 # Wine draws the frame and caption itself instead of leaving them to a window
 # manager (there is none on the test display), and a crash must end the
@@ -89,8 +99,8 @@ def start_display(first=95, last=110):
 
 def wine_env(prefix, display, extra_overrides=""):
     env = dict(os.environ)
-    overrides = DLL_OVERRIDES + (";" + extra_overrides if extra_overrides else "")
-    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES=overrides)
+    overrides = WINE_ENV["WINEDLLOVERRIDES"] + (";" + extra_overrides if extra_overrides else "")
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG=WINE_ENV["WINEDEBUG"], WINEDLLOVERRIDES=overrides)
     env.pop("WINEARCH", None)
     if display:
         env["DISPLAY"] = display
@@ -116,8 +126,7 @@ def make_template(prefix, logfile, timeout=1800):
     prefix.parent.mkdir(parents=True, exist_ok=True)
     env = wine_env(prefix, None)
     try:
-        run_bounded([WINE64, "wineboot", "-i"], env, timeout, logfile)
-        run_bounded([WINESERVER, "-w"], env, timeout, logfile)
+        run_bounded(["bash", str(WINE_ENV_SCRIPT), "prefix", str(prefix)], env, timeout, logfile)
         for key, name, kind, data in PREFIX_SETTINGS:
             run_bounded([WINE64, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"], env, 120, logfile)
         run_bounded([WINESERVER, "-w"], env, 120, logfile)

@@ -186,12 +186,12 @@ TEST_F(HeadersTest, ChecksEntriesInOrderAndSkipsTheirData) {
     unsigned minVersion, flags, method, archiverVersion, fileType;
     ExtractResult expected;
   } cases[] = {
-      {4, 1, 1, 7, 0, XR_VERSION},                            // version before encryption
-      {3, 1, 9, 7, 0, XR_ENCRYPTED},                          // encryption before method
-      {1, 0, 5, 7, 3, XR_METHOD},                             // method before file type
-      {1, 0, 4, 1, 0, XR_METHOD},    {1, 0, 4, 7, 0, XR_OK},  // refused later, once the file exists
-      {1, 0, 0, 7, 0, XR_OK},        {1, 0, 1, 7, 2, XR_FILE_TYPE},
-      {1, 0, 3, 7, 3, XR_FILE_TYPE}, {3, 0xFE, 2, 1, 1, XR_OK},  // other flag bits mean nothing here
+      {4, 1, 1, 7, 0, XR_VERSION},                               // version before encryption
+      {3, 1, 9, 7, 0, XR_ENCRYPTED},                             // encryption before method
+      {1, 0, 5, 7, 3, XR_METHOD},                                // method before file type
+      {1, 0, 4, 1, 0, XR_METHOD},       {1, 0, 4, 7, 0, XR_OK},  // refused later, once the file exists
+      {1, 0, 0, 7, 0, XR_OK},           {1, 0, 1, 7, 2, XR_FILE_TYPE}, {1, 0, 3, 7, 3, XR_FILE_TYPE},
+      {1, 0, 1, 7, 0x81, XR_FILE_TYPE}, {3, 0xFE, 2, 1, 1, XR_OK},  // other flag bits mean nothing here
   };
   for (const Case &c : cases) {
     Open(Bytes(100, 0));

@@ -233,75 +233,21 @@ TEST_F(MutationCampaign, EveryHeaderFieldDamagedBehindARepairedCrc) {
     std::function<void(Bytes &, std::size_t)> damage;  // on the basic header's offset
     ExtractResult expected;
   } cases[] = {
-      {"version 4", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffMinVersion] = 4; }, XR_VERSION},
-      {"version 255", 1, [](Bytes &b, std::size_t h) { b[h + arj::OffMinVersion] = 255; }, XR_VERSION},
-      {"encrypted", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffFlags] |= 1; }, XR_ENCRYPTED},
-      {"other flags", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffFlags] = 0xFE; }, XR_OK},
-      {"method 0", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffMethod] = 0; }, XR_METHOD},
-      {"method 4", 1, [](Bytes &b, std::size_t h) { b[h + arj::OffMethod] = 4; }, XR_METHOD},
-      {"method 4 of archiver version 1", 0,
-       [](Bytes &b, std::size_t h) {
-         b[h + arj::OffMethod] = 4;
-         b[h + arj::OffArchiverVersion] = 1;
-       },
-       XR_METHOD},
-      {"method 5", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffMethod] = 5; }, XR_METHOD},
+      // Each code's own checks have their tables in the header and driver
+      // tests; these rows are the ones that need a real entry's data behind them.
       {"method 3 for 1", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffMethod] = 3; }, XR_OK},
-      {"file type 2", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffFileType] = 2; }, XR_FILE_TYPE},
-      {"file type 0x81", 1, [](Bytes &b, std::size_t h) { b[h + arj::OffFileType] = 0x81; }, XR_FILE_TYPE},
       {"text as binary", 1, [](Bytes &b, std::size_t h) { b[h + arj::OffFileType] = 0; }, XR_OK},
-      {"version before encryption", 0,
-       [](Bytes &b, std::size_t h) {
-         b[h + arj::OffMinVersion] = 9;
-         b[h + arj::OffFlags] = 1;
-       },
-       XR_VERSION},
-      {"encryption before method", 0,
-       [](Bytes &b, std::size_t h) {
-         b[h + arj::OffFlags] = 1;
-         b[h + arj::OffMethod] = 7;
-       },
-       XR_ENCRYPTED},
-      {"method before file type", 0,
-       [](Bytes &b, std::size_t h) {
-         b[h + arj::OffMethod] = 7;
-         b[h + arj::OffFileType] = 5;
-       },
-       XR_METHOD},
-      {"file CRC", 0, [&](Bytes &b, std::size_t h) { b[h + arj::OffFileCrc] ^= 0x40; }, XR_CRC},
       {"file size one more", 0, [&](Bytes &b, std::size_t h) { b[h + arj::OffFileSize]++; }, XR_CRC},
       {"file size one less", 1, [&](Bytes &b, std::size_t h) { b[h + arj::OffFileSize]--; }, XR_CRC},
       {"file size 0", 0, [&](Bytes &b, std::size_t h) { put32(b, h + arj::OffFileSize, 0); }, XR_CRC},
-      {"file size 2 GiB", 0, [&](Bytes &b, std::size_t h) { put32(b, h + arj::OffFileSize, 0x80000000u); },
-       XR_BAD_HEADER},
-      {"file size 4 GiB - 1, CRC 0", 1,
-       [&](Bytes &b, std::size_t h) {
-         put32(b, h + arj::OffFileSize, 0xFFFFFFFFu);
-         put32(b, h + arj::OffFileCrc, 0);
-       },
-       XR_BAD_HEADER},
       {"compressed size 0", 0, [&](Bytes &b, std::size_t h) { put32(b, h + arj::OffCompressedSize, 0); },
        XR_CRC},
       {"compressed size huge", 1,
        [&](Bytes &b, std::size_t h) { put32(b, h + arj::OffCompressedSize, 0x7FFFFFFF); }, XR_BAD_HEADER},
       {"entryPos inside the name", 0, [&](Bytes &b, std::size_t h) { put16(b, h + arj::OffEntryPos, 3); },
        XR_OK},
-      {"entryPos past the name", 0, [&](Bytes &b, std::size_t h) { put16(b, h + arj::OffEntryPos, 12); },
-       XR_BAD_HEADER},
-      {"entryPos negative", 1, [&](Bytes &b, std::size_t h) { put16(b, h + arj::OffEntryPos, 0xFFFF); },
-       XR_BAD_HEADER},
       {"entryPos at the end: empty name", 0,
        [&](Bytes &b, std::size_t h) { put16(b, h + arj::OffEntryPos, 11); }, XR_CREATE_OUTPUT},
-      {"name leaves the destination", 0,
-       [](Bytes &b, std::size_t h) { std::memcpy(&b[h + arj::FixedHeaderSize], "..\\PROG.BIN", 11); },
-       XR_CREATE_OUTPUT},
-      {"name is a device", 1,
-       [](Bytes &b, std::size_t h) { std::memcpy(&b[h + arj::FixedHeaderSize], "CON .TXT  ", 10); },
-       XR_CREATE_OUTPUT},
-      {"name without its end", 0,
-       [](Bytes &b, std::size_t h) { std::memset(&b[h + arj::FixedHeaderSize], 'N', 13); }, XR_BAD_HEADER},
-      {"name start past the header", 0, [](Bytes &b, std::size_t h) { b[h + arj::OffFirstHeaderSize] = 200; },
-       XR_BAD_HEADER},
       {"name start inside the fields: an empty name", 0,
        [](Bytes &b, std::size_t h) { b[h + arj::OffFirstHeaderSize] = 8; }, XR_CREATE_OUTPUT},
   };

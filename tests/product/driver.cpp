@@ -38,6 +38,27 @@ static int WaitWindow(DWORD timeoutMs) {
   return 0;
 }
 
+// The meter window's frame on the screen, for a screenshot.
+static int Frame() {
+  RECT rect;
+  if (!FindMeter() || !GetWindowRect(FindMeter(), &rect)) return puts("no meter window"), 1;
+  printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+  return 0;
+}
+
+// The texts of the meter's controls, as a screen reader gets them, joined by '|'.
+static int ControlTexts() {
+  HWND meter = FindMeter();
+  if (!meter) return puts("no meter window"), 1;
+  for (HWND child = GetWindow(meter, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    char text[256] = "";
+    GetWindowTextA(child, text, sizeof(text));
+    printf("%s%s", child == GetWindow(meter, GW_CHILD) ? "" : "|", text);
+  }
+  puts("");
+  return 0;
+}
+
 static int SendExit(DWORD timeoutMs) {
   DWORD_PTR result;
   const UINT message = RegisterWindowMessageA("KelvraExit");
@@ -347,7 +368,8 @@ int main(int argc, char **argv) {
   if (argc < 2) {
     puts(
         "usage: driver "
-        "wait-window|send-exit|count|answer|press|install|state|hold|gdi|helper-directory|security ...");
+        "wait-window|send-exit|count|frame|texts|answer|press|install|state|hold|gdi|helper-directory|"
+        "security ...");
     return 2;
   }
   const char *command = argv[1];
@@ -355,6 +377,8 @@ int main(int argc, char **argv) {
   if (strcmp(command, "wait-window") == 0) return WaitWindow(timeoutMs);
   if (strcmp(command, "send-exit") == 0) return SendExit(timeoutMs);
   if (strcmp(command, "count") == 0) return CountWindows();
+  if (strcmp(command, "frame") == 0) return Frame();
+  if (strcmp(command, "texts") == 0) return ControlTexts();
   if (strcmp(command, "answer") == 0 && argc > 2)
     return Answer(argv[2], argc > 3 ? DWORD(atoi(argv[3])) : 10000);
   if (strcmp(command, "press") == 0 && argc > 4)

@@ -8,10 +8,9 @@ driver=$2
 work=$3
 mkdir -p "$work"
 
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+source "$repo/scripts/wine-env.sh"
+wine=$KELVRA_WINE64
 
 # The build's shared prefix is made once (slow) by wine-run.sh; these tests
 # delete keys and Start menu entries, so they work in a copy of their own.
@@ -41,7 +40,7 @@ export DISPLAY=:$(head -n1 "$displayfile")
 rm -f "$displayfile"
 
 finish() {
-  wineserver -k >/dev/null 2>&1 || true
+  "$KELVRA_WINESERVER" -k >/dev/null 2>&1 || true
   kill "$xvfb" 2>/dev/null || true
 }
 trap finish EXIT

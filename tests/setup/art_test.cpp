@@ -1,6 +1,6 @@
 // The committed artwork: the picture must be a well-formed 116 x 281 RLE8
-// bitmap whose palette survives a 256-colour palette display, and the icon
-// one 32 x 32, 16-colour image.
+// bitmap whose palette survives a 256-colour palette display, and the icons
+// must hold every size the shell asks for.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -52,14 +52,15 @@ int CountRle8Rows(const unsigned char *data, std::size_t size, unsigned width) {
 }
 
 TEST(PictureArt, IsA116By281Rle8BitmapWithTheSystemColoursInPlace) {
+  const unsigned scale = 1;
   std::vector<unsigned char> file = ReadFile("picture.bmp");
   ASSERT_GT(file.size(), 14u + 40u + 1024u);
   ASSERT_EQ('B', file[0]);
   ASSERT_EQ('M', file[1]);
   std::vector<unsigned char> dib(file.begin() + 14, file.end());
   EXPECT_EQ(40u, Le32(dib, 0));                      // biSize
-  EXPECT_EQ(116u, Le32(dib, 4));                     // width
-  EXPECT_EQ(281u, Le32(dib, 8));                     // height, positive: bottom-up
+  EXPECT_EQ(116 * scale, Le32(dib, 4));              // width
+  EXPECT_EQ(281 * scale, Le32(dib, 8));              // height, positive: bottom-up
   EXPECT_EQ(1u, Le16(dib, 12));                      // planes
   EXPECT_EQ(8u, Le16(dib, 14));                      // bits per pixel
   EXPECT_EQ(1u, Le32(dib, 16));                      // BI_RLE8
@@ -85,26 +86,55 @@ TEST(PictureArt, IsA116By281Rle8BitmapWithTheSystemColoursInPlace) {
   }
   EXPECT_EQ(256u, colours.size());
 
-  EXPECT_EQ(281, CountRle8Rows(dib.data() + 1064, dib.size() - 1064, 116));
+  EXPECT_EQ(281 * int(scale), CountRle8Rows(dib.data() + 1064, dib.size() - 1064, 116 * scale));
 }
 
-TEST(IconArt, HoldsOne32By32SixteenColourImage) {
-  std::vector<unsigned char> file = ReadFile("setup.ico");
-  ASSERT_GE(file.size(), 22u + 40u);
-  EXPECT_EQ(0u, Le16(file, 0));   // reserved
-  EXPECT_EQ(1u, Le16(file, 2));   // type: icon
-  EXPECT_EQ(1u, Le16(file, 4));   // one image
-  EXPECT_EQ(32, file[6]);         // width
-  EXPECT_EQ(32, file[7]);         // height
-  EXPECT_EQ(16, file[8]);         // colours
-  EXPECT_EQ(4u, Le16(file, 12));  // bits per pixel
-  std::uint32_t bytes = Le32(file, 14), offset = Le32(file, 18);
-  ASSERT_EQ(file.size(), std::size_t{offset} + bytes);
-  EXPECT_EQ(40u, Le32(file, offset));  // BITMAPINFOHEADER
-  EXPECT_EQ(32u, Le32(file, offset + 4));
-  EXPECT_EQ(64u, Le32(file, offset + 8));  // image and mask
-  EXPECT_EQ(4u, Le16(file, offset + 14));
-  EXPECT_EQ(40u + 64u + 512u + 128u, bytes);
+struct IconFile {
+  const char *name;
+  std::vector<unsigned> sizes;  // in the file's order
+  unsigned smallBits;           // of the images below 256 pixels
+};
+
+// The setup's icon must fit its stub: 16-colour small images. The program's
+// carries alpha at every size.
+TEST(IconArt, HoldsEverySizeTheShellAsksFor) {
+  const IconFile icons[] = {{"setup.ico", {16, 32, 48, 256}, 4},
+                            {"kelvra.ico", {16, 20, 24, 32, 40, 48, 64, 256}, 32}};
+  for (const IconFile &icon : icons) {
+    SCOPED_TRACE(icon.name);
+    std::vector<unsigned char> file = ReadFile(icon.name);
+    ASSERT_GE(file.size(), 6u + 16 * icon.sizes.size());
+    EXPECT_EQ(0u, Le16(file, 0));  // reserved
+    EXPECT_EQ(1u, Le16(file, 2));  // type: icon
+    ASSERT_EQ(icon.sizes.size(), Le16(file, 4));
+    std::size_t end = 6 + 16 * icon.sizes.size();
+    for (std::size_t i = 0; i < icon.sizes.size(); i++) {
+      const std::size_t entry = 6 + 16 * i;
+      const unsigned size = icon.sizes[i];
+      SCOPED_TRACE(size);
+      EXPECT_EQ(size % 256, file[entry]);  // 0 stands for 256
+      EXPECT_EQ(size % 256, file[entry + 1]);
+      const unsigned bits = size == 256 ? 32 : icon.smallBits;
+      EXPECT_EQ(bits, Le16(file, entry + 6));
+      const std::uint32_t bytes = Le32(file, entry + 8), offset = Le32(file, entry + 12);
+      EXPECT_EQ(end, offset);  // images follow one another
+      end = std::size_t{offset} + bytes;
+      ASSERT_LE(end, file.size());
+      if (size == 256) {
+        EXPECT_EQ(std::string("\x89PNG\r\n\x1a\n", 8),
+                  std::string(file.begin() + offset, file.begin() + offset + 8));
+        continue;
+      }
+      const unsigned colours = bits == 4 ? 16 : 0;
+      const unsigned rowBytes = (size * bits + 31) / 32 * 4, maskBytes = (size + 31) / 32 * 4;
+      EXPECT_EQ(40u, Le32(file, offset));
+      EXPECT_EQ(size, Le32(file, offset + 4));
+      EXPECT_EQ(2 * size, Le32(file, offset + 8));  // image and mask
+      EXPECT_EQ(bits, Le16(file, offset + 14));
+      EXPECT_EQ(40 + 4 * colours + size * (rowBytes + maskBytes), bytes);
+    }
+    EXPECT_EQ(file.size(), end);
+  }
 }
 
 }  // namespace

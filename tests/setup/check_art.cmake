@@ -4,7 +4,7 @@ execute_process(COMMAND ${PYTHON} ${SOURCE}/make_art.py ${OUT} RESULT_VARIABLE f
 if(failed)
   message(FATAL_ERROR "make_art.py failed")
 endif()
-foreach(name picture.bmp setup.ico)
+foreach(name picture.bmp setup.ico kelvra.ico)
   file(SHA256 ${SOURCE}/${name} committed)
   file(SHA256 ${OUT}/${name} drawn)
   if(NOT committed STREQUAL drawn)

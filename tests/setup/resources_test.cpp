@@ -1,10 +1,11 @@
 // The built setup stub's resources, read from the executable itself as a
 // data file: the dialog template control by control, the icon group, the
-// picture's header and the manifest.
+// pictures' headers and the manifest.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -60,8 +61,9 @@ const ControlRow Controls[8] = {
     {-1, "#128", "", 91, 3, 177, 151, WS_CHILD | WS_VISIBLE | BS_GROUPBOX},
     {IDC_DESTINATION, "#129", "", 98, 116, 163, 14,
      WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
-    {IDC_BROWSE, "#128", "Browse...", 210, 134, 52, 15, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON},
-    {-1, "#130", "Select destination directory:", 99, 107, 88, 8, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT},
+    {IDC_BROWSE, "#128", "&Browse...", 210, 134, 52, 15, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON},
+    {-1, "#130", "Select destination directory:", 99, 107, 162, 8,
+     WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT},
     {IDC_PICTURE, "#130", "", 7, 7, 79, 174, WS_CHILD | WS_VISIBLE | SS_SUNKEN | SS_OWNERDRAW},
 };
 
@@ -101,7 +103,7 @@ TEST_F(StubResources, DialogMatchesTheLayoutControlByControl) {
   EXPECT_EQ("", in.Text());  // default class
   EXPECT_EQ("Kelvra 2.0 Setup", in.Text());
   EXPECT_EQ(8, in.Word());  // points
-  EXPECT_EQ("MS Sans Serif", in.Text());
+  EXPECT_EQ("Microsoft Sans Serif", in.Text());
 
   for (const ControlRow &row : Controls) {
     in.AlignDword(base);
@@ -119,30 +121,37 @@ TEST_F(StubResources, DialogMatchesTheLayoutControlByControl) {
   }
 }
 
-TEST_F(StubResources, IconGroupHoldsOne32By32SixteenColourImageAsIconOne) {
+// The sizes the shell asks for most: 16-colour images up to 48 pixels, the
+// 256-pixel one as a PNG, each present under its icon id.
+TEST_F(StubResources, IconGroupHoldsEverySizeTheShellAsksFor) {
   DWORD size = 0;
   const BYTE *group = Find(IDI_SETUP, RT_GROUP_ICON, &size);
   ASSERT_NE(nullptr, group);
-  ASSERT_EQ(6u + 14u, size);  // header and one entry
   TemplateReader in = {group};
   EXPECT_EQ(0, in.Word());
   EXPECT_EQ(1, in.Word());  // icons
-  EXPECT_EQ(1, in.Word());  // images
-  EXPECT_EQ(32, in.at[0]);
-  EXPECT_EQ(32, in.at[1]);
-  EXPECT_EQ(16, in.at[2]);
-  in.at += 4;
-  EXPECT_EQ(1, in.Word());  // planes
-  EXPECT_EQ(4, in.Word());  // bits per pixel
-  in.Dword();
-  EXPECT_EQ(1, in.Word());  // icon id
-
-  const BYTE *image = Find(1, RT_ICON);
-  ASSERT_NE(nullptr, image);
-  const BITMAPINFOHEADER *header = reinterpret_cast<const BITMAPINFOHEADER *>(image);
-  EXPECT_EQ(32, header->biWidth);
-  EXPECT_EQ(64, header->biHeight);
-  EXPECT_EQ(4, header->biBitCount);
+  const int sizes[] = {16, 32, 48, 256};
+  ASSERT_EQ(4, in.Word());
+  ASSERT_EQ(6u + 4 * 14u, size);
+  for (int want : sizes) {
+    SCOPED_TRACE(want);
+    EXPECT_EQ(want % 256, in.at[0]);
+    EXPECT_EQ(want % 256, in.at[1]);
+    in.at += 4;
+    EXPECT_EQ(1, in.Word());  // planes
+    EXPECT_EQ(want == 256 ? 32 : 4, in.Word());
+    in.Dword();
+    const BYTE *image = Find(in.Word(), RT_ICON);
+    ASSERT_NE(nullptr, image);
+    if (want == 256) {
+      EXPECT_EQ(0, memcmp(image, "\x89PNG\r\n\x1a\n", 8));
+    } else {
+      const BITMAPINFOHEADER *header = reinterpret_cast<const BITMAPINFOHEADER *>(image);
+      EXPECT_EQ(want, header->biWidth);
+      EXPECT_EQ(2 * want, header->biHeight);
+      EXPECT_EQ(4, header->biBitCount);
+    }
+  }
 }
 
 TEST_F(StubResources, PictureIsA116By281Rle8BitmapOf256Colours) {
@@ -161,7 +170,7 @@ TEST_F(StubResources, PictureIsA116By281Rle8BitmapOf256Colours) {
   EXPECT_EQ(40u + 1024u + header->biSizeImage, size);
 }
 
-TEST_F(StubResources, ManifestAsksForAdministratorCommonControls6AndUtf8) {
+TEST_F(StubResources, ManifestAsksForAdministratorCommonControls6Utf8AndPerMonitorDpi) {
   DWORD size = 0;
   const BYTE *manifest = Find(1, RT_MANIFEST, &size);
   ASSERT_NE(nullptr, manifest);
@@ -171,6 +180,11 @@ TEST_F(StubResources, ManifestAsksForAdministratorCommonControls6AndUtf8) {
   EXPECT_NE(
       std::string::npos,
       text.find("<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8<"));
+  EXPECT_NE(std::string::npos,
+            text.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+                      "PerMonitorV2, PerMonitor<"));
+  EXPECT_NE(std::string::npos,
+            text.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm<"));
   for (const char *os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
                          "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
     EXPECT_NE(std::string::npos, text.find(os)) << os;
