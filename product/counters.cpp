@@ -23,7 +23,7 @@ static struct {
 } counters;
 
 // By full path: the library comes from System32 and nowhere else.
-static HMODULE LoadSystemLibrary(const char *name) {
+HMODULE LoadSystemLibrary(const char *name) {
   char path[PathCapacity];
   const UINT length = GetSystemDirectoryA(path, sizeof(path));
   if (length == 0 || length >= sizeof(path) || !JoinPath(path, sizeof(path), path, "\\", name))

@@ -21,7 +21,9 @@ constexpr char Caption[] = "Kelvra";
 // "KelvraExit": the setup and the uninstaller broadcast it to close the meter.
 UINT ExitMessage();
 
-// counters.cpp: the system's interface counters, from iphlpapi.dll when present.
+// counters.cpp: a DLL loaded by its full path in System32, never found elsewhere.
+HMODULE LoadSystemLibrary(const char *name);
+// The system's interface counters, from iphlpapi.dll when present.
 // False when neither table function exists; allowNewerTable false makes the
 // program use the older table as on a system that lacks the newer one.
 bool StartInterfaceCounters(bool allowNewerTable = true);
@@ -39,6 +41,11 @@ int RunUninstall(const Command &command, const char *arguments);
 bool DeleteIfPresent(const char *path);
 // Removes a directory if it is empty, now or (delayFlags) at the next restart.
 bool RemoveEmptyDirectory(const char *directory, DWORD delayFlags);
+// Opens the installation directory without following a link and keeps
+// anyone from renaming or deleting it while the handle is open, so that no
+// junction can be put in its place while files are deleted in it. Null
+// when it is a junction or symbolic link, or cannot be opened.
+HANDLE HoldInstallFolder(const char *directory);
 
 // elevation.cpp: the token's rights, and the restart that asks for more.
 bool IsTokenElevated();

@@ -12,8 +12,9 @@ bool IsProductFile(const char *name) {
   return false;
 }
 
-bool NeedsElevation(const Command &command, bool tokenElevated) {
-  return command.kind == COMMAND_UNINSTALL && !tokenElevated && !command.elevatedRestart;
+UninstallStart DecideUninstallStart(const Command &command, bool tokenElevated) {
+  if (command.kind != COMMAND_UNINSTALL || tokenElevated) return UninstallStart::Proceed;
+  return command.elevatedRestart ? UninstallStart::ElevationMissing : UninstallStart::RestartElevated;
 }
 
 // The program path at the start of an uninstall command, into out.

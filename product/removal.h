@@ -15,13 +15,22 @@
 bool IsProductFile(const char *name);
 
 // Removing the product writes to Program Files and HKLM: an uninstall whose
-// token is not elevated restarts itself to ask for the rights, unless it is
-// that restart already (then it goes on and reports what it could not do).
-bool NeedsElevation(const Command &command, bool tokenElevated);
+// token is not elevated restarts itself to ask for the rights. A restart
+// that is still without them (the prompt switched off, a standard user's
+// "runas") fails at once: it could delete nothing.
+enum class UninstallStart {
+  Proceed,           // the rights are there, or nothing needs them
+  RestartElevated,   // ask for them in a restarted copy
+  ElevationMissing,  // the restarted copy did not get them
+};
+UninstallStart DecideUninstallStart(const Command &command, bool tokenElevated);
 
-// Exit code of an uninstall whose request for administrator rights was
-// declined: the code installers use for "cancelled by the user".
-constexpr int ElevationDeclinedExitCode = 1602;
+// The code installers use for "cancelled by the user": the confirmation
+// answered No, or the request for administrator rights declined.
+constexpr int CancelledExitCode = 1602;
+constexpr int ElevationDeclinedExitCode = CancelledExitCode;
+// ERROR_ELEVATION_REQUIRED: a restarted copy still without the rights.
+constexpr int ElevationRequiredExitCode = 740;
 
 // The directory the uninstall entry registers, with its final backslash,
 // into out: InstallLocation when it is not empty, else the directory of the

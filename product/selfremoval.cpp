@@ -21,13 +21,25 @@
 // says so; a copy that starts late then does nothing.
 #include "product.h"
 
-#include <ntsecapi.h>
 #include <sddl.h>
 
 constexpr DWORD HelperStartTimeoutMs = 15000;
 constexpr char HelperFileName[] = "KelvraCleanup.exe";
 // Protected (no inherited entries): full control for SYSTEM and Administrators only.
 constexpr char PrivateDirectoryAcl[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// The system's random generator, from bcrypt.dll by its full path: the
+// older call for it (advapi32's) is forwarded to a DLL that Windows does
+// not protect, which an import would load from the program's folder.
+static bool FillRandom(uint8_t *out, ULONG size) {
+  typedef LONG(WINAPI * GenRandomFn)(void *algorithm, uint8_t *buffer, ULONG size, ULONG flags);
+  constexpr ULONG SystemPreferredGenerator = 2;  // BCRYPT_USE_SYSTEM_PREFERRED_RNG
+  HMODULE library = LoadSystemLibrary("bcrypt.dll");
+  const auto generate = library ? reinterpret_cast<GenRandomFn>(
+                                      reinterpret_cast<void *>(GetProcAddress(library, "BCryptGenRandom")))
+                                : nullptr;
+  return generate && generate(nullptr, out, size, SystemPreferredGenerator) >= 0;
+}
 
 static void EventName(const char *role, DWORD processId, char *out) {
   wsprintfA(out, "KelvraCleanup%s%lu", role, processId);
@@ -52,12 +64,27 @@ static bool CreatePrivateDirectory(char *out) {
   for (int attempt = 0; attempt < 4 && !created; attempt++) {
     uint8_t random[8];
     char name[32];
-    if (!RtlGenRandom(random, sizeof(random))) break;
+    if (!FillRandom(random, sizeof(random))) break;
     HelperDirectoryName(random, name, sizeof(name));
     created = JoinPath(out, PathCapacity, parent, name) && CreateDirectoryA(out, &attributes);
   }
   if (attributes.lpSecurityDescriptor) LocalFree(attributes.lpSecurityDescriptor);
   return created;
+}
+
+// Schedules the program file for deletion at the next restart under a
+// fresh name in its directory: a reinstall before the restart puts a new
+// KELVRA.EXE there, which a deletion by the old name would take away.
+static bool DeleteAtRestart(const char *program, const char *directory) {
+  uint8_t random[8];
+  char name[32], retired[PathCapacity];
+  if (!FillRandom(random, sizeof(random))) return false;
+  HelperDirectoryName(random, name, sizeof(name));
+  if (!JoinPath(retired, sizeof(retired), directory, name, ".old") || !MoveFileExA(program, retired, 0))
+    return false;
+  if (MoveFileExA(retired, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return true;
+  MoveFileExA(retired, program, 0);  // back under its name, where the next uninstall finds it
+  return false;
 }
 
 // Copies the program into the private directory and starts the interpreter
@@ -123,7 +150,7 @@ void HandOverSelfRemoval(const char *self, const char *directory, bool otherFile
   }
   if (ready) CloseHandle(ready);
   if (go) CloseHandle(go);
-  if (!MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+  if (!DeleteAtRestart(self, directory)) {
     LogLine("not deleted, not even at restart: ", self, GetLastError());
     AddFailedFile(outcome, ProgramFile);
     return;
@@ -155,12 +182,12 @@ int RunCleanup(const Command &command) {
   if (!proceed) return 1;
   char program[PathCapacity];
   if (!JoinPath(program, sizeof(program), command.directory, ProgramFile)) return 1;
-  if (DeleteIfPresent(program)) {
-    RemoveEmptyDirectory(command.directory, 0);
-    return 0;
-  }
+  HANDLE folder = HoldInstallFolder(command.directory);
+  if (!folder) return 1;
+  const bool deleted = DeleteIfPresent(program);
   // Held open by something else after all: the next restart takes it.
-  if (!MoveFileExA(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return 1;
-  RemoveEmptyDirectory(command.directory, MOVEFILE_DELAY_UNTIL_REBOOT);
-  return 0;
+  const bool scheduled = deleted || DeleteAtRestart(program, command.directory);
+  CloseHandle(folder);
+  if (scheduled) RemoveEmptyDirectory(command.directory, deleted ? 0 : MOVEFILE_DELAY_UNTIL_REBOOT);
+  return scheduled ? 0 : 1;
 }

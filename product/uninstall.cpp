@@ -39,6 +39,23 @@ bool RemoveEmptyDirectory(const char *directory, DWORD delayFlags) {
   return delayFlags ? MoveFileExA(path, nullptr, delayFlags) != 0 : RemoveDirectoryA(path) != 0;
 }
 
+HANDLE HoldInstallFolder(const char *directory) {
+  char path[PathCapacity];
+  if (!JoinPath(path, sizeof(path), directory, "")) return nullptr;
+  RemoveTrailingBackslash(path);
+  HANDLE folder =
+      CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(folder, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return folder;
+  CloseHandle(folder);
+  SetLastError(ERROR_CANT_ACCESS_FILE);
+  return nullptr;
+}
+
 // Asks every running meter to exit and waits until the last has let go of
 // its instance mutex, so that its file can be deleted.
 static void CloseRunningCopies() {
@@ -194,11 +211,20 @@ int RunUninstall(const Command &command, const char *arguments) {
   LogLine("KELVRA.EXE ", arguments);
   char self[PathCapacity], directory[PathCapacity];
   if (!FindInstalledCopy(command, self, directory)) return 1;
-  if (NeedsElevation(command, IsTokenElevated())) return RestartElevated(command, arguments);
+  switch (DecideUninstallStart(command, IsTokenElevated())) {
+    case UninstallStart::RestartElevated:
+      return RestartElevated(command, arguments);
+    case UninstallStart::ElevationMissing:
+      LogLine("restarted without administrator rights: nothing removed, exit code 740");
+      Tell(command, "Kelvra has not been removed: removing it needs administrator rights.", MB_ICONHAND);
+      return ElevationRequiredExitCode;
+    case UninstallStart::Proceed:
+      break;
+  }
   if (!command.silent && MessageBoxA(nullptr, "Remove Kelvra and its Start menu shortcuts?", Caption,
                                      MB_YESNO | MB_ICONQUESTION) != IDYES) {
-    LogLine("cancelled: nothing removed");
-    return 0;
+    LogLine("cancelled: nothing removed, exit code 1602");
+    return CancelledExitCode;
   }
   LogLine("removing from ", directory);
   LogLine("administrator rights: ", IsTokenElevated() ? "yes" : "no");
@@ -206,16 +232,24 @@ int RunUninstall(const Command &command, const char *arguments) {
   UninstallOutcome outcome;
   StartOutcome(outcome);
   CloseRunningCopies();
+  HANDLE folder = HoldInstallFolder(directory);
+  if (!folder) {
+    LogLine("refused: the installation folder is a link or cannot be opened: ", directory, GetLastError());
+    Tell(command,
+         "Kelvra cannot be removed: its installation folder is a link to another place or cannot be opened.",
+         MB_ICONHAND);
+    return 1;
+  }
   const char *selfName = self + strlen(directory);
   const bool selfIsProduct = DeleteProductFiles(directory, selfName, outcome);
+  // The per-user folder too: older versions put the interactive install's shortcuts there.
   const bool commonOk = RemoveShortcuts(CSIDL_COMMON_PROGRAMS);
   outcome.shortcutsFailed = !RemoveShortcuts(CSIDL_PROGRAMS) || !commonOk;
   const bool otherFiles = HoldsOtherFiles(directory, selfName);
   outcome.userFilesKept = otherFiles && outcome.failedFileCount == 0;
-  if (selfIsProduct)
-    HandOverSelfRemoval(self, directory, otherFiles, outcome);
-  else if (!otherFiles)
-    RemoveEmptyDirectory(directory, 0);
+  if (selfIsProduct) HandOverSelfRemoval(self, directory, otherFiles, outcome);
+  CloseHandle(folder);  // the folder itself may go now
+  if (!selfIsProduct && !otherFiles) RemoveEmptyDirectory(directory, 0);
   if (outcome.failedFileCount == 0)
     outcome.keyFailed = !DeleteUninstallKey();
   else

@@ -21,53 +21,6 @@ static void ShowMessage(HWND dialog, const char *text, UINT icon) {
   MessageBoxA(dialog, text, SetupCaption, MB_OK | icon);
 }
 
-// Whether the directory can be entered; the current directory is put back
-// afterwards. A current directory too long to save is not restored, which
-// leaves the process in a directory it was allowed to enter.
-static bool CanEnterDirectory(const char *directory) {
-  char saved[PathCapacity];
-  DWORD length = GetCurrentDirectoryA(PathCapacity - 1, saved);
-  bool haveSaved = length != 0 && length < PathCapacity - 1;
-  bool entered = SetCurrentDirectoryA(directory) != FALSE;
-  if (haveSaved) SetCurrentDirectoryA(saved);
-  return entered;
-}
-
-// A deployment names a full path whose parents may not exist yet: creates
-// each missing directory below the root. When one cannot be made, or the
-// last cannot be entered, removes again those made here, deepest first, so
-// that a refused destination leaves nothing behind.
-static bool CreateDirectoryTree(const char *path) {
-  std::size_t root = FullPathRootLength(path);
-  if (root == 0) return false;
-  char partial[PathCapacity];
-  lstrcpynA(partial, path, sizeof partial);
-  char *made[PathCapacity / 2];  // the end of each directory made, in order
-  int madeCount = 0;
-  bool failed = false;
-  char *componentStart = partial + root;
-  for (char *p = componentStart;; p = CharNextA(p)) {
-    if (*p != '\\' && *p != '\0') continue;
-    if (p != componentStart) {
-      char saved = *p;
-      *p = '\0';
-      if (CreateDirectoryA(partial, NULL))
-        made[madeCount++] = p;
-      else if (GetLastError() != ERROR_ALREADY_EXISTS)
-        failed = true;
-      *p = saved;
-    }
-    if (failed || *p == '\0') break;
-    componentStart = p + 1;
-  }
-  if (!failed && CanEnterDirectory(path)) return true;
-  while (madeCount > 0) {
-    *made[--madeCount] = '\0';
-    RemoveDirectoryA(partial);
-  }
-  return false;
-}
-
 static void LogCommitNote(const char *what, const char *path) { LogLine("%s: %s", what, path); }
 
 // The steps both modes share. working: PathCapacity bytes, the destination
@@ -84,13 +37,8 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
   SetupSource archive;
   *result = OpenSealedArchive(&archive);
   if (*result != XR_OK) return InstallStep::ExtractFailed;
-  if (silent) {
-    if (FullPathRootLength(working) == 0) return InstallStep::BadDestination;
-    if (!CreateDirectoryTree(working)) return InstallStep::CannotCreate;
-  } else {
-    CreateDirectoryA(working, NULL);  // may exist already: entering it decides
-    if (!CanEnterDirectory(working)) return InstallStep::CannotCreate;
-  }
+  if (silent && FullPathRootLength(working) == 0) return InstallStep::BadDestination;
+  if (!PrepareInstallFolder(working, silent)) return InstallStep::CannotCreate;
   JoinPath(working, PathCapacity, working, "\\");  // fits: checked above
   CloseRunningPrograms(working);
   ExtractCommitOptions commit = {true, LogCommitNote};

@@ -57,6 +57,13 @@ void SupersedePendingOperations(const char *directory);
 void OpenSetupFile();
 ExtractResult OpenSealedArchive(SetupSource *archive);
 
+// folder.cpp: makes the install folder, or checks the existing one, so
+// that only administrators can change what goes into it; missing parents
+// are made too where createParents. False (after logging why) when it is
+// refused or cannot be made or entered: every folder made here is removed
+// again.
+bool PrepareInstallFolder(const char *destination, bool createParents);
+
 // launch.cpp: starts the installed program with the rights of the desktop
 // shell's user rather than the setup's; directory ends in '\'.
 void StartInstalledProgram(const char *directory);
@@ -75,6 +82,8 @@ HRESULT CreateShellLink(const char *target, const char *linkFile, const char *de
 HRESULT CreateStartMenuShortcut(int folderId, const char *destination, const char *fileName,
                                 const char *shortcutName);
 int RegisterUninstall(char *destination, DWORD estimatedKilobytes);
+// The uninstall entry's InstallLocation into out, or false when there is none.
+bool ReadRegisteredLocation(char *out, DWORD capacity);
 
 // picture.cpp: the dialog's picture, rebuilt from the resource on each paint.
 HPALETTE CreatePicturePalette(const unsigned char *packedBitmap, int *colourCount);

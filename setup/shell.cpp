@@ -109,3 +109,18 @@ int RegisterUninstall(char *destination, DWORD estimatedKilobytes) {
   RegCloseKey(key);
   return 1;
 }
+
+bool ReadRegisteredLocation(char *out, DWORD capacity) {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyPath, 0, KEY_QUERY_VALUE | UninstallKeyView, &key) !=
+      ERROR_SUCCESS)
+    return false;
+  DWORD type = 0;
+  DWORD size = capacity - 1;
+  LONG status =
+      RegQueryValueExA(key, InstallLocationValue, NULL, &type, reinterpret_cast<BYTE *>(out), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || type != REG_SZ || size == 0) return false;
+  out[size] = '\0';  // a value stored without its NUL still ends here
+  return true;
+}

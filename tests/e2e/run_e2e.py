@@ -459,7 +459,8 @@ def mount_tiny_drive(box, context, size):
     mount_point = context.workdir / f"tiny-{box.name}"
     subprocess.run(["umount", "-l", str(mount_point)], stderr=subprocess.DEVNULL, check=False)
     mount_point.mkdir(parents=True, exist_ok=True)
-    done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(mount_point)],
+    # Writable by its owner only: the setup refuses a drive whose root anyone may change.
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=755", "tmpfs", str(mount_point)],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, check=False)
     if done.returncode != 0:
         log("*" * 72 + f"\n*** SKIPPED: cannot mount a tmpfs for drive T: ({done.stdout.strip()});"

@@ -230,6 +230,22 @@ static int State(const char *directory) {
   return 0;
 }
 
+// A file's or folder's descriptor as SDDL: "acl <what was asked for>".
+static int PrintSecurity(const char *path, SECURITY_INFORMATION what) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSID owner = nullptr;
+  PACL acl = nullptr;
+  if (GetNamedSecurityInfoA(path, SE_FILE_OBJECT, what, &owner, nullptr, &acl, nullptr, &descriptor) !=
+      ERROR_SUCCESS)
+    return puts("no security information"), 1;
+  char *sddl = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, what, &sddl, nullptr);
+  printf("acl %s\n", sddl ? sddl : "?");
+  LocalFree(sddl);
+  LocalFree(descriptor);
+  return 0;
+}
+
 // While a cleanup helper waits: its private directory's owner-independent
 // access list, as SDDL, and whether the helper file is in it.
 static int HelperDirectory(DWORD timeoutMs) {
@@ -244,17 +260,7 @@ static int HelperDirectory(DWORD timeoutMs) {
   GetWindowsDirectoryA(path, sizeof(path));
   snprintf(path + strlen(path), sizeof(path) - strlen(path), "\\Temp\\%s", found.cFileName);
   printf("name %s\n", strlen(found.cFileName) == 23 ? "Kelvra- and 16 characters" : found.cFileName);
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  PACL acl = nullptr;
-  if (GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
-                            &descriptor) != ERROR_SUCCESS)
-    return puts("no security information"), 1;
-  char *sddl = nullptr;
-  ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                       &sddl, nullptr);
-  printf("acl %s\n", sddl ? sddl : "?");
-  LocalFree(sddl);
-  LocalFree(descriptor);
+  if (PrintSecurity(path, DACL_SECURITY_INFORMATION) != 0) return 1;
   strcat(path, "\\KelvraCleanup.exe");
   printf("helper %s\n", Presence(path));
   return 0;
@@ -391,7 +397,7 @@ int main(int argc, char **argv) {
     puts(
         "usage: driver "
         "wait-window|send-exit|count|frame|texts|answer|press|install|state|hold|ctrl-t|on-top|gdi|"
-        "helper-directory ...");
+        "helper-directory|security ...");
     return 2;
   }
   const char *command = argv[1];
@@ -417,6 +423,8 @@ int main(int argc, char **argv) {
   if (strcmp(command, "run-limited") == 0 && argc > 3) return RunLimited(argv[3], DWORD(atoi(argv[2])));
   if (strcmp(command, "run") == 0 && argc > 3) return Run(argv[3], DWORD(atoi(argv[2])));
   if (strcmp(command, "helper-directory") == 0) return HelperDirectory(timeoutMs);
+  if (strcmp(command, "security") == 0 && argc > 2)
+    return PrintSecurity(argv[2], OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
   if (strcmp(command, "hold") == 0 && argc > 3) return Hold(argv[2], DWORD(atoi(argv[3])));
   if (strcmp(command, "state") == 0 && argc > 2) return State(argv[2]);
   if (strcmp(command, "ctrl-t") == 0) return ToggleOnTop(timeoutMs);

@@ -20,22 +20,27 @@ TEST(ProductFiles, AreMatchedWithoutRegardToCase) {
   EXPECT_FALSE(IsProductFile(""));
 }
 
-TEST(NeedsElevation, OnlyAnUninstallWithoutRightsThatHasNotRestartedYet) {
+TEST(DecideUninstallStart, RestartsOnceForRightsAndThenFailsWithoutThem) {
+  using U = UninstallStart;
   struct Case {
     const char *line;
-    bool tokenElevated, expected;
+    bool tokenElevated;
+    U expected;
   } cases[] = {
-      {"/UNINSTALL", false, true},
-      {"/UNINSTALL /S /LOG=u.log", false, true},
-      {"/UNINSTALL", true, false},
-      {"/ELEVATED /UNINSTALL", false, false},  // restarted and still without: no second prompt
-      {"", false, false},                      // the meter runs with the user's rights
-      {"/CLEANUP 12 C:\\K", false, false},     // the helper has the rights it was started with
-      {"/UNINSTALL /X", false, false},         // a bad command line asks for nothing
+      {"/UNINSTALL", false, U::RestartElevated},
+      {"/UNINSTALL /S /LOG=u.log", false, U::RestartElevated},
+      {"/UNINSTALL", true, U::Proceed},
+      {"/ELEVATED /UNINSTALL", true, U::Proceed},
+      {"/ELEVATED /UNINSTALL /S", false, U::ElevationMissing},  // no second prompt, no futile deletions
+      {"", false, U::Proceed},                                  // the meter runs with the user's rights
+      {"/CLEANUP 12 C:\\K", false, U::Proceed},  // the helper has the rights it was started with
+      {"/UNINSTALL /X", false, U::Proceed},      // a bad command line asks for nothing
   };
   for (const Case &c : cases)
-    EXPECT_EQ(NeedsElevation(ParseCommandLine(c.line), c.tokenElevated), c.expected)
+    EXPECT_EQ(DecideUninstallStart(ParseCommandLine(c.line), c.tokenElevated), c.expected)
         << c.line << (c.tokenElevated ? " elevated" : " not elevated");
+  EXPECT_EQ(1602, CancelledExitCode);
+  EXPECT_EQ(740, ElevationRequiredExitCode);
 }
 
 TEST(RegisteredDirectory, PrefersInstallLocationElseReadsTheUninstallCommand) {

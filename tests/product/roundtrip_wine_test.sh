@@ -57,6 +57,15 @@ expect "prefix as before the install" "$before" "$after"
 # stays; everything else is as before.
 timeout 300 "$wine" "$setup" /S || fail "silent setup exited with $?"
 expect "program not started by a silent install" "0" "$(drive count)"
+# Wine keeps no descriptor on disk and shows one made from the Unix mode,
+# owned by the running account; the setup's descriptor shows as a folder
+# without rights for Everyone, where one made with inherited rights, like
+# Program Files here, gives Everyone read access.
+folder_acl=$(drive security 'C:\Program Files\Kelvra')
+echo "$folder_acl"
+grep -q ';WD)' <<<"$(drive security 'C:\Program Files')" || fail "Program Files shows no entry for Everyone"
+grep -q ';WD)' <<<"$folder_acl" && fail "the new folder gives Everyone rights: $folder_acl"
+echo "ok: the install folder was created with the setup's descriptor"
 quiet=$(timeout 120 "$wine" reg query "$uninstall_root\\Kelvra" /v QuietUninstallString /reg:32 | tr -d '\r' |
         sed -n 's/.*QuietUninstallString *REG_SZ *//p')
 expect "quiet uninstall command" '"C:\Program Files\Kelvra\KELVRA.EXE" /UNINSTALL /S' "$quiet"
@@ -75,3 +84,23 @@ for _ in $(seq 60); do
   sleep 0.5
 done
 expect "prefix as before but for the user's file" "$kept" "$after"
+
+# A folder that others may change (world-writable here, which Wine shows as
+# full rights for Everyone) is refused; once it holds the registered
+# installation it is repaired instead, and the setup installs into it.
+open_dir="$WINEPREFIX/drive_c/Open Folder"
+rm -rf "$open_dir"
+mkdir "$open_dir"
+chmod 777 "$open_dir"
+code=0
+timeout 300 "$wine" "$setup" /S "/LOG=Z:$work/open.log" '/D=C:\Open Folder' || code=$?
+expect "refusal's exit code (1603, as the shell keeps it)" "$((1603 & 255))" "$code"
+grep -q 'folder refused: C:\\Open Folder: other users may change it' "$work/open.log" || fail "$(cat "$work/open.log")"
+[ ! -e "$open_dir/KELVRA.EXE" ] || fail "installed into a folder others may change"
+timeout 120 "$wine" reg add "$uninstall_root\\Kelvra" /v InstallLocation /d 'C:\Open Folder' /reg:32 /f >/dev/null
+timeout 300 "$wine" "$setup" /S "/LOG=Z:$work/open.log" '/D=C:\Open Folder' || fail "setup into the registered folder exited with $?"
+grep -q 'folder repaired: C:\\Open Folder' "$work/open.log" || fail "$(cat "$work/open.log")"
+grep -q ';WD)' <<<"$(drive security 'C:\Open Folder')" && fail "the repaired folder still lets Everyone in"
+echo "ok: the registered folder repaired and installed into"
+timeout 120 "$wine" 'C:\Open Folder\KELVRA.EXE' /UNINSTALL /S || fail "uninstall from the repaired folder exited with $?"
+rm -f "$work/open.log"

@@ -2,9 +2,10 @@
 # KELVRA.EXE /UNINSTALL /S under Wine, run as a deployment tool runs it (the
 # driver starts it and reads the whole exit code): no question, no message;
 # started with the user's normal rights it restarts itself with "runas" and
-# passes the exit code on; 0 with the user's file kept, 1 with a held file named in the log and the
-# entry kept, 1 from a copy outside the installation, 3010 when the cleanup
-# helper cannot run, 87 for a bad command line.
+# passes the exit code on, 740 when the restart got no rights either; 0 with
+# the user's file kept, 1 with a held file named in the log and the entry
+# kept, 1 from a copy outside the installation, 3010 when the cleanup helper
+# cannot run (the program renamed for the restart), 87 for a bad command line.
 source "$(dirname "$0")/wine-common.sh"
 
 dir='C:\Kelvra Silent'
@@ -26,19 +27,22 @@ expect "removed, user file kept" "$removed" "$(settled_state)"
 grep -q 'result: exit code 0, removed' "$log" || fail "log: $(cat "$log")"
 echo "ok: log tells the result"
 
-echo "== silent, started with the user's normal rights: restarts with administrator rights"
+echo "== silent, started with the user's normal rights: restarts, and without rights fails at once"
 drive install "$dir" "Z:$product" >/dev/null
+installed_again=$(drive state "$dir")
 rm -f "$log"
-expect "restarted, exit code passed on" "limited token not elevated
-exit code 0" "$(drive run-limited 90000 "\"$program\" /UNINSTALL /S /LOG=Z:$log")"
-expect "removed, user file kept" "$removed" "$(settled_state)"
 # One restart, never a second: Wine's "runas" grants no rights (it has no
-# elevation prompt), so the restarted copy runs without them as well and
-# goes on, as it would where the prompt is switched off.
+# elevation prompt), so the restarted copy runs without them as well, as it
+# would where the prompt is switched off, and gives up before deleting.
+expect "restarted, 740 passed on" "limited token not elevated
+exit code 740" "$(drive run-limited 90000 "\"$program\" /UNINSTALL /S /LOG=Z:$log")"
+expect "nothing removed" "$installed_again" "$(drive state "$dir")"
 expect "log of both copies" "asking for administrator rights
-KELVRA.EXE /ELEVATED /UNINSTALL /S /LOG=Z:$log" \
-  "$(cut -c21- "$log" | tr -d '\r' | grep -E '^(asking|KELVRA.EXE /ELEVATED)')"
-grep -a 'administrator rights:' "$log" | cut -c21-
+KELVRA.EXE /ELEVATED /UNINSTALL /S /LOG=Z:$log
+restarted without administrator rights: nothing removed, exit code 740" \
+  "$(cut -c21- "$log" | tr -d '\r' | grep -E '^(asking|KELVRA.EXE /ELEVATED|restarted)')"
+run 0 "\"$program\" /UNINSTALL /S"
+expect "removed with the rights, user file kept" "$removed" "$(settled_state)"
 
 echo "== silent, entry without InstallLocation, nothing of the user's"
 drive install "$dir" "Z:$product" --no-user-file --no-location >/dev/null
@@ -52,9 +56,7 @@ timeout 120 "$wine" "$driver" hold "$dir\\README.TXT" 20000 >"$work/hold.out" &
 holder=$!
 for _ in $(seq 100); do grep -q holding "$work/hold.out" 2>/dev/null && break; sleep 0.1; done
 rm -f "$log"
-# With the user's normal rights, so that the restarted copy's code comes back too.
-expect "exit code passed on" "limited token not elevated
-exit code 1" "$(drive run-limited 90000 "\"$program\" /UNINSTALL /S /LOG=Z:$log")"
+run 1 "\"$program\" /UNINSTALL /S /LOG=Z:$log"
 wait "$holder" || true
 grep -q "not deleted: C:\\\\Kelvra Silent\\\\README.TXT" "$log" || fail "log: $(cat "$log")"
 grep -q 'stayed: README.TXT' "$log" || fail "log: $(cat "$log")"
@@ -86,10 +88,12 @@ grep -q 'cleanup helper did not signal that it runs' "$log" || fail "log: $(cat 
 grep -q 'deleted at the next restart' "$log" || fail "log: $(cat "$log")"
 pending=$(timeout 60 "$wine" reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
             /v PendingFileRenameOperations | tr -d '\r')
-grep -q 'Kelvra Silent\\KELVRA.EXE' <<<"$pending" || fail "not scheduled for the restart: $pending"
-echo "ok: KELVRA.EXE scheduled for deletion at the restart"
-expect "only the program left, for the restart" \
-  "$(sed -e 's/^KELVRA.EXE absent$/KELVRA.EXE present/' <<<"$removed")" "$(drive state "$dir")"
+# Under a name of its own, so that a reinstall before the restart keeps its KELVRA.EXE.
+retired=$(cd "$WINEPREFIX/drive_c/Kelvra Silent" && ls Kelvra-*.old)
+grep -q "Kelvra Silent\\\\$retired" <<<"$pending" || fail "$retired not scheduled for the restart: $pending"
+echo "ok: KELVRA.EXE renamed to $retired and scheduled for deletion at the restart"
+expect "only the renamed program left, for the restart" "$removed" "$(drive state "$dir")"
+rm -f "$WINEPREFIX/drive_c/Kelvra Silent/$retired"
 timeout 60 "$wine" reg delete 'HKLM\System\CurrentControlSet\Control\Session Manager' \
   /v PendingFileRenameOperations /f >/dev/null 2>&1 || true
 
