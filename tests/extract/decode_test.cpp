@@ -509,8 +509,10 @@ TEST_F(DecodeTest, MatchesTheRecordedDecoderOverTheFuzzCorpora) {
     std::int64_t declared = (input[0] & 0x80) ? input[4] | input[5] << 8 : -1;
     ClearDecodeTables();
     std::string outcome = DecodeOutcome(Decode(Bytes(input.begin() + 6, input.end()), fileSize, declared));
-    if (record) written << name << ' ' << kind << ' ' << outcome << '\n';
-    if (!record) EXPECT_EQ(outcome, expected.substr(1)) << name << " mutation " << kind;
+    if (record)
+      written << name << ' ' << kind << ' ' << outcome << '\n';
+    else
+      EXPECT_EQ(outcome, expected.substr(1)) << name << " mutation " << kind;
     checked++;
   }
   if (record) std::ofstream(KELVRA_DECODE_GOLDEN) << written.str();
