@@ -62,4 +62,17 @@ if [ ${#i386[@]} -gt 0 ]; then
     $SUDO apt-get update -qq || true
     rm -rf "$lists"
   fi
+  # apt may have taken 64-bit packages out to fit the 32-bit ones (64-bit
+  # Wine among them): they go back in, at the versions that fit.
+  gone=()
+  for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || gone+=("$p")
+  done
+  if [ ${#gone[@]} -gt 0 ]; then
+    if $SUDO apt-get install -y -qq --no-install-recommends "${gone[@]}" >/dev/null; then
+      echo "bootstrap: installed again ${gone[*]}"
+    else
+      echo "bootstrap: *** cannot install ${gone[*]} ***"
+    fi
+  fi
 fi
