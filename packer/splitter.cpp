@@ -99,6 +99,15 @@ void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vecto
   }
 }
 
+// The part's counts on either side of cut: left from its start, right the rest.
+void CountSidesOfCut(const Token *tokens, const Part &part, std::size_t cut, BlockHistogram &left,
+                     BlockHistogram &right) {
+  ClearHistogram(left);
+  CountTokens(left, tokens + part.begin, cut - part.begin);
+  right = part.h;
+  SubtractHistogram(right, left);
+}
+
 // The planned splitter's rule: the cut is sought by ideal code sizes every
 // CutStep tokens, and kept when the two blocks' exact sizes beat the whole.
 std::size_t CutByExactSize(const Token *tokens, const Part &part, BlockHistogram &left) {
@@ -118,10 +127,7 @@ std::size_t CutByExactSize(const Token *tokens, const Part &part, BlockHistogram
     }
   }
   if (!bestCut) return 0;
-  ClearHistogram(left);
-  CountTokens(left, tokens + part.begin, bestCut - part.begin);
-  right = part.h;
-  SubtractHistogram(right, left);
+  CountSidesOfCut(tokens, part, bestCut, left, right);
   return BlockBits(left) + BlockBits(right) < BlockBits(part.h) ? bestCut : 0;
 }
 
@@ -170,10 +176,7 @@ std::size_t CutByGuess(const Token *tokens, const Part &part, BlockHistogram &le
     }
   }
   if (!bestCut) return 0;
-  ClearHistogram(left);
-  CountTokens(left, tokens + part.begin, bestCut - part.begin);
-  right = part.h;
-  SubtractHistogram(right, left);
+  CountSidesOfCut(tokens, part, bestCut, left, right);
   float header = std::min(HeaderGuess(left), HeaderGuess(right));
   return bestGuess + header < wholeBits ? bestCut : 0;
 }
