@@ -233,7 +233,11 @@ def scenario_reinstall(box, context):
     check_product_started(box, DEFAULT_DESTINATION)
     directory = box.host_path(DEFAULT_DESTINATION)
     for name in context.expected:
-        payload.find_case_insensitive(directory, name).write_bytes(b"left over from an older version\n")
+        # A new file under the old name: writing into the running KELVRA.EXE's own file (which
+        # Windows refuses) would change the code under the running Kelvra.
+        path = payload.find_case_insensitive(directory, name)
+        path.with_name("older.tmp").write_bytes(b"left over from an older version\n")
+        path.with_name("older.tmp").replace(path)
     shortcuts = box.host_path(programs_folder(box) + "\\Kelvra")
     (shortcuts / "Kelvra.lnk").write_bytes(b"not a shortcut")
     (shortcuts / "Kelvra Help.lnk").unlink()
