@@ -525,9 +525,14 @@ int RunMeter(HINSTANCE instance, int showState) {
   int exitCode = 1;
   if (RegisterClassA(&windowClass)) {
     StartMeter();
+    bool onTop, minimized;
+    ReadSettings(onTop, minimized);
+    meter.onTop = onTop;
+    // On top from its creation: never a moment below other windows, or seen so.
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-    HWND window = CreateWindowExA(0, MeterWindowClass, "Kelvra", style, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  ClientWidth, ClientHeight, nullptr, nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExA(onTop ? WS_EX_TOPMOST : 0, MeterWindowClass, "Kelvra", style, CW_USEDEFAULT,
+                        CW_USEDEFAULT, ClientWidth, ClientHeight, nullptr, nullptr, instance, nullptr);
     if (window) {
       // Sized once the window knows the DPI of the monitor it landed on.
       RECT frame = PxRect(0, 0, ClientWidth, ClientHeight);
@@ -539,9 +544,6 @@ int RunMeter(HINSTANCE instance, int showState) {
         AdjustWindowRect(&frame, style, FALSE);
       SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-      bool onTop, minimized;
-      ReadSettings(onTop, minimized);
-      if (onTop) SetOnTop(window, true);
       ShowWindow(window, minimized ? SW_SHOWMINNOACTIVE : showState);
       UpdateWindow(window);
       MSG msg;
