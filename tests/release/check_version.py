@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Fails unless a built program carries the version resource a release
 needs: the product, company, versions and copyright of version.h, and its
-own description and file name."""
+own description and file name; its manifest names the same version."""
 
 import argparse
 import re
 import sys
 
 import peimage
+
+RT_MANIFEST = 24
 
 
 def header_defines(path):
@@ -45,9 +47,14 @@ def main():
     want = expected(header_defines(args.header), args.description, args.filename)
     with open(args.program, "rb") as f:
         try:
-            got = peimage.version_info(peimage.PeFile(f.read()))
+            pe = peimage.PeFile(f.read())
+            got = peimage.version_info(pe)
         except peimage.PeError as e:
             sys.exit("%s: %s" % (args.program, e))
+    manifests = pe.resources(RT_MANIFEST)
+    identity = re.search(rb'<assemblyIdentity[^>]* version="([^"]+)"', manifests[0][2] if manifests else b"")
+    got["manifest version"] = identity.group(1).decode() if identity else None
+    want["manifest version"] = want["fixed FileVersion"]
     wrong = ["%s: %r, expected %r" % (k, got.get(k), v) for k, v in want.items() if got.get(k) != v]
     for line in wrong:
         print("%s: %s" % (args.program, line))
