@@ -20,6 +20,17 @@ import os
 import struct
 import sys
 
+
+def display_version():
+    """The release as Windows shows it, from version.h beside this script."""
+    header = os.path.join(os.path.dirname(os.path.abspath(__file__)), "version.h")
+    with open(header, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("#define KELVRA_DISPLAY_VERSION "):
+                return line.split('"')[1]
+    sys.exit("version.h gives no KELVRA_DISPLAY_VERSION")
+
+
 WIDTH, HEIGHT = 116, 281
 
 # The static colours Windows reserves on a palette display, as (r, g, b).
@@ -149,7 +160,7 @@ def draw_picture(s=1):
     left = (WIDTH - text_width(title, scale)) // 2 * s
     draw_text(pixels, title, left, 26 * s, scale * s,
               lambda row: TITLE_FIRST + row * TITLE_COUNT // (7 * scale * s), shadow=SHADOW, shadow_offset=s)
-    version = "2.0"
+    version = display_version()
     left = (WIDTH - text_width(version, 2)) // 2 * s
     draw_text(pixels, version, left, 56 * s, 2 * s, lambda row: TEXT, shadow=SHADOW, shadow_offset=s)
 
