@@ -115,8 +115,8 @@ fi
 
 # --- what was installed -----------------------------------------------------
 product="$drive_c/Program Files/Kelvra"
-menu="$drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kelvra"
-[ -d "$menu" ] || menu=$(find "$drive_c/users" -type d -path "*Start Menu/Programs/Kelvra" 2>/dev/null | head -1)
+# Everyone's Programs folder: the setup puts its shortcuts there in both modes.
+menu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kelvra"
 say "installed into C:\\Program Files\\Kelvra ($product):"
 ls -l "$product" 2>/dev/null | tail -n +2 || true
 say "Start menu folder ($menu):"
