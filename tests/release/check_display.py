@@ -3,7 +3,7 @@
 manifest declares per-monitor DPI awareness (v2, with the older forms as the
 fallback) and its main icon group holds every size the shell asks for, each
 image of the size and depth its directory entry claims, and every PNG one
-decoding to whole rows of pixels its palette covers."""
+decoding to whole rows."""
 
 import argparse
 import struct
@@ -19,9 +19,9 @@ WANT_IN_MANIFEST = [
 ]
 
 
-def png_rows(png):
-    """The unfiltered rows of an 8-bit RGBA or palette PNG; a damaged chunk,
-    stream, filter or palette index raises PeError."""
+def check_png(png):
+    """Raises PeError unless an 8-bit RGBA or palette PNG has whole chunks and
+    a stream that decodes to its rows, each with a known filter."""
     chunks, at = {}, 8
     while at + 12 <= len(png):
         length, kind = struct.unpack_from(">I4s", png, at)
@@ -37,26 +37,9 @@ def png_rows(png):
         raw = zlib.decompress(chunks.get(b"IDAT", b""))
     except zlib.error as e:
         raise peimage.PeError("PNG stream does not decode: %s" % e)
-    bpp = 1 if colour == 3 else 4
-    stride = width * bpp + 1
-    if len(raw) != height * stride:
-        raise peimage.PeError("PNG holds %d bytes of rows, not %d" % (len(raw), height * stride))
-    rows, above = [], bytearray(width * bpp)
-    for y in range(height):
-        kind, line = raw[y * stride], bytearray(raw[y * stride + 1:(y + 1) * stride])
-        if kind > 4:
-            raise peimage.PeError("PNG row %d has filter %d" % (y, kind))
-        for x in range(len(line)):
-            a, b = line[x - bpp] if x >= bpp else 0, above[x]
-            c = above[x - bpp] if x >= bpp else 0
-            p = a + b - c
-            paeth = a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else b if abs(p - b) <= abs(p - c) else c
-            line[x] = (line[x] + (0, a, b, (a + b) >> 1, paeth)[kind]) & 0xFF
-        rows.append(bytes(line))
-        above = line
-    if colour == 3 and max(max(row) for row in rows) >= len(chunks.get(b"PLTE", b"")) // 3:
-        raise peimage.PeError("PNG pixel past its palette")
-    return rows
+    stride = width * (1 if colour == 3 else 4) + 1
+    if len(raw) != height * stride or any(raw[y * stride] > 4 for y in range(height)):
+        raise peimage.PeError("PNG rows of another length, or of an unknown filter")
 
 
 def icon_sizes(pe):
@@ -78,7 +61,7 @@ def icon_sizes(pe):
             raise peimage.PeError("icon %d missing or of another length" % icon_id)
         if image[:8] == b"\x89PNG\r\n\x1a\n":
             actual = struct.unpack(">II", image[16:24]) + (8 * 4,)
-            png_rows(image)
+            check_png(image)
         else:
             w, h, _, b = struct.unpack_from("<iiHH", image, 4)
             actual = (w, h // 2, b)

@@ -160,6 +160,8 @@ TEST(JudgeFolder, LetsOnlyAdministratorsChangeTheDestinationOrMoveItAway) {
     V destination, parent;
     bool hasList = true;
   } rows[] = {
+      // One row a line, as a table reads.
+      // clang-format off
       {"as the setup makes it", 0x10, Admins, {adminsFull, usersRead}, V::Accepted, V::Accepted},
       {"a junction", 0x410, Admins, {adminsFull}, V::Link, V::Accepted},
       {"owned by the running account", 0x10, Self, {adminsFull}, V::Accepted, V::Accepted},
@@ -168,84 +170,27 @@ TEST(JudgeFolder, LetsOnlyAdministratorsChangeTheDestinationOrMoveItAway) {
       {"owned by another user", 0x10, OtherUser, {adminsFull}, V::ForeignOwner, V::ForeignOwner},
       {"owned by Users", 0x10, Users, {adminsFull}, V::ForeignOwner, V::ForeignOwner},
       {"without an owner", 0x10, "", {adminsFull}, V::ForeignOwner, V::ForeignOwner},
-      {"inherited from a drive's root",
-       0x10,
-       Admins,
-       {adminsFull, {0, OICI | 0x10, 0x1301BF, AuthenticatedUsers}},
-       V::OpenToOthers,
-       V::OpenToOthers},
-      {"a drive's root",
-       0x10,
-       "S-1-5-18",
-       {adminsFull, usersRead, {0, OICIIO, 0xE0010000, AuthenticatedUsers}, {0, 0, 0x4, AuthenticatedUsers}},
-       V::OpenToOthers,
-       V::Accepted},
-      {"Everyone may rewrite the list",
-       0x10,
-       Admins,
-       {{0, 0, 0x40000, Everyone}},
-       V::OpenToOthers,
-       V::OpenToOthers},
-      {"another user may take it",
-       0x10,
-       Admins,
-       {{0, 0, 0x80000, OtherUser}},
-       V::OpenToOthers,
-       V::OpenToOthers},
+      {"inherited from a drive's root", 0x10, Admins, {adminsFull, {0, OICI | 0x10, 0x1301BF, AuthenticatedUsers}}, V::OpenToOthers, V::OpenToOthers},
+      {"a drive's root", 0x10, "S-1-5-18", {adminsFull, usersRead, {0, OICIIO, 0xE0010000, AuthenticatedUsers}, {0, 0, 0x4, AuthenticatedUsers}}, V::OpenToOthers, V::Accepted},
+      {"Everyone may rewrite the list", 0x10, Admins, {{0, 0, 0x40000, Everyone}}, V::OpenToOthers, V::OpenToOthers},
+      {"another user may take it", 0x10, Admins, {{0, 0, 0x80000, OtherUser}}, V::OpenToOthers, V::OpenToOthers},
       {"Users may delete in it", 0x10, Admins, {{0, 0, 0x40, Users}}, V::OpenToOthers, V::OpenToOthers},
       {"Users may add files", 0x10, Admins, {{0, 0, 0x2, Users}}, V::OpenToOthers, V::Accepted},
-      {"Users' files may be written",
-       0x10,
-       Admins,
-       {{0, AceObjectInherit | AceInheritOnly, 0x40000000, Users}},
-       V::OpenToOthers,
-       V::Accepted},
-      {"generic all, by callback",
-       0x10,
-       Admins,
-       {{9, 0, 0x10000000, Users}},
-       V::OpenToOthers,
-       V::OpenToOthers},
-      {"an object entry for Everyone",
-       0x10,
-       Admins,
-       {{5, 0, 0x10000, Everyone}},
-       V::OpenToOthers,
-       V::OpenToOthers},
-      {"a denial never opens",
-       0x10,
-       Admins,
-       {{1, OICI, 0x1F01FF, Everyone}, adminsFull},
-       V::Accepted,
-       V::Accepted},
-      {"the creator owner",
-       0x10,
-       trustedInstaller,
-       {{0, OICIIO, 0x10000000, "S-1-3-0"}},
-       V::Accepted,
-       V::Accepted},
-      {"the running account's own entry",
-       0x10,
-       Admins,
-       {{0, OICI, 0x1F01FF, Self}},
-       V::Accepted,
-       V::Accepted},
+      {"Users' files may be written", 0x10, Admins, {{0, AceObjectInherit | AceInheritOnly, 0x40000000, Users}}, V::OpenToOthers, V::Accepted},
+      {"generic all, by callback", 0x10, Admins, {{9, 0, 0x10000000, Users}}, V::OpenToOthers, V::OpenToOthers},
+      {"an object entry for Everyone", 0x10, Admins, {{5, 0, 0x10000, Everyone}}, V::OpenToOthers, V::OpenToOthers},
+      {"a denial never opens", 0x10, Admins, {{1, OICI, 0x1F01FF, Everyone}, adminsFull}, V::Accepted, V::Accepted},
+      {"the creator owner", 0x10, trustedInstaller, {{0, OICIIO, 0x10000000, "S-1-3-0"}}, V::Accepted, V::Accepted},
+      {"the running account's own entry", 0x10, Admins, {{0, OICI, 0x1F01FF, Self}}, V::Accepted, V::Accepted},
       {"no list at all", 0x10, Admins, {}, V::OpenToOthers, V::OpenToOthers, false},
       {"an empty list", 0x10, Admins, {}, V::Accepted, V::Accepted},
+      // clang-format on
   };
   for (const Row &r : rows) {
     FolderSecurity &s = Security(r.owner, r.aces, r.hasList);
     EXPECT_EQ(r.destination, JudgeFolder(r.attributes, s, Self, FolderRole::Destination)) << r.what;
     EXPECT_EQ(r.parent, JudgeFolder(r.attributes, s, Self, FolderRole::Parent)) << r.what;
   }
-}
-
-TEST(MayRepairFolder, OnlyTheRegisteredInstallationWithTrustedOwnerAndNoLink) {
-  EXPECT_TRUE(MayRepairFolder(FolderVerdict::OpenToOthers, true));
-  EXPECT_FALSE(MayRepairFolder(FolderVerdict::OpenToOthers, false));
-  EXPECT_FALSE(MayRepairFolder(FolderVerdict::ForeignOwner, true));
-  EXPECT_FALSE(MayRepairFolder(FolderVerdict::Link, true));
-  EXPECT_FALSE(MayRepairFolder(FolderVerdict::Accepted, true));
 }
 
 }  // namespace
