@@ -26,16 +26,16 @@ static void LogCommitNote(const char *what, const char *path) { LogLine("%s: %s"
 // The steps both modes share. working: PathCapacity bytes, the destination
 // with its final backslash once accepted. The interactive mode keeps its
 // rule of creating the last directory only; the unattended one takes full
-// paths only and creates the parents.
-static InstallStep InstallFiles(const char *destinationText, bool silent, char *working,
+// paths only and creates the parents. archive: the sealed archive, checked
+// once here, for the registration to list.
+static InstallStep InstallFiles(const char *destinationText, bool silent, char *working, SetupSource *archive,
                                 ExtractResult *result) {
   *result = XR_OK;
   LogLine("destination: %s", destinationText);
   if (PrepareWorkingPath(destinationText, working) != DestinationCheck::Ok)
     return InstallStep::BadDestination;
   // Before any directory is made: a damaged or swapped file leaves nothing.
-  SetupSource archive;
-  *result = OpenSealedArchive(&archive);
+  *result = OpenSealedArchive(archive);
   if (*result != XR_OK) return InstallStep::ExtractFailed;
   if (silent && FullPathRootLength(working) == 0) return InstallStep::BadDestination;
   if (!PrepareInstallFolder(working, silent)) return InstallStep::CannotCreate;
@@ -43,7 +43,7 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
   CloseRunningPrograms(working);
   ExtractCommitOptions commit = {true, LogCommitNote};
   SetExtractCommitOptions(commit);
-  *result = ExtractArchiveFrom(&archive, working);
+  *result = ExtractArchiveFrom(archive, working);
   if (*result == XR_OK && !ExtractFinishesAtRestart()) SupersedePendingOperations(working);
   return *result == XR_OK ? InstallStep::Done : InstallStep::ExtractFailed;
 }
@@ -93,11 +93,14 @@ static void MeasureEntry(const ArchiveEntryInfo *entry, void *context) {
 }
 
 // Shortcuts and uninstall entry. The sizes are those on disk, text files
-// with their line ends as written, which is what Apps & Features shows.
-static void RegisterProduct(char *working, int programsFolder) {
+// with their line ends as written, which is what Apps & Features shows. The
+// shortcuts go to everyone's Programs folder in both modes: under an
+// administrator's approval the current user is the administrator, not the
+// person at the desktop.
+static void RegisterProduct(char *working, SetupSource *archive) {
+  const int programsFolder = CSIDL_COMMON_PROGRAMS;
   MeasuredEntries measured = {working, 0};
-  SetupSource archive;
-  if (OpenSealedArchive(&archive) == XR_OK) ListArchiveFrom(&archive, MeasureEntry, &measured);
+  ListArchiveFrom(archive, MeasureEntry, &measured);
   HRESULT program = CreateStartMenuShortcut(programsFolder, working, ProgramFile, ProgramShortcut);
   HRESULT help = CreateStartMenuShortcut(programsFolder, working, HelpFile, HelpShortcut);
   char folder[PathCapacity];
@@ -112,8 +115,9 @@ static void RegisterProduct(char *working, int programsFolder) {
 // is checked. Returns 1 on success; 0 after one message box.
 int InstallToDirectory(HWND dialog) {
   char working[PathCapacity];
+  SetupSource archive;
   ExtractResult result;
-  InstallStep step = InstallFiles(setupState.destination, false, working, &result);
+  InstallStep step = InstallFiles(setupState.destination, false, working, &archive, &result);
   if (step != InstallStep::Done) {
     char failure[sizeof SetupResult::failure];
     LogFailure(step, result, failure);
@@ -121,9 +125,7 @@ int InstallToDirectory(HWND dialog) {
                 step == InstallStep::BadDestination ? MB_ICONEXCLAMATION : MB_ICONHAND);
     return 0;
   }
-  // Everyone's folder here too: under an administrator's approval the
-  // current user is the administrator, not the person at the desktop.
-  RegisterProduct(working, CSIDL_COMMON_PROGRAMS);
+  RegisterProduct(working, &archive);
   if (ExtractFinishesAtRestart()) {
     // The program still running keeps its old files until then: nothing to start.
     ShowMessage(dialog, RestartText, MB_ICONASTERISK);
@@ -144,15 +146,16 @@ SetupResult InstallSilently() {
     MakeDefaultDestination(windowsDir, setupState.destination);
   }
   char working[PathCapacity];
+  SetupSource archive;
   ExtractResult result;
-  InstallStep step = InstallFiles(setupState.destination, true, working, &result);
+  InstallStep step = InstallFiles(setupState.destination, true, working, &archive, &result);
   SetupResult outcome = {ExitInstalled, ""};
   if (step != InstallStep::Done) {
     outcome.exitCode = ExitFailed;
     LogFailure(step, result, outcome.failure);
     return outcome;
   }
-  RegisterProduct(working, CSIDL_COMMON_PROGRAMS);
+  RegisterProduct(working, &archive);
   if (ExtractFinishesAtRestart()) outcome.exitCode = ExitRestartNeeded;
   return outcome;
 }
