@@ -4,17 +4,6 @@
 // with "runas" when its token is not elevated.
 #include "product.h"
 
-bool IsTokenElevated() {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  TOKEN_ELEVATION elevation = {};
-  DWORD size = 0;
-  const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
-                        elevation.TokenIsElevated;
-  CloseHandle(token);
-  return elevated;
-}
-
 int RunElevatedCopy(const char *arguments) {
   char self[PathCapacity], parameters[2 * PathCapacity + 64], directory[PathCapacity];
   const DWORD selfLength = GetModuleFileNameA(nullptr, self, sizeof(self));

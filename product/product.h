@@ -10,6 +10,7 @@
 #include "outcome.h"
 #include "removal.h"
 #include "text.h"
+#include "trustwin.h"
 
 // Class of the meter window: a second start finds the first copy by it.
 constexpr char MeterWindowClass[] = "KelvraMeter";
@@ -47,8 +48,8 @@ bool RemoveEmptyDirectory(const char *directory, DWORD delayFlags);
 // when it is a junction or symbolic link, or cannot be opened.
 HANDLE HoldInstallFolder(const char *directory);
 
-// elevation.cpp: the token's rights, and the restart that asks for more.
-bool IsTokenElevated();
+// elevation.cpp: the restart that asks for more rights (ProcessIsElevated
+// in trustwin.h tells whether they are needed).
 // Runs this program again with "runas" and `arguments` behind ElevatedSwitch,
 // waits for it and returns its exit code; ElevationDeclinedExitCode when the
 // user declined, -1 (GetLastError set) when it could not be started.

@@ -48,7 +48,7 @@ static void EventName(const char *role, DWORD processId, char *out) {
 // Creates the private directory; out gets its path (no final backslash).
 static bool CreatePrivateDirectory(char *out) {
   char parent[PathCapacity];
-  bool elevated = IsTokenElevated();
+  bool elevated = ProcessIsElevated();
   DWORD length =
       elevated ? GetSystemWindowsDirectoryA(parent, sizeof(parent)) : GetTempPathA(sizeof(parent), parent);
   if (length == 0 || length >= sizeof(parent)) return false;

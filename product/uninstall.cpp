@@ -211,7 +211,7 @@ int RunUninstall(const Command &command, const char *arguments) {
   LogLine("KELVRA.EXE ", arguments);
   char self[PathCapacity], directory[PathCapacity];
   if (!FindInstalledCopy(command, self, directory)) return 1;
-  switch (DecideUninstallStart(command, IsTokenElevated())) {
+  switch (DecideUninstallStart(command, ProcessIsElevated())) {
     case UninstallStart::RestartElevated:
       return RestartElevated(command, arguments);
     case UninstallStart::ElevationMissing:
@@ -227,7 +227,7 @@ int RunUninstall(const Command &command, const char *arguments) {
     return CancelledExitCode;
   }
   LogLine("removing from ", directory);
-  LogLine("administrator rights: ", IsTokenElevated() ? "yes" : "no");
+  LogLine("administrator rights: ", ProcessIsElevated() ? "yes" : "no");
 
   UninstallOutcome outcome;
   StartOutcome(outcome);
