@@ -353,7 +353,7 @@ static void ShowHelp(HWND window) {
   char path[MAX_PATH], directory[MAX_PATH], arguments[MAX_PATH + 2];
   const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
   if (length == 0 || length >= sizeof(path) || !DirectoryOfPath(path, directory, sizeof(directory))) return;
-  if (!JoinPath(path, sizeof(path), directory, "KELVRA.HLP")) return;
+  if (!JoinPath(path, sizeof(path), directory, HelpFile)) return;
   wsprintfA(arguments, "\"%s\"", path);
   ShellExecuteA(window, "open", "notepad.exe", arguments, directory, SW_SHOWNORMAL);
 }

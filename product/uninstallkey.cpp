@@ -24,8 +24,8 @@ bool ReadRegisteredDirectory(char *out, size_t outSize) {
       ERROR_SUCCESS)
     return false;
   char location[PathCapacity], command[PathCapacity + 32];
-  ReadString(key, "InstallLocation", location, sizeof(location));
-  ReadString(key, "UninstallString", command, sizeof(command));
+  ReadString(key, InstallLocationValue, location, sizeof(location));
+  ReadString(key, UninstallStringValue, command, sizeof(command));
   RegCloseKey(key);
   return RegisteredDirectory(location, command, out, outSize);
 }
