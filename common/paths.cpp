@@ -1,6 +1,8 @@
 // Bounded path builders shared by the setup and the installed program.
 #include "paths.h"
 
+#include "text.h"
+
 #include <cstring>
 
 bool JoinPath(char *out, std::size_t capacity, const char *dir, const char *s1, const char *s2,
@@ -52,12 +54,8 @@ bool DirectoryOfPath(const char *path, char *out, std::size_t capacity) {
   return true;
 }
 
-static char FoldCase(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
-
 bool PathIsInside(const char *path, const char *directory) {
   std::size_t length = std::strlen(directory);
   if (length == 0 || directory[length - 1] != '\\' || std::strlen(path) <= length) return false;
-  for (std::size_t i = 0; i < length; i++)
-    if (FoldCase(path[i]) != FoldCase(directory[i])) return false;
-  return true;
+  return SameTextPrefix(path, directory);
 }
