@@ -27,11 +27,8 @@ static void ShowDefaultDestination(HWND dialog) {
                         reinterpret_cast<LPARAM>(setupState.options.destination));
     return;
   }
-  char windowsDir[PathCapacity];
-  UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-  if (length == 0 || length >= sizeof windowsDir) windowsDir[0] = '\0';
   char destination[PathCapacity];
-  MakeDefaultDestination(windowsDir, destination);
+  ProposeDestination(destination);
   SendDlgItemMessageA(dialog, IDC_DESTINATION, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(destination));
 }
 

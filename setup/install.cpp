@@ -136,15 +136,18 @@ int InstallToDirectory(HWND dialog) {
   return 1;
 }
 
+void ProposeDestination(char *out) {
+  char windowsDir[PathCapacity];
+  UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+  if (length == 0 || length >= sizeof windowsDir) windowsDir[0] = '\0';
+  MakeDefaultDestination(windowsDir, out);
+}
+
 SetupResult InstallSilently() {
-  if (setupState.options.haveDestination) {
+  if (setupState.options.haveDestination)
     lstrcpynA(setupState.destination, setupState.options.destination, PathCapacity);
-  } else {
-    char windowsDir[PathCapacity];
-    UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    if (length == 0 || length >= sizeof windowsDir) windowsDir[0] = '\0';
-    MakeDefaultDestination(windowsDir, setupState.destination);
-  }
+  else
+    ProposeDestination(setupState.destination);
   char working[PathCapacity];
   SetupSource archive;
   ExtractResult result;

@@ -37,6 +37,9 @@ void ReadDestinationBox(HWND dialog);
 // install.cpp: returns 1 when the product was installed, 0 after telling
 // the user why not.
 int InstallToDirectory(HWND dialog);
+// The destination both modes propose when /D= gave none (PathCapacity
+// bytes): on the Windows directory's drive.
+void ProposeDestination(char *out);
 // The unattended install into the /D= destination or the default one: no
 // window, no message. Ends with ExitInstalled, ExitRestartNeeded or ExitFailed.
 SetupResult InstallSilently();
