@@ -36,6 +36,7 @@ TEST(TrailingBackslash, KeepsDrivesAndRootsAsTheyAre) {
       {"C:\\K\\", "C:\\K\\", "C:\\K"},
       {"K\\\\", "K\\\\", "K\\"},  // one at a time
       {"\\\\server\\share\\", "\\\\server\\share\\", "\\\\server\\share"},
+      {"C:\\Program Files\\Kelvra", "C:\\Program Files\\Kelvra\\", "C:\\Program Files\\Kelvra"},
   };
   for (const Case &c : cases) {
     char path[32];

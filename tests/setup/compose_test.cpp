@@ -31,33 +31,6 @@ TEST(MakeDefaultDestination, KeepsTheFirstTwoCharactersOfTheWindowsDirectory) {
   }
 }
 
-TEST(AddTrailingBackslash, AddsOneOnlyWhereTheSpecNeedsIt) {
-  struct Case {
-    const char *path;
-    const char *expected;
-  } cases[] = {
-      {"", ""},
-      {"C:", "C:"},
-      {"C:\\Apps\\", "C:\\Apps\\"},
-      {"C:\\Apps", "C:\\Apps\\"},
-      {"C:\\Program Files\\Kelvra", "C:\\Program Files\\Kelvra\\"},
-  };
-  for (const Case &c : cases) {
-    char path[PathCapacity];
-    std::strcpy(path, c.path);
-    EXPECT_EQ(path, AddTrailingBackslash(path));
-    EXPECT_STREQ(c.expected, path);
-  }
-}
-
-TEST(AddTrailingBackslash, RefusesToOverrunAFullBuffer) {
-  char path[8] = "C:\\Abcd";  // 7 characters and the NUL: no room for '\'
-  EXPECT_EQ(nullptr, AddTrailingBackslash(path, sizeof path));
-  EXPECT_STREQ("C:\\Abcd", path);
-  char roomy[9] = "C:\\Abcd";
-  EXPECT_STREQ("C:\\Abcd\\", AddTrailingBackslash(roomy, sizeof roomy));
-}
-
 TEST(PrepareWorkingPath, RefusesTooShortAndStripsOneBackslash) {
   struct Case {
     const char *text;
