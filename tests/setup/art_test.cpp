@@ -52,15 +52,14 @@ int CountRle8Rows(const unsigned char *data, std::size_t size, unsigned width) {
 }
 
 TEST(PictureArt, IsA116By281Rle8BitmapWithTheSystemColoursInPlace) {
-  const unsigned scale = 1;
   std::vector<unsigned char> file = ReadFile("picture.bmp");
   ASSERT_GT(file.size(), 14u + 40u + 1024u);
   ASSERT_EQ('B', file[0]);
   ASSERT_EQ('M', file[1]);
   std::vector<unsigned char> dib(file.begin() + 14, file.end());
   EXPECT_EQ(40u, Le32(dib, 0));                      // biSize
-  EXPECT_EQ(116 * scale, Le32(dib, 4));              // width
-  EXPECT_EQ(281 * scale, Le32(dib, 8));              // height, positive: bottom-up
+  EXPECT_EQ(116u, Le32(dib, 4));                     // width
+  EXPECT_EQ(281u, Le32(dib, 8));                     // height, positive: bottom-up
   EXPECT_EQ(1u, Le16(dib, 12));                      // planes
   EXPECT_EQ(8u, Le16(dib, 14));                      // bits per pixel
   EXPECT_EQ(1u, Le32(dib, 16));                      // BI_RLE8
@@ -86,7 +85,7 @@ TEST(PictureArt, IsA116By281Rle8BitmapWithTheSystemColoursInPlace) {
   }
   EXPECT_EQ(256u, colours.size());
 
-  EXPECT_EQ(281 * int(scale), CountRle8Rows(dib.data() + 1064, dib.size() - 1064, 116 * scale));
+  EXPECT_EQ(281, CountRle8Rows(dib.data() + 1064, dib.size() - 1064, 116));
 }
 
 struct IconFile {
