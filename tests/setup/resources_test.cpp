@@ -1,11 +1,11 @@
 // The built setup stub's resources, read from the executable itself as a
-// data file: the dialog template control by control, the icon group, the
-// pictures' headers and the manifest.
+// data file: the dialog template control by control, the pictures' headers
+// and the manifest (its DPI declarations and the icon group are
+// tests/release/check_display.py's, over both built programs).
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -121,39 +121,6 @@ TEST_F(StubResources, DialogMatchesTheLayoutControlByControl) {
   }
 }
 
-// The sizes the shell asks for most: 16-colour images up to 48 pixels, the
-// 256-pixel one as a PNG, each present under its icon id.
-TEST_F(StubResources, IconGroupHoldsEverySizeTheShellAsksFor) {
-  DWORD size = 0;
-  const BYTE *group = Find(IDI_SETUP, RT_GROUP_ICON, &size);
-  ASSERT_NE(nullptr, group);
-  TemplateReader in = {group};
-  EXPECT_EQ(0, in.Word());
-  EXPECT_EQ(1, in.Word());  // icons
-  const int sizes[] = {16, 32, 48, 256};
-  ASSERT_EQ(4, in.Word());
-  ASSERT_EQ(6u + 4 * 14u, size);
-  for (int want : sizes) {
-    SCOPED_TRACE(want);
-    EXPECT_EQ(want % 256, in.at[0]);
-    EXPECT_EQ(want % 256, in.at[1]);
-    in.at += 4;
-    EXPECT_EQ(1, in.Word());  // planes
-    EXPECT_EQ(want == 256 ? 32 : 4, in.Word());
-    in.Dword();
-    const BYTE *image = Find(in.Word(), RT_ICON);
-    ASSERT_NE(nullptr, image);
-    if (want == 256) {
-      EXPECT_EQ(0, memcmp(image, "\x89PNG\r\n\x1a\n", 8));
-    } else {
-      const BITMAPINFOHEADER *header = reinterpret_cast<const BITMAPINFOHEADER *>(image);
-      EXPECT_EQ(want, header->biWidth);
-      EXPECT_EQ(2 * want, header->biHeight);
-      EXPECT_EQ(4, header->biBitCount);
-    }
-  }
-}
-
 TEST_F(StubResources, PictureIsA116By281Rle8BitmapOf256Colours) {
   DWORD size = 0;
   const BYTE *picture = Find(IDB_PICTURE, RT_BITMAP, &size);
@@ -170,7 +137,7 @@ TEST_F(StubResources, PictureIsA116By281Rle8BitmapOf256Colours) {
   EXPECT_EQ(40u + 1024u + header->biSizeImage, size);
 }
 
-TEST_F(StubResources, ManifestAsksForAdministratorCommonControls6Utf8AndPerMonitorDpi) {
+TEST_F(StubResources, ManifestAsksForAdministratorCommonControls6AndUtf8) {
   DWORD size = 0;
   const BYTE *manifest = Find(1, RT_MANIFEST, &size);
   ASSERT_NE(nullptr, manifest);
@@ -180,11 +147,6 @@ TEST_F(StubResources, ManifestAsksForAdministratorCommonControls6Utf8AndPerMonit
   EXPECT_NE(
       std::string::npos,
       text.find("<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8<"));
-  EXPECT_NE(std::string::npos,
-            text.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
-                      "PerMonitorV2, PerMonitor<"));
-  EXPECT_NE(std::string::npos,
-            text.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm<"));
   for (const char *os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
                          "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
     EXPECT_NE(std::string::npos, text.find(os)) << os;
