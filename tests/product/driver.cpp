@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "contract.h"
+
 static HWND FindMeter() { return FindWindowA("KelvraMeter", "Kelvra"); }
 
 // Polls `reached` every 50 ms until it holds or timeoutMs has passed.
@@ -61,7 +63,7 @@ static int ControlTexts() {
 
 static int SendExit(DWORD timeoutMs) {
   DWORD_PTR result;
-  const UINT message = RegisterWindowMessageA("KelvraExit");
+  const UINT message = RegisterWindowMessageA(ExitMessageName);
   SendMessageTimeoutA(HWND_BROADCAST, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
   if (!WaitFor(timeoutMs, [] { return FindMeter() == nullptr; })) {
     puts("meter window still there");
@@ -111,10 +113,8 @@ static int Answer(const char *answer, DWORD timeoutMs) {
   return Press("Kelvra", button, timeoutMs, true);
 }
 
-static const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvra";
-static const char *const ProductFiles[] = {"KELVRA.EXE", "KELVRA.HLP", "KELVRA.INI", "README.TXT",
-                                           "LICENSE.TXT"};
-static const char *const Shortcuts[] = {"Kelvra.lnk", "Kelvra Help.lnk"};
+// Each with ShortcutExtension after it.
+static const char *const Shortcuts[] = {ProgramShortcut, HelpShortcut};
 static const char UserFile[] = "my notes.txt";
 static const char UserText[] = "the user's own words\r\n";
 
@@ -132,17 +132,18 @@ static bool WriteText(const char *path, const char *text) {
 static const int ProgramsFolders[] = {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS};
 static bool ShortcutFolder(int folderId, char *out) {
   if (!SHGetSpecialFolderPathA(nullptr, out, folderId, TRUE)) return false;
-  strcat(out, "\\Kelvra");
+  strcat(out, "\\");
+  strcat(out, ProductName);
   return true;
 }
 
 // The setup is 32-bit: its uninstall entry lives in the 32-bit view, which
 // this 64-bit driver names as the 64-bit product must.
 static LONG OpenUninstallKey(HKEY *key, bool create) {
-  const REGSAM access = KEY_WOW64_32KEY | (create ? KEY_ALL_ACCESS : KEY_QUERY_VALUE);
-  return create
-             ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, nullptr, 0, access, nullptr, key, nullptr)
-             : RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKey, 0, access, key);
+  const REGSAM access = UninstallKeyView | (create ? KEY_ALL_ACCESS : KEY_QUERY_VALUE);
+  return create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyPath, 0, nullptr, 0, access, nullptr, key,
+                                  nullptr)
+                : RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyPath, 0, access, key);
 }
 
 // Lays out what an install leaves: the five files (KELVRA.EXE copied from
@@ -155,7 +156,7 @@ static int Install(const char *directory, const char *program, bool userFile, bo
   for (const char *name : ProductFiles) {
     snprintf(path, sizeof(path), "%s\\%s", directory, name);
     const bool ok =
-        strcmp(name, "KELVRA.EXE") == 0 ? CopyFileA(program, path, FALSE) != 0 : WriteText(path, name);
+        strcmp(name, ProgramFile) == 0 ? CopyFileA(program, path, FALSE) != 0 : WriteText(path, name);
     if (!ok) return printf("cannot write %s\n", path), 1;
   }
   snprintf(path, sizeof(path), "%s\\%s", directory, UserFile);
@@ -165,17 +166,18 @@ static int Install(const char *directory, const char *program, bool userFile, bo
     if (!ShortcutFolder(folderId, folder)) return puts("no Programs folder"), 1;
     CreateDirectoryA(folder, nullptr);
     for (const char *name : Shortcuts) {
-      snprintf(path, sizeof(path), "%s\\%s", folder, name);
+      snprintf(path, sizeof(path), "%s\\%s%s", folder, name, ShortcutExtension);
       if (!WriteText(path, "shortcut")) return printf("cannot write %s\n", path), 1;
     }
   }
   HKEY key;
   if (OpenUninstallKey(&key, true) != ERROR_SUCCESS) return puts("cannot create key"), 1;
-  snprintf(path, sizeof(path), "\"%s\\KELVRA.EXE\" /UNINSTALL", directory);
+  snprintf(path, sizeof(path), "\"%s\\%s\" %s", directory, ProgramFile, UninstallSwitch);
   RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE *)"Kelvra", 7);
-  RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE *)path, DWORD(strlen(path) + 1));
+  RegSetValueExA(key, UninstallStringValue, 0, REG_SZ, (const BYTE *)path, DWORD(strlen(path) + 1));
   if (location)
-    RegSetValueExA(key, "InstallLocation", 0, REG_SZ, (const BYTE *)directory, DWORD(strlen(directory) + 1));
+    RegSetValueExA(key, InstallLocationValue, 0, REG_SZ, (const BYTE *)directory,
+                   DWORD(strlen(directory) + 1));
   RegCloseKey(key);
   puts("installed");
   return 0;
@@ -210,8 +212,8 @@ static int State(const char *directory) {
     if (!ShortcutFolder(folderId, folder)) return puts("no Programs folder"), 1;
     const char *whose = folderId == CSIDL_PROGRAMS ? "user" : "all-users";
     for (const char *name : Shortcuts) {
-      snprintf(path, sizeof(path), "%s\\%s", folder, name);
-      printf("%s shortcut %s %s\n", whose, name, Presence(path));
+      snprintf(path, sizeof(path), "%s\\%s%s", folder, name, ShortcutExtension);
+      printf("%s shortcut %s%s %s\n", whose, name, ShortcutExtension, Presence(path));
     }
     printf("%s shortcut folder %s\n", whose, Presence(folder));
   }
