@@ -114,15 +114,27 @@ else
 fi
 
 # --- what was installed -----------------------------------------------------
+# contract_text NAME: the text of a name common/contract.h defines, its
+# pieces joined and KELVRA_PRODUCT_NAME taken from version.h, as C++ sees it.
+contract_text() {
+  local product
+  product=$(sed -n 's/^#define KELVRA_PRODUCT_NAME "\(.*\)"$/\1/p' "$root/resources/version.h")
+  sed -n "/^constexpr const char \*$1 =/{:a;/;/!{N;ba};p}" "$root/common/contract.h" |
+    sed "s/KELVRA_PRODUCT_NAME/\"$product\"/g" | grep -o '"[^"]*"' | tr -d '"\n' | sed 's/\\\\/\\/g'
+}
+uninstall_key="HKLM\\$(contract_text UninstallKeyPath)"
+extension=$(contract_text ShortcutExtension)
+shortcuts=("$(contract_text ProgramShortcut)$extension" "$(contract_text HelpShortcut)$extension")
+[ "${shortcuts[0]}" != "$extension" ] || fail "no shortcut names in $root/common/contract.h"
 product="$drive_c/Program Files/Kelvra"
 # Everyone's Programs folder: the setup puts its shortcuts there in both modes.
-menu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kelvra"
+menu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$(contract_text ProductName)"
 say "installed into C:\\Program Files\\Kelvra ($product):"
 ls -l "$product" 2>/dev/null | tail -n +2 || true
 say "Start menu folder ($menu):"
 ls -1 "$menu" 2>/dev/null || true
 say "uninstall entry:"
-"$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra' /reg:32 2>/dev/null | tr -d '\r' | grep -v '^$' || true
+"$wine" reg query "$uninstall_key" /reg:32 2>/dev/null | tr -d '\r' | grep -v '^$' || true
 
 missing=()
 # The product's files, from the list the payload's build and the uninstaller read.
@@ -131,10 +143,10 @@ mapfile -t product_files < <(sed -n 's/^KELVRA_PRODUCT_FILE("\([^"]*\)".*/\1/p' 
 for f in "${product_files[@]}"; do
   [ -n "$(find "$product" -maxdepth 1 -iname "$f" 2>/dev/null)" ] || missing+=("$f")
 done
-for f in "Kelvra.lnk" "Kelvra Help.lnk"; do
+for f in "${shortcuts[@]}"; do
   [ -f "$menu/$f" ] || missing+=("shortcut $f")
 done
-"$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kelvra' /v UninstallString /reg:32 >/dev/null 2>&1 \
+"$wine" reg query "$uninstall_key" /v "$(contract_text UninstallStringValue)" /reg:32 >/dev/null 2>&1 \
   || missing+=("uninstall entry")
 [ ${#missing[@]} -eq 0 ] || fail "missing after the install: ${missing[*]}"
 say "install complete"
