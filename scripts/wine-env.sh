@@ -8,7 +8,8 @@
 #   source scripts/wine-env.sh
 # which exports WINEDEBUG (-all unless already set, so a person can ask for
 # traces) and WINEDLLOVERRIDES, sets KELVRA_WINE64, KELVRA_WINE32 and
-# KELVRA_WINESERVER, and defines kelvra_wine_for and kelvra_wine_prefix.
+# KELVRA_WINESERVER, and defines kelvra_wine_for, kelvra_wine_prefix and
+# kelvra_x_display.
 # Programs in other languages run it:
 #   bash scripts/wine-env.sh env          the values above, NAME=value a line
 #   bash scripts/wine-env.sh prefix DIR   kelvra_wine_prefix DIR
@@ -51,6 +52,19 @@ kelvra_wine_prefix() {
     echo "wine-env: wineboot did not make a prefix in $dir" >&2
     return 1
   fi
+}
+
+# kelvra_x_display WIDTHxHEIGHT: starts a private Xvfb on whatever display
+# number is free and exports its DISPLAY; KELVRA_XVFB is its process, for
+# the caller to end.
+kelvra_x_display() {
+  local displayfile
+  displayfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+  KELVRA_XVFB=$!
+  for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+  export DISPLAY=:$(head -n1 "$displayfile")
+  rm -f "$displayfile"
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

@@ -29,7 +29,7 @@ before=$(snapshot)
 
 timeout 300 "$wine" "$setup" &
 setup_process=$!
-drive press "Kelvra 2.0 Setup" 1 60000 >/dev/null || fail "no setup dialog"
+drive press "$setup_title" 1 60000 >/dev/null || fail "no setup dialog"
 expect "setup result" "Kelvra has been successfully installed." "$(drive press "Kelvra Setup" 1 120000)"
 wait "$setup_process" || fail "setup exited with $?"
 expect "meter started" "meter window 360x214" "$(drive wait-window 60000)"

@@ -12,7 +12,9 @@ dir="$WINEPREFIX/drive_c/Program Files/Kelvra"
 program='C:\Program Files\Kelvra\KELVRA.EXE'
 log="$work/update.log"
 session='HKLM\System\CurrentControlSet\Control\Session Manager'
-files="KELVRA.EXE KELVRA.HLP KELVRA.INI LICENSE.TXT README.TXT"
+# The product's files, from the list the setup and the uninstaller are built with.
+files=$(sed -n 's/^KELVRA_PRODUCT_FILE("\([^"]*\)".*/\1/p' "$repo/common/productfiles.inc")
+count=$(wc -w <<<"$files")
 
 # One line per product file with its inode: a file replaced has a new one.
 inodes() { for f in $files; do echo "$f $(stat -c %i "$dir/$f" 2>/dev/null || echo absent)"; done; }
@@ -54,9 +56,9 @@ for _ in $(seq 100); do grep -q holding "$work/hold.out" 2>/dev/null && break; s
 before=$(inodes)
 expect "update with a file in use" "exit code 3010" "$(install)"
 expect "nothing replaced yet" "$before" "$(inodes)"
-expect "every file staged" 5 "$(temporaries)"
+expect "every file staged" "$count" "$(temporaries)"
 grep -q 'in use: C:\\Program Files\\Kelvra\\README.TXT' "$log" || fail "log: $(cat "$log")"
-expect "log names each file" 5 "$(grep -c '^at restart: C:\\Program Files\\Kelvra\\' "$log")"
+expect "log names each file" "$count" "$(grep -c '^at restart: C:\\Program Files\\Kelvra\\' "$log")"
 wait "$holder" || true
 timeout 120 "$wine" wineboot -r >/dev/null 2>&1
 every_file_new "$before" "$(inodes)"
@@ -68,7 +70,7 @@ holder=$!
 for _ in $(seq 100); do grep -q holding "$work/hold.out" 2>/dev/null && break; sleep 0.1; done
 timeout 300 "$wine" "$setup" &
 setup_process=$!
-drive press "Kelvra 2.0 Setup" 1 60000 >/dev/null || fail "no setup dialog"
+drive press "$setup_title" 1 60000 >/dev/null || fail "no setup dialog"
 expect "message" "Kelvra will be completely installed when you restart your computer." \
   "$(drive press "Kelvra Setup" 1 120000)"
 code=0

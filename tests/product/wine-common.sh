@@ -31,19 +31,18 @@ export WINEPREFIX=$prefix
 # A run cut short may have left a cleanup helper's directory behind.
 rm -rf "$prefix"/drive_c/windows/temp/Kelvra-*
 
-# Our own X server on whatever display number is free.
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n1 "$displayfile")
-rm -f "$displayfile"
+# Our own X server.
+kelvra_x_display 1024x768
 
 finish() {
   "$KELVRA_WINESERVER" -k >/dev/null 2>&1 || true
-  kill "$xvfb" 2>/dev/null || true
+  kill "$KELVRA_XVFB" 2>/dev/null || true
 }
 trap finish EXIT
+
+# The setup dialog's caption, which resources/setup.rc makes from version.h.
+version_text() { sed -n "s/^#define $1 \"\(.*\)\"$/\1/p" "$repo/resources/version.h"; }
+setup_title="$(version_text KELVRA_PRODUCT_NAME) $(version_text KELVRA_DISPLAY_VERSION) Setup"
 
 fail() {
   echo "FAIL: $*" >&2

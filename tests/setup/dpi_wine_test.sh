@@ -12,25 +12,20 @@ work=$3
 shift 3
 mkdir -p "$work"
 
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$repo/scripts/wine-env.sh"
+wine=$KELVRA_WINE64
 export WINEPREFIX=$work/wineprefix
+# The dialog's caption as resources/setup.rc makes it from version.h, as a
+# pattern for xdotool.
+version_text() { sed -n "s/^#define $1 \"\(.*\)\"$/\1/p" "$repo/resources/version.h"; }
+title="^$(version_text KELVRA_PRODUCT_NAME) $(version_text KELVRA_DISPLAY_VERSION | sed 's/[.]/\\./g') Setup\$"
 
-# The display first: a prefix's desktop made without one has no window station.
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-xvfb=$!
-trap 'wineserver -k >/dev/null 2>&1 || true; kill $xvfb 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n1 "$displayfile")
-rm -f "$displayfile"
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$wine" wineboot -i >/dev/null 2>&1 || true
-  # No window manager on the test display: Wine draws the frames itself.
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-fi
+kelvra_wine_prefix "$WINEPREFIX"
+kelvra_x_display 1600x1200
+trap '"$KELVRA_WINESERVER" -k >/dev/null 2>&1 || true; kill $KELVRA_XVFB 2>/dev/null || true' EXIT
+# No window manager on the test display: Wine draws the frames itself.
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 # Wine's own fonts, where installed, are found only in the prefix: they give
 # the caption its buttons. Wine has no "Microsoft Sans Serif"; the dialog
 # falls back to a wider face, which the tests take as it comes.
@@ -48,7 +43,7 @@ for dpi in "$@"; do
   setup=$!
   window=
   for _ in $(seq 200); do
-    window=$(xdotool search --onlyvisible --name '^Kelvra 2\.0 Setup$' 2>/dev/null | tail -n1 || true)
+    window=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | tail -n1 || true)
     [ -n "$window" ] && break
     sleep 0.3
   done
@@ -59,7 +54,7 @@ for dpi in "$@"; do
     echo "FAIL: no setup dialog at $dpi DPI"
     status=1
   fi
-  wineserver -k >/dev/null 2>&1 || true
+  "$KELVRA_WINESERVER" -k >/dev/null 2>&1 || true
   wait "$setup" 2>/dev/null || true
 done
 exit $status
