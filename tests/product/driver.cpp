@@ -61,6 +61,38 @@ static int ControlTexts() {
   return 0;
 }
 
+// Whether each control's text, and every value control the widest rates
+// the meter formats, fits the control in the control's own font: the
+// captions and rates must never be cut at any scale.
+static int Fits() {
+  static const char *const WidestRates[] = {"1023 B/s", "99.9 KB/s", "1023 KB/s", "99.9 MB/s", "9999 MB/s"};
+  HWND meter = FindMeter();
+  if (!meter) return puts("no meter window"), 1;
+  int misfits = 0;
+  HDC dc = GetDC(meter);
+  for (HWND child = GetWindow(meter, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    char own[256] = "";
+    GetWindowTextA(child, own, sizeof(own));
+    const bool isValue = (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_RIGHT;
+    RECT box;
+    GetClientRect(child, &box);
+    HGDIOBJ old = SelectObject(dc, HGDIOBJ(SendMessageA(child, WM_GETFONT, 0, 0)));
+    for (unsigned i = 0; i <= (isValue ? 5u : 0u); i++) {
+      const char *text = i == 0 ? own : WidestRates[i - 1];
+      RECT need = {0, 0, 0, 0};
+      DrawTextA(dc, text, -1, &need, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+      if (need.right > box.right || need.bottom > box.bottom) {
+        printf("\"%s\" needs %ldx%ld in %ldx%ld\n", text, need.right, need.bottom, box.right, box.bottom);
+        misfits++;
+      }
+    }
+    SelectObject(dc, old);
+  }
+  ReleaseDC(meter, dc);
+  if (misfits == 0) puts("every text fits");
+  return misfits ? 1 : 0;
+}
+
 static int SendExit(DWORD timeoutMs) {
   DWORD_PTR result;
   const UINT message = RegisterWindowMessageA(ExitMessageName);
@@ -398,7 +430,7 @@ int main(int argc, char **argv) {
   if (argc < 2) {
     puts(
         "usage: driver "
-        "wait-window|send-exit|count|frame|texts|answer|press|install|state|hold|ctrl-t|on-top|gdi|"
+        "wait-window|send-exit|count|frame|texts|fits|answer|press|install|state|hold|ctrl-t|on-top|gdi|"
         "helper-directory|security ...");
     return 2;
   }
@@ -409,6 +441,7 @@ int main(int argc, char **argv) {
   if (strcmp(command, "count") == 0) return CountWindows();
   if (strcmp(command, "frame") == 0) return Frame();
   if (strcmp(command, "texts") == 0) return ControlTexts();
+  if (strcmp(command, "fits") == 0) return Fits();
   if (strcmp(command, "answer") == 0 && argc > 2)
     return Answer(argv[2], argc > 3 ? DWORD(atoi(argv[3])) : 10000);
   if (strcmp(command, "press") == 0 && argc > 4)

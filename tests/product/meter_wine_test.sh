@@ -25,7 +25,9 @@ screenshot() {
   sleep 1
   import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$1"
 }
-# No window manager on the test display: Wine draws the frame itself.
+# No window manager on the test display: Wine draws the frame itself, with
+# its own caption font and buttons, found only in the prefix.
+cp -f /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 set_dpi 96
 
@@ -38,6 +40,7 @@ rate='(n/a|[0-9.]+ [KM]?B/s)'
 texts=$(drive texts)
 grep -qE "^Received\|$rate\|Sent\|$rate\$" <<<"$texts" || fail "the meter's controls read: $texts"
 echo "ok: rates as window texts: $texts"
+expect "captions and rates fit" "every text fits" "$(drive fits)"
 
 # A second start brings the first forward and leaves.
 timeout 60 "$wine" "$product" || fail "second start did not exit by itself"
@@ -69,6 +72,7 @@ for scaled in "144 540x321" "192 720x428"; do
   timeout 300 "$wine" "$product" &
   meter=$!
   expect "meter window at $dpi DPI" "meter window $size" "$(drive wait-window 60000)"
+  expect "captions and rates fit at $dpi DPI" "every text fits" "$(drive fits)"
   [ "$dpi" = 192 ] && screenshot "$work/meter-192.png"
   expect "exit on KelvraExit at $dpi DPI" "meter window gone" "$(drive send-exit 20000)"
   wait "$meter" || fail "meter exited with $?"
