@@ -1,7 +1,9 @@
 // An earlier setup that finished at restart, or an uninstall that left a
 // file to be deleted then, has its moves waiting in the system's list. Once
 // this setup has put its files in place, the pending moves that name them
-// would undo it at the restart: they are taken out of the list.
+// would undo it at the restart: they are taken out of the list. The names
+// come from the sealed archive, read through the handle held since the
+// start, like every other read of the setup file.
 #include "setup.h"
 
 #include "extract.h"
@@ -47,14 +49,12 @@ static void LogDropped(const char16_t *source, const char16_t *target, bool orph
   if (orphan) DeleteFileW(reinterpret_cast<const wchar_t *>(source));
 }
 
-void SupersedePendingOperations(const char *directory) {
+void SupersedePendingOperations(const SetupSource *archive, const char *directory) {
   static InstalledFiles files;
   files.directory = directory;
   files.count = 0;
   char16_t wideDirectory[PathCapacity];
-  if (!Widen(directory, wideDirectory) ||
-      ListArchive(setupState.setupPath, AddInstalledFile, &files) != XR_OK)
-    return;
+  if (!Widen(directory, wideDirectory) || ListArchiveFrom(archive, AddInstalledFile, &files) != XR_OK) return;
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
       ERROR_SUCCESS)
