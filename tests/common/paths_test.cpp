@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -144,4 +145,27 @@ TEST(JudgeLogFile, RefusesLinksAndElevatedWritesToAStrangersFile) {
   for (const auto &c : cases)
     EXPECT_EQ(JudgeLogFile(c.link, c.existed, c.owner, c.elevated), c.verdict)
         << c.link << c.existed << static_cast<int>(c.owner) << c.elevated;
+}
+
+// Every folder on the way to a log gets its link check, however the path
+// separates them.
+TEST(EndsFolderName, FindsEveryFolderOnTheWayToALog) {
+  const struct {
+    const char *path, *folders;  // the folders checked, '|' after each
+  } cases[] = {
+      {"C:\\Windows\\Temp\\j\\x.log", "C:\\Windows|C:\\Windows\\Temp|C:\\Windows\\Temp\\j|"},
+      {"C:/Windows/Temp/j/x.log", "C:/Windows|C:/Windows/Temp|C:/Windows/Temp/j|"},
+      {"C:\\Windows/Temp\\x.log", "C:\\Windows|C:\\Windows/Temp|"},
+      {"\\\\server\\share\\x.log", "\\\\server|\\\\server\\share|"},
+      {"//server/share/x.log", "//server|//server/share|"},
+      {"C:\\j\\\\x.log", "C:\\j|"},  // a doubled separator is one
+      {"j/x.log", "j|"},             // relative
+      {"C:x.log", ""},
+  };
+  for (const auto &c : cases) {
+    std::string folders;
+    for (std::size_t at = 0; c.path[at]; at++)
+      if (EndsFolderName(c.path, at)) folders += std::string(c.path, at) + "|";
+    EXPECT_EQ(folders, c.folders) << c.path;
+  }
 }
