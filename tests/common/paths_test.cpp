@@ -1,12 +1,14 @@
 // The path builders the setup and the installed program share: bounds, the
 // argument order of JoinPath, and the one rule for the backslash after a drive.
 #include "paths.h"
+#include "pending.h"
 #include "trust.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -94,6 +96,55 @@ TEST(PathIsInside, MatchesTheFolderPrefixWithoutCase) {
       {"C:\\KELVRA.EXE", "", false},
   };
   for (const Case &c : cases) EXPECT_EQ(PathIsInside(c.path, c.directory), c.inside) << c.path;
+}
+
+// ---- The restart-time moves the setup and the uninstaller take back ------
+
+// The restart-time operations a new install or an uninstall takes back:
+// those that would delete, move away or overwrite one of its files; nobody
+// else's, and not the uninstaller's own deletion of its renamed image.
+TEST(DropPendingOperations, TakesBackOnlyWhatNamesOurFiles) {
+  const char16_t *files[] = {u"C:\\K\\KELVRA.EXE", u"C:\\K\\README.TXT"};
+  struct Pair {
+    std::u16string source, target;
+    bool dropped, orphan;
+  } pairs[] = {
+      {u"\\??\\C:\\K\\~kx1.tmp", u"!\\??\\C:\\K\\KELVRA.EXE", true, true},  // an earlier setup's staged file
+      {u"\\??\\C:\\K\\KELVRA.EXE", u"", true, false},                       // an uninstall's deletion
+      {u"\\??\\c:\\k\\readme.txt", u"", true, false},                       // case aside
+      {u"\\??\\D:\\new.tmp", u"!\\??\\C:\\K\\README.TXT", true, false},  // from elsewhere: not ours to delete
+      {u"\\??\\C:\\K\\Kelvra-0123456789abcdef.old", u"", false, false},  // the uninstaller's renamed image
+      {u"\\??\\C:\\K", u"", false, false},                               // the folder: fails while not empty
+      {u"\\??\\C:\\Other\\a.dll", u"!\\??\\C:\\Other\\b.dll", false, false},
+      {u"\\??\\C:\\K\\KELVRA.EXE.bak", u"", false, false},
+  };
+  std::u16string list, kept;
+  std::vector<std::u16string> expected;
+  for (const Pair &p : pairs) {
+    std::u16string pair = p.source + u'\0' + p.target + u'\0';
+    list += pair;
+    if (!p.dropped) kept += pair;
+    if (p.dropped)
+      expected.push_back(p.source.substr(p.source[0] == u'!' ? 5 : 4) + u"|" +
+                         p.target.substr(p.target.empty() ? 0 : 5) + (p.orphan ? u"|orphan" : u""));
+  }
+  list += u'\0';
+  kept += u'\0';
+  std::vector<std::u16string> seen;
+  auto note = [](const char16_t *source, const char16_t *target, bool orphan, void *context) {
+    static_cast<std::vector<std::u16string> *>(context)->push_back(std::u16string(source) + u"|" + target +
+                                                                   (orphan ? u"|orphan" : u""));
+  };
+  std::size_t length = DropPendingOperations(&list[0], list.size(), u"C:\\K\\", files, 2, note, &seen);
+  EXPECT_EQ(list.substr(0, length), kept);
+  EXPECT_EQ(seen, expected);
+
+  // All ours: nothing left. Cut short after a source: the tail stays as it was.
+  std::u16string ours = u"\\??\\C:\\K\\KELVRA.EXE" + std::u16string(1, u'\0') + u'\0' + u'\0';
+  EXPECT_EQ(DropPendingOperations(&ours[0], ours.size(), u"C:\\K\\", files, 2, nullptr, nullptr), 0u);
+  std::u16string cut = u"\\??\\C:\\K\\KELVRA.EXE";
+  EXPECT_EQ(DropPendingOperations(&cut[0], cut.size(), u"C:\\K\\", files, 2, nullptr, nullptr), cut.size());
+  EXPECT_EQ(cut, u"\\??\\C:\\K\\KELVRA.EXE");
 }
 
 }  // namespace
