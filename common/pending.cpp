@@ -35,12 +35,17 @@ std::size_t DropPendingOperations(char16_t *list, std::size_t units, const char1
     if (targetEnd >= units) break;  // cut short: the rest is kept as it was
     const char16_t *source = StripPendingPrefix(list + read);
     const char16_t *target = StripPendingPrefix(list + sourceEnd + 1);
-    bool ours = false;
-    for (unsigned i = 0; i < fileCount && !ours; i++)
-      ours = Matches(source, files[i], true) || (*target && Matches(target, files[i], true));
+    bool sourceOurs = false, targetOurs = false;
+    for (unsigned i = 0; i < fileCount; i++) {
+      sourceOurs = sourceOurs || Matches(source, files[i], true);
+      targetOurs = targetOurs || (*target && Matches(target, files[i], true));
+    }
     std::size_t pairLength = targetEnd + 1 - read;
-    if (ours) {
-      bool orphan = *target && Matches(source, directory, false) && Length16(source) > Length16(directory);
+    if (sourceOurs || targetOurs) {
+      // A move that would take one of our files away leaves it ours: only a
+      // stranger's file staged over ours is left without an owner.
+      bool orphan = *target && !sourceOurs && Matches(source, directory, false) &&
+                    Length16(source) > Length16(directory);
       if (dropped) dropped(source, target, orphan, context);
     } else {
       for (std::size_t i = 0; i < pairLength; i++) list[written + i] = list[read + i];

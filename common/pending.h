@@ -13,8 +13,9 @@
 // earlier setup's or uninstall's pending work cannot undo ours at the
 // restart. units: the list's length in units, its final empty string
 // included or not. dropped hears each removed pair, paths without their
-// prefixes; orphan says the source is a file in directory (ending in '\')
-// that the removed move would have taken away, which is now nobody's.
+// prefixes; orphan says the source is a file in directory (ending in '\'),
+// none of files, that the removed move would have taken away, which is now
+// nobody's.
 // Returns the new length, with the final empty string (0 for an
 // empty list).
 typedef void (*DroppedOperationFn)(const char16_t *source, const char16_t *target, bool orphan,

@@ -111,7 +111,8 @@ TEST(DropPendingOperations, TakesBackOnlyWhatNamesOurFiles) {
   } pairs[] = {
       {u"\\??\\C:\\K\\~kx1.tmp", u"!\\??\\C:\\K\\KELVRA.EXE", true, true},  // an earlier setup's staged file
       {u"\\??\\C:\\K\\KELVRA.EXE", u"", true, false},                       // an uninstall's deletion
-      {u"\\??\\c:\\k\\readme.txt", u"", true, false},                       // case aside
+      {u"\\??\\C:\\K\\README.TXT", u"!\\??\\C:\\K\\README.BAK", true, false},  // moving ours away: ours stays
+      {u"\\??\\c:\\k\\readme.txt", u"", true, false},                          // case aside
       {u"\\??\\D:\\new.tmp", u"!\\??\\C:\\K\\README.TXT", true, false},  // from elsewhere: not ours to delete
       {u"\\??\\C:\\K\\Kelvra-0123456789abcdef.old", u"", false, false},  // the uninstaller's renamed image
       {u"\\??\\C:\\K", u"", false, false},                               // the folder: fails while not empty
