@@ -1,5 +1,7 @@
 // The path builders the setup and the installed program share: bounds, the
-// argument order of JoinPath, and the one rule for the backslash after a drive.
+// argument order of JoinPath, and the one rule for the backslash after a
+// drive; the trust decisions on the paths they meet, and the restart-time
+// moves both take back.
 #include "paths.h"
 #include "pending.h"
 #include "trust.h"
