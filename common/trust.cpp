@@ -23,6 +23,12 @@ LogVerdict JudgeLogFile(bool isReparsePoint, bool existed, OwnerKind owner, bool
   return LogVerdict::Append;
 }
 
+static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool EndsFolderName(const char *path, std::size_t at) {
+  return IsSeparator(path[at]) && at > 0 && path[at - 1] != ':' && !IsSeparator(path[at - 1]);
+}
+
 const char *LogRefusalText(LogVerdict verdict) {
   switch (verdict) {
     case LogVerdict::Append:

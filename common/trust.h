@@ -4,6 +4,7 @@
 // asks Windows for the facts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Who owns an object, as far as trust goes.
@@ -35,5 +36,10 @@ enum class LogVerdict {
   RefuseOwner,  // elevated, and the file belongs to someone who is not an administrator
 };
 LogVerdict JudgeLogFile(bool isReparsePoint, bool existed, OwnerKind owner, bool elevated);
+// Whether path[at] ends the name of a folder on the way to a log, whose
+// link check comes before the log is opened: a '\' or a '/' (Windows takes
+// either), not the first character and not after a drive's colon or
+// another separator.
+bool EndsFolderName(const char *path, std::size_t at);
 // The log line's words for a refusal, "" for Append.
 const char *LogRefusalText(LogVerdict verdict);

@@ -55,10 +55,11 @@ static bool FolderOnTheWayIsLink(const char *path) {
   char partial[PathCapacity];
   lstrcpynA(partial, path, sizeof partial);
   for (char *p = partial; *p != '\0'; p = CharNextA(p)) {
-    if (*p != '\\' || p == partial || p[-1] == ':' || p[-1] == '\\') continue;
+    if (!EndsFolderName(partial, p - partial)) continue;
+    char separator = *p;
     *p = '\0';
     DWORD attributes = GetFileAttributesA(partial);
-    *p = '\\';
+    *p = separator;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
   }
   return false;

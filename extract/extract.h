@@ -62,7 +62,8 @@ ExtractResult ExtractArchiveFrom(const SetupSource *source, const char *destinat
 // one at the next restart, in entry order, and the call returns XR_OK with
 // ExtractFinishesAtRestart() true. note, when set, hears what the commit
 // retried ("retried"), found in use ("in use") and left to the restart
-// ("at restart"), with the file's path.
+// ("at restart"), and an old file a failed call could not put back under
+// its name ("not restored"), with the file's path.
 struct ExtractCommitOptions {
   bool allowRestart;
   void (*note)(const char *what, const char *path);

@@ -95,8 +95,14 @@ static void ReleaseStaged() {
   s.stagedCount = s.stagedCapacity = 0;
 }
 
+static void Note(const char *what, const char *path);
+static MoveOutcome MoveWithRetries(const char *from, const char *to);
+
 // Last output first, so that of two entries with one name the earlier
-// one's state is restored after the later one's.
+// one's state is restored after the later one's. What held a name a moment
+// ago may be looking at it again: the moves back wait for it as the
+// commit's moves do. An old file that still cannot go back keeps its
+// backup name, and the log says so.
 void DiscardOutputs() {
   ExtractState &s = extractState;
   for (unsigned i = s.stagedCount; i-- > 0;) {
@@ -108,9 +114,9 @@ void DiscardOutputs() {
     switch (o.step) {
       case Placed:
       case OldSetAside:
-        if (o.backupPath[0])
-          MoveReplacing(o.backupPath, o.finalPath);
-        else if (o.step == Placed)
+        if (o.backupPath[0] && MoveWithRetries(o.backupPath, o.finalPath) != Moved)
+          Note("not restored", o.finalPath);
+        else if (!o.backupPath[0] && o.step == Placed)
           std::remove(o.finalPath);
         break;
       case OldLinked:  // the old file still has its name: drop the extra one

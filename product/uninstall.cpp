@@ -13,6 +13,7 @@
 // not the product's.
 #include <shlobj.h>
 
+#include "pending.h"
 #include "product.h"
 
 constexpr DWORD BroadcastTimeoutMs = 5000;
@@ -155,6 +156,24 @@ static bool FindInstalledCopy(const Command &command, char *self, char *director
   return false;
 }
 
+static void LogTakenBack(const char *source, const char *target) {
+  char text[2 * PathCapacity + 16] = "";
+  AppendText(text, sizeof(text), source);
+  AppendText(text, sizeof(text), " -> ");
+  AppendText(text, sizeof(text), target[0] ? target : "(delete)");
+  LogLine("restart-time operation dropped: ", text);
+}
+
+// A setup that ended with 3010 left its staged files to replace the
+// product's at the next restart, which would bring back what this uninstall
+// removes: those moves are taken back, and their staged files deleted. The
+// deletion of this program's renamed image at the restart names no product
+// file, and is scheduled only after this anyway.
+static void TakeBackRestartWork(const char *directory) {
+  if (!TakeBackPendingOperations(directory, ProductFiles, ProductFileCount, LogTakenBack))
+    LogLine("restart-time operations naming the product could not be taken back", "", GetLastError());
+}
+
 // Deletes the product files other than the running one; true when the running one is a product file.
 static bool DeleteProductFiles(const char *directory, const char *selfName, UninstallOutcome &outcome) {
   bool selfIsProduct = false;
@@ -240,6 +259,7 @@ int RunUninstall(const Command &command, const char *arguments) {
          MB_ICONHAND);
     return 1;
   }
+  TakeBackRestartWork(directory);
   const char *selfName = self + strlen(directory);
   const bool selfIsProduct = DeleteProductFiles(directory, selfName, outcome);
   // The per-user folder too: older versions put the interactive install's shortcuts there.

@@ -80,23 +80,6 @@ bool ComposeShortcutPaths(const char *productFolder, const char *destination, co
 // a file in use, has its own.
 const char *ExtractFailureMessage(std::uint32_t result);
 
-// PendingFileRenameOperations, the system's list of moves for the next
-// restart, as UTF-16: pairs of strings, a source and a target (empty: the
-// source is deleted; a leading '!': the move may replace), each path behind
-// "\??\". Removes in place every pair whose source or target is one of
-// files (full paths, compared without regard to ASCII case), so that an
-// earlier setup's or uninstall's pending work cannot undo ours at the
-// restart. units: the list's length in units, its final empty string
-// included or not. dropped hears each removed pair, paths without their
-// prefixes; orphan says the source is a file in directory (ending in '\')
-// that the removed move would have taken away, which is now nobody's.
-// Returns the new length, with the final empty string (0 for an empty list).
-typedef void (*DroppedOperationFn)(const char16_t *source, const char16_t *target, bool orphan,
-                                   void *context);
-std::size_t DropPendingOperations(char16_t *list, std::size_t units, const char16_t *directory,
-                                  const char16_t *const *files, unsigned fileCount,
-                                  DroppedOperationFn dropped, void *context);
-
 // Colour-table size of a packed bitmap (BITMAPINFOHEADER first): 2^bits for
 // up to 8 bits per pixel, else 0; a non-zero biClrUsed overrides.
 unsigned PictureColourCount(const unsigned char *packedBitmap);

@@ -44,7 +44,7 @@ static InstallStep InstallFiles(const char *destinationText, bool silent, char *
   ExtractCommitOptions commit = {true, LogCommitNote};
   SetExtractCommitOptions(commit);
   *result = ExtractArchiveFrom(archive, working);
-  if (*result == XR_OK && !ExtractFinishesAtRestart()) SupersedePendingOperations(working);
+  if (*result == XR_OK && !ExtractFinishesAtRestart()) SupersedePendingOperations(archive, working);
   return *result == XR_OK ? InstallStep::Done : InstallStep::ExtractFailed;
 }
 

@@ -51,8 +51,9 @@ void CloseRunningPrograms(const char *directory);
 
 // pending.cpp: after the files were put in place in directory (ending in
 // '\'), takes the restart-time operations that name them out of the
-// system's list, so that the restart does not undo the install.
-void SupersedePendingOperations(const char *directory);
+// system's list, so that the restart does not undo the install. The names
+// are the entries of archive, the one OpenSealedArchive gave.
+void SupersedePendingOperations(const SetupSource *archive, const char *directory);
 
 // source.cpp: OpenSetupFile opens setupPath for the whole run, shared for
 // reading only. OpenSealedArchive checks the archive behind that handle

@@ -1,11 +1,16 @@
 // The path builders the setup and the installed program share: bounds, the
-// argument order of JoinPath, and the one rule for the backslash after a drive.
+// argument order of JoinPath, and the one rule for the backslash after a
+// drive; the trust decisions on the paths they meet, and the restart-time
+// moves both take back.
 #include "paths.h"
+#include "pending.h"
 #include "trust.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -96,6 +101,56 @@ TEST(PathIsInside, MatchesTheFolderPrefixWithoutCase) {
   for (const Case &c : cases) EXPECT_EQ(PathIsInside(c.path, c.directory), c.inside) << c.path;
 }
 
+// ---- The restart-time moves the setup and the uninstaller take back ------
+
+// The restart-time operations a new install or an uninstall takes back:
+// those that would delete, move away or overwrite one of its files; nobody
+// else's, and not the uninstaller's own deletion of its renamed image.
+TEST(DropPendingOperations, TakesBackOnlyWhatNamesOurFiles) {
+  const char16_t *files[] = {u"C:\\K\\KELVRA.EXE", u"C:\\K\\README.TXT"};
+  struct Pair {
+    std::u16string source, target;
+    bool dropped, orphan;
+  } pairs[] = {
+      {u"\\??\\C:\\K\\~kx1.tmp", u"!\\??\\C:\\K\\KELVRA.EXE", true, true},  // an earlier setup's staged file
+      {u"\\??\\C:\\K\\KELVRA.EXE", u"", true, false},                       // an uninstall's deletion
+      {u"\\??\\C:\\K\\README.TXT", u"!\\??\\C:\\K\\README.BAK", true, false},  // moving ours away: ours stays
+      {u"\\??\\c:\\k\\readme.txt", u"", true, false},                          // case aside
+      {u"\\??\\D:\\new.tmp", u"!\\??\\C:\\K\\README.TXT", true, false},  // from elsewhere: not ours to delete
+      {u"\\??\\C:\\K\\Kelvra-0123456789abcdef.old", u"", false, false},  // the uninstaller's renamed image
+      {u"\\??\\C:\\K", u"", false, false},                               // the folder: fails while not empty
+      {u"\\??\\C:\\Other\\a.dll", u"!\\??\\C:\\Other\\b.dll", false, false},
+      {u"\\??\\C:\\K\\KELVRA.EXE.bak", u"", false, false},
+  };
+  std::u16string list, kept;
+  std::vector<std::u16string> expected;
+  for (const Pair &p : pairs) {
+    std::u16string pair = p.source + u'\0' + p.target + u'\0';
+    list += pair;
+    if (!p.dropped) kept += pair;
+    if (p.dropped)
+      expected.push_back(p.source.substr(p.source[0] == u'!' ? 5 : 4) + u"|" +
+                         p.target.substr(p.target.empty() ? 0 : 5) + (p.orphan ? u"|orphan" : u""));
+  }
+  list += u'\0';
+  kept += u'\0';
+  std::vector<std::u16string> seen;
+  auto note = [](const char16_t *source, const char16_t *target, bool orphan, void *context) {
+    static_cast<std::vector<std::u16string> *>(context)->push_back(std::u16string(source) + u"|" + target +
+                                                                   (orphan ? u"|orphan" : u""));
+  };
+  std::size_t length = DropPendingOperations(&list[0], list.size(), u"C:\\K\\", files, 2, note, &seen);
+  EXPECT_EQ(list.substr(0, length), kept);
+  EXPECT_EQ(seen, expected);
+
+  // All ours: nothing left. Cut short after a source: the tail stays as it was.
+  std::u16string ours = u"\\??\\C:\\K\\KELVRA.EXE" + std::u16string(1, u'\0') + u'\0' + u'\0';
+  EXPECT_EQ(DropPendingOperations(&ours[0], ours.size(), u"C:\\K\\", files, 2, nullptr, nullptr), 0u);
+  std::u16string cut = u"\\??\\C:\\K\\KELVRA.EXE";
+  EXPECT_EQ(DropPendingOperations(&cut[0], cut.size(), u"C:\\K\\", files, 2, nullptr, nullptr), cut.size());
+  EXPECT_EQ(cut, u"\\??\\C:\\K\\KELVRA.EXE");
+}
+
 }  // namespace
 
 // ---- Trust: the setup mutex and an existing log --------------------------
@@ -145,4 +200,27 @@ TEST(JudgeLogFile, RefusesLinksAndElevatedWritesToAStrangersFile) {
   for (const auto &c : cases)
     EXPECT_EQ(JudgeLogFile(c.link, c.existed, c.owner, c.elevated), c.verdict)
         << c.link << c.existed << static_cast<int>(c.owner) << c.elevated;
+}
+
+// Every folder on the way to a log gets its link check, however the path
+// separates them.
+TEST(EndsFolderName, FindsEveryFolderOnTheWayToALog) {
+  const struct {
+    const char *path, *folders;  // the folders checked, '|' after each
+  } cases[] = {
+      {"C:\\Windows\\Temp\\j\\x.log", "C:\\Windows|C:\\Windows\\Temp|C:\\Windows\\Temp\\j|"},
+      {"C:/Windows/Temp/j/x.log", "C:/Windows|C:/Windows/Temp|C:/Windows/Temp/j|"},
+      {"C:\\Windows/Temp\\x.log", "C:\\Windows|C:\\Windows/Temp|"},
+      {"\\\\server\\share\\x.log", "\\\\server|\\\\server\\share|"},
+      {"//server/share/x.log", "//server|//server/share|"},
+      {"C:\\j\\\\x.log", "C:\\j|"},  // a doubled separator is one
+      {"j/x.log", "j|"},             // relative
+      {"C:x.log", ""},
+  };
+  for (const auto &c : cases) {
+    std::string folders;
+    for (std::size_t at = 0; c.path[at]; at++)
+      if (EndsFolderName(c.path, at)) folders += std::string(c.path, at) + "|";
+    EXPECT_EQ(folders, c.folders) << c.path;
+  }
 }

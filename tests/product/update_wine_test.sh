@@ -3,7 +3,8 @@
 # desktop (out of the broadcast's reach) is closed by the global event and
 # every file replaced; a file held without delete sharing leaves all files
 # to the restart (3010), done by "wineboot -r"; a reinstall outlives an
-# uninstall's restart-time deletion; the user's settings outlive a reinstall.
+# uninstall's restart-time deletion, and an uninstall takes back the moves
+# a 3010 setup left; the user's settings outlive a reinstall.
 # Extra argument: KelvraSetup.exe.
 source "$(dirname "$0")/wine-common.sh"
 setup=$4
@@ -77,8 +78,18 @@ code=0
 wait "$setup_process" || code=$?
 expect "exit code 3010, as the shell sees its low byte" 194 "$code"
 wait "$holder" || true
+# An uninstall before that restart takes the staged files' moves back, so
+# the restart brings none of them back; the next case reinstalls.
+ulog="$work/uninstall.log"
+rm -f "$ulog"
+expect "uninstall before the restart" "exit code 0" "$(drive run 90000 "\"$program\" /UNINSTALL /S /LOG=Z:$ulog")"
+expect "log names each move taken back" 5 \
+  "$(grep -c '^.\{20\}restart-time operation dropped: C:\\Program Files\\Kelvra\\~kx' "$ulog")"
+for _ in $(seq 60); do [ -e "$dir/KELVRA.EXE" ] || break; sleep 0.5; done
 timeout 120 "$wine" wineboot -r >/dev/null 2>&1
-expect "no staged file left" 0 "$(temporaries)"
+expect "no product file back after the restart" "" "$(inodes | grep -v absent || true)"
+expect "no staged file left" 0 "$(find "$dir" -name '~kx*' 2>/dev/null | wc -l)"
+expect "reinstall" "exit code 0" "$(install)"
 
 echo "== an uninstall's restart-time deletion does not outlive a reinstall"
 # Without user32 the uninstaller's cleanup helper cannot start, so the
