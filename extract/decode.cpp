@@ -76,6 +76,7 @@ void ReadSymbolLengths() {
   unsigned n = TakeBits(9);
   if (n == 0) {
     SetSingleValue(TakeBits(9), count, d.literalLengths, d.literalTable, arj::LiteralTableBits);
+    d.literalEntriesFilled = false;
     return;
   }
   if (n > count) RaiseExtractError(XR_BAD_TABLE);
@@ -93,7 +94,8 @@ void ReadSymbolLengths() {
     i += run;
   }
   if (i < count) std::memset(d.literalLengths + i, 0, count - i);
-  BuildDecodeTable(count, d.literalLengths, arj::LiteralTableBits, d.literalTable);
+  d.literalEntriesFilled =
+      BuildDecodeTable(count, d.literalLengths, arj::LiteralTableBits, d.literalTable, d.literalEntries);
 }
 
 void ReadBlockHeader() {
@@ -115,7 +117,7 @@ void ReadBlockHeader() {
 // A table slot that points into the tree gives NeedsWalk instead: the loop
 // then walks the tree for the stream at hand, which is where a damaged or
 // stale table raises, exactly as a lookup would.
-constexpr std::uint32_t NeedsWalk = 0x80;
+constexpr std::uint32_t NeedsWalk = LoopEntryNeedsWalk;
 // Bit counts are at most 16; a shift by the entry's low six bits is one
 // instruction on most processors, and NeedsWalk lies above them.
 constexpr std::uint32_t EntryShiftMask = 0x3F;
@@ -132,14 +134,18 @@ static std::uint32_t DistanceEntry(unsigned c) {
 }
 
 // Runs after each block header, once the three codes are final: the
-// distance code replaced the pre-code in auxTable.
+// distance code replaced the pre-code in auxTable. Most literal/length codes
+// had their entries filled by their build; the others (a single value, a
+// table kept from an earlier block) are resolved slot by slot.
 static void BuildLoopEntries() {
   DecoderState &d = decoderState;
-  std::uint32_t bySymbol[arj::LiteralCount];  // each slot then costs one load
-  for (unsigned c = 0; c < arj::LiteralCount; c++) bySymbol[c] = LiteralEntry(c);
-  for (unsigned i = 0; i < (1u << arj::LiteralTableBits); i++) {
-    unsigned e = d.literalTable[i];
-    d.literalEntries[i] = e < arj::LiteralCount ? bySymbol[e] : NeedsWalk;
+  if (!d.literalEntriesFilled) {
+    std::uint32_t bySymbol[arj::LiteralCount];  // each slot then costs one load
+    for (unsigned c = 0; c < arj::LiteralCount; c++) bySymbol[c] = LiteralEntry(c);
+    for (unsigned i = 0; i < (1u << arj::LiteralTableBits); i++) {
+      unsigned e = d.literalTable[i];
+      d.literalEntries[i] = e < arj::LiteralCount ? bySymbol[e] : NeedsWalk;
+    }
   }
   for (unsigned i = 0; i < (1u << arj::AuxTableBits); i++) {
     unsigned e = d.auxTable[i];
