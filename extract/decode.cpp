@@ -114,14 +114,18 @@ void ReadBlockHeader() {
 //   literal/length  symbol << 8 | bits
 //   distance        base << 16 | extra << 8 | bits, the distance being base
 //                   plus the value of the extra bits that follow the code
-// A table slot that points into the tree gives NeedsWalk instead: the loop
-// then walks the tree for the stream at hand, which is where a damaged or
-// stale table raises, exactly as a lookup would.
+// A table slot that points into the tree gives NeedsWalk (DistanceNeedsWalk)
+// instead: the loop then walks the tree for the stream at hand, which is
+// where a damaged or stale table raises, exactly as a lookup would.
 constexpr std::uint32_t NeedsWalk = LoopEntryNeedsWalk;
+constexpr std::uint32_t DistanceNeedsWalk = 0x80;  // above any bit count, below the extra bits
 // Bit counts are at most 16; a shift by the entry's low six bits is one
-// instruction on most processors, and NeedsWalk lies above them.
+// instruction on most processors.
 constexpr std::uint32_t EntryShiftMask = 0x3F;
 constexpr std::uint32_t EntryBitsMask = 0xFF;
+// Entries below this are literals the table gives outright: NeedsWalk lies
+// above every symbol.
+constexpr std::uint32_t DirectLiteralLimit = 256u << 8;
 
 static std::uint32_t LiteralEntry(unsigned symbol) {
   return symbol << 8 | decoderState.literalLengths[symbol];
@@ -149,12 +153,12 @@ static void BuildLoopEntries() {
   }
   for (unsigned i = 0; i < (1u << arj::AuxTableBits); i++) {
     unsigned e = d.auxTable[i];
-    d.distanceEntries[i] = e < arj::DistanceCount ? DistanceEntry(e) : NeedsWalk;
+    d.distanceEntries[i] = e < arj::DistanceCount ? DistanceEntry(e) : DistanceNeedsWalk;
   }
 }
 
 // A match needs at most 16 + 16 bits for its two codes and 15 for the
-// distance's extra bits; three literals at most 48.
+// distance's extra bits; four literals the table gives outright at most 48.
 constexpr unsigned LoopBitsNeeded = 56;
 
 static inline std::uint64_t LoadBigEndian64(const unsigned char *p) {
@@ -269,11 +273,11 @@ static std::uint32_t StartBlock(LoopBits &r) {
   return decoderState.blockLeft;
 }
 
-// The next literal/length symbol, removed. Tables come from the stream: a
-// slot into the tree is walked with the walk's bound checked. Raises: what
-// ResolveCode raises, where a lookup would.
-static inline unsigned TakeLiteralOrLength(LoopBits &r) {
-  std::uint32_t e = decoderState.literalEntries[r.bits >> (64 - arj::LiteralTableBits)];
+// The next literal/length symbol, removed, from the lookup entry e for the
+// stream at hand. Tables come from the stream: a slot into the tree is
+// walked with the walk's bound checked. Raises: what ResolveCode raises,
+// where a lookup would.
+static inline unsigned TakeLiteralOrLength(LoopBits &r, std::uint32_t e) {
   if (e & NeedsWalk)
     e = LiteralEntry(ResolveCode(static_cast<unsigned>(r.bits >> 48), decoderState.literalTable,
                                  arj::LiteralTableBits, arj::LiteralCount));
@@ -281,14 +285,18 @@ static inline unsigned TakeLiteralOrLength(LoopBits &r) {
   return e >> 8;
 }
 
-// After a literal at least 40 bits remain, enough for two more literals
-// without a refill: those the table gives outright are stored at once, up to
-// stop; anything else goes round the loop.
+static inline std::uint32_t LiteralLookup(const LoopBits &r) {
+  return decoderState.literalEntries[r.bits >> (64 - arj::LiteralTableBits)];
+}
+
+// After a literal of at most LiteralTableBits bits at least 44 bits remain,
+// enough for three more without a refill: those the table gives outright
+// are stored at once, up to stop; anything else goes round the loop.
 static inline unsigned char *TakeFurtherLiterals(LoopBits &r, unsigned char *out, const unsigned char *stop,
                                                  std::uint32_t &blockLeft) {
-  for (int more = 0; more < 2 && out < stop; more++) {
-    std::uint32_t e = decoderState.literalEntries[r.bits >> (64 - arj::LiteralTableBits)];
-    if ((e & NeedsWalk) || (e >> 8) > 255) break;
+  for (int more = 0; more < 3 && out < stop; more++) {
+    std::uint32_t e = LiteralLookup(r);
+    if (e >= DirectLiteralLimit) break;
     blockLeft--;
     DropEntryBits(r, e);
     *out++ = static_cast<unsigned char>(e >> 8);
@@ -301,7 +309,7 @@ static inline unsigned char *TakeFurtherLiterals(LoopBits &r, unsigned char *out
 // the one check that keeps a copy inside the buffer.
 static inline std::uint32_t TakeDistance(LoopBits &r) {
   std::uint32_t e = decoderState.distanceEntries[r.bits >> (64 - arj::AuxTableBits)];
-  if (e & NeedsWalk)
+  if (e & DistanceNeedsWalk)
     e = DistanceEntry(ResolveCode(static_cast<unsigned>(r.bits >> 48), decoderState.auxTable,
                                   arj::AuxTableBits, arj::DistanceCount));
   DropEntryBits(r, e);
@@ -321,10 +329,16 @@ static inline unsigned char *DecodeRun(LoopBits &r, unsigned char *out, const un
   while (out < stop) {
     EnsureLoopBits(r);
     blockLeft--;
-    unsigned symbol = TakeLiteralOrLength(r);
+    std::uint32_t e = LiteralLookup(r);
+    if (e < DirectLiteralLimit) {
+      DropEntryBits(r, e);
+      *out++ = static_cast<unsigned char>(e >> 8);
+      out = TakeFurtherLiterals(r, out, stop, blockLeft);
+      continue;
+    }
+    unsigned symbol = TakeLiteralOrLength(r, e);
     if (symbol <= 255) {
       *out++ = static_cast<unsigned char>(symbol);
-      out = TakeFurtherLiterals(r, out, stop, blockLeft);
       continue;
     }
     unsigned length = symbol - (256 - arj::MinMatch);

@@ -240,7 +240,7 @@ void SyncBitReader();  // gives back bytes taken ahead of need
 // also fills those as the decoding loop reads them (symbol << 8 | length, or
 // LoopEntryNeedsWalk for a slot into the tree) where the lengths allow it
 // (see tables.cpp); returns whether it did.
-constexpr std::uint32_t LoopEntryNeedsWalk = 0x80;
+constexpr std::uint32_t LoopEntryNeedsWalk = 0x80000000u;
 bool BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table,
                       std::uint32_t *loopEntries = nullptr);
 void ClearDecodeTables();  // back to the all-zero start state (tests)
