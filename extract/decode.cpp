@@ -112,14 +112,15 @@ void ReadBlockHeader() {
 // a stream whose first table bits are i, with the bit count the symbol's
 // length removes (its stored length, whatever the code's own length):
 //   literal/length  symbol << 8 | bits
-//   distance        base << 16 | extra << 8 | bits, the distance being base
-//                   plus the value of the extra bits that follow the code
+//   distance        base << 16 | extra << 8 | bits + extra, the distance
+//                   being base plus the value of the extra bits that
+//                   follow the code, both removed at once
 // A table slot that points into the tree gives NeedsWalk (DistanceNeedsWalk)
 // instead: the loop then walks the tree for the stream at hand, which is
 // where a damaged or stale table raises, exactly as a lookup would.
 constexpr std::uint32_t NeedsWalk = LoopEntryNeedsWalk;
 constexpr std::uint32_t DistanceNeedsWalk = 0x80;  // above any bit count, below the extra bits
-// Bit counts are at most 16; a shift by the entry's low six bits is one
+// Bit counts are at most 31; a shift by the entry's low six bits is one
 // instruction on most processors.
 constexpr std::uint32_t EntryShiftMask = 0x3F;
 constexpr std::uint32_t EntryBitsMask = 0xFF;
@@ -134,7 +135,7 @@ static std::uint32_t LiteralEntry(unsigned symbol) {
 static std::uint32_t DistanceEntry(unsigned c) {
   std::uint32_t base = c == 0 ? 0 : 1u << (c - 1);
   std::uint32_t extra = c == 0 ? 0 : c - 1;
-  return base << 16 | extra << 8 | decoderState.auxLengths[c];
+  return base << 16 | extra << 8 | (decoderState.auxLengths[c] + extra);
 }
 
 // Runs after each block header, once the three codes are final: the
@@ -151,9 +152,11 @@ static void BuildLoopEntries() {
       d.literalEntries[i] = e < arj::LiteralCount ? bySymbol[e] : NeedsWalk;
     }
   }
+  std::uint32_t byCode[arj::DistanceCount];
+  for (unsigned c = 0; c < arj::DistanceCount; c++) byCode[c] = DistanceEntry(c);
   for (unsigned i = 0; i < (1u << arj::AuxTableBits); i++) {
     unsigned e = d.auxTable[i];
-    d.distanceEntries[i] = e < arj::DistanceCount ? DistanceEntry(e) : DistanceNeedsWalk;
+    d.distanceEntries[i] = e < arj::DistanceCount ? byCode[e] : DistanceNeedsWalk;
   }
 }
 
@@ -312,11 +315,12 @@ static inline std::uint32_t TakeDistance(LoopBits &r) {
   if (e & DistanceNeedsWalk)
     e = DistanceEntry(ResolveCode(static_cast<unsigned>(r.bits >> 48), decoderState.auxTable,
                                   arj::AuxTableBits, arj::DistanceCount));
+  // The entry's bits end with the extra bits; a double shift takes them
+  // when there are none, too.
+  unsigned taken = e & EntryShiftMask, extra = (e >> 8) & EntryBitsMask;
+  std::uint32_t extraValue = static_cast<std::uint32_t>((r.bits >> (63 - taken)) >> 1) & ((1u << extra) - 1);
   DropEntryBits(r, e);
-  unsigned extra = (e >> 8) & EntryBitsMask;
-  std::uint32_t distance = (e >> 16) + static_cast<std::uint32_t>((r.bits >> (63 - extra)) >> 1);
-  r.bits <<= extra;
-  r.count -= extra;
+  std::uint32_t distance = (e >> 16) + extraValue;
   if (distance > arj::MaxDistance) RaiseExtractError(XR_BAD_TABLE);
   return distance;
 }
