@@ -172,15 +172,21 @@ static inline std::uint64_t LoadBigEndian64(const unsigned char *p) {
 }
 
 // Copies a match of length bytes from back bytes behind out (back = distance
-// + 1, 1 to WindowSize). Whole groups may write up to 15 bytes past the
+// + 1, 1 to WindowSize). Whole groups may write up to 31 bytes past the
 // match's end, into bytes that later symbols overwrite or into the slack; a
-// group never reads a byte that this copy has yet to write.
+// group never reads a byte that this copy has yet to write. Most matches are
+// short: their first groups go without a test, so that the copy's length
+// costs no branch.
 static inline void CopyMatch(unsigned char *out, std::size_t back, unsigned length) {
   const unsigned char *from = out - back;
   if (back >= 16) {
-    for (unsigned k = 0; k < length; k += 16) std::memcpy(out + k, from + k, 16);
+    std::memcpy(out, from, 16);
+    std::memcpy(out + 16, from + 16, 16);
+    for (unsigned k = 32; k < length; k += 16) std::memcpy(out + k, from + k, 16);
   } else if (back >= 8) {
-    for (unsigned k = 0; k < length; k += 8) std::memcpy(out + k, from + k, 8);
+    std::memcpy(out, from, 8);
+    std::memcpy(out + 8, from + 8, 8);
+    for (unsigned k = 16; k < length; k += 8) std::memcpy(out + k, from + k, 8);
   } else if (back == 1) {
     std::memset(out, from[0], length);
   } else {
@@ -359,8 +365,9 @@ static inline unsigned char *DecodeRun(LoopBits &r, unsigned char *out, const un
 // first byte), then OutputChunks chunks of WindowSize bytes that go to
 // WriteDecoded one at a time, where the window would have wrapped, then slack
 // for a match that starts near the end and for copies that move whole groups
-// of 8 or 16 bytes past a match's end. Three chunks keep the whole below
-// the size at which common allocators map fresh pages for every entry.
+// of 8 or 16 bytes up to 31 bytes past a match's end. Three chunks keep the
+// whole below the size at which common allocators map fresh pages for every
+// entry.
 constexpr unsigned OutputChunks = 3;
 constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
 constexpr std::size_t OutputBufferSize = (1 + OutputChunks) * std::size_t{WindowSize} + OutputSlack;
