@@ -76,6 +76,7 @@ void ReadSymbolLengths() {
   unsigned n = TakeBits(9);
   if (n == 0) {
     SetSingleValue(TakeBits(9), count, d.literalLengths, d.literalTable, arj::LiteralTableBits);
+    d.literalEntriesFilled = false;
     return;
   }
   if (n > count) RaiseExtractError(XR_BAD_TABLE);
@@ -93,7 +94,8 @@ void ReadSymbolLengths() {
     i += run;
   }
   if (i < count) std::memset(d.literalLengths + i, 0, count - i);
-  BuildDecodeTable(count, d.literalLengths, arj::LiteralTableBits, d.literalTable);
+  d.literalEntriesFilled =
+      BuildDecodeTable(count, d.literalLengths, arj::LiteralTableBits, d.literalTable, d.literalEntries);
 }
 
 void ReadBlockHeader() {
@@ -110,16 +112,21 @@ void ReadBlockHeader() {
 // a stream whose first table bits are i, with the bit count the symbol's
 // length removes (its stored length, whatever the code's own length):
 //   literal/length  symbol << 8 | bits
-//   distance        base << 16 | extra << 8 | bits, the distance being base
-//                   plus the value of the extra bits that follow the code
-// A table slot that points into the tree gives NeedsWalk instead: the loop
-// then walks the tree for the stream at hand, which is where a damaged or
-// stale table raises, exactly as a lookup would.
-constexpr std::uint32_t NeedsWalk = 0x80;
-// Bit counts are at most 16; a shift by the entry's low six bits is one
-// instruction on most processors, and NeedsWalk lies above them.
+//   distance        base << 16 | extra << 8 | bits + extra, the distance
+//                   being base plus the value of the extra bits that
+//                   follow the code, both removed at once
+// A table slot that points into the tree gives NeedsWalk (DistanceNeedsWalk)
+// instead: the loop then walks the tree for the stream at hand, which is
+// where a damaged or stale table raises, exactly as a lookup would.
+constexpr std::uint32_t NeedsWalk = LoopEntryNeedsWalk;
+constexpr std::uint32_t DistanceNeedsWalk = 0x80;  // above any bit count, below the extra bits
+// Bit counts are at most 31; a shift by the entry's low six bits is one
+// instruction on most processors.
 constexpr std::uint32_t EntryShiftMask = 0x3F;
 constexpr std::uint32_t EntryBitsMask = 0xFF;
+// Entries below this are literals the table gives outright: NeedsWalk lies
+// above every symbol.
+constexpr std::uint32_t DirectLiteralLimit = 256u << 8;
 
 static std::uint32_t LiteralEntry(unsigned symbol) {
   return symbol << 8 | decoderState.literalLengths[symbol];
@@ -128,27 +135,33 @@ static std::uint32_t LiteralEntry(unsigned symbol) {
 static std::uint32_t DistanceEntry(unsigned c) {
   std::uint32_t base = c == 0 ? 0 : 1u << (c - 1);
   std::uint32_t extra = c == 0 ? 0 : c - 1;
-  return base << 16 | extra << 8 | decoderState.auxLengths[c];
+  return base << 16 | extra << 8 | (decoderState.auxLengths[c] + extra);
 }
 
 // Runs after each block header, once the three codes are final: the
-// distance code replaced the pre-code in auxTable.
+// distance code replaced the pre-code in auxTable. Most literal/length codes
+// had their entries filled by their build; the others (a single value, a
+// table kept from an earlier block) are resolved slot by slot.
 static void BuildLoopEntries() {
   DecoderState &d = decoderState;
-  std::uint32_t bySymbol[arj::LiteralCount];  // each slot then costs one load
-  for (unsigned c = 0; c < arj::LiteralCount; c++) bySymbol[c] = LiteralEntry(c);
-  for (unsigned i = 0; i < (1u << arj::LiteralTableBits); i++) {
-    unsigned e = d.literalTable[i];
-    d.literalEntries[i] = e < arj::LiteralCount ? bySymbol[e] : NeedsWalk;
+  if (!d.literalEntriesFilled) {
+    std::uint32_t bySymbol[arj::LiteralCount];  // each slot then costs one load
+    for (unsigned c = 0; c < arj::LiteralCount; c++) bySymbol[c] = LiteralEntry(c);
+    for (unsigned i = 0; i < (1u << arj::LiteralTableBits); i++) {
+      unsigned e = d.literalTable[i];
+      d.literalEntries[i] = e < arj::LiteralCount ? bySymbol[e] : NeedsWalk;
+    }
   }
+  std::uint32_t byCode[arj::DistanceCount];
+  for (unsigned c = 0; c < arj::DistanceCount; c++) byCode[c] = DistanceEntry(c);
   for (unsigned i = 0; i < (1u << arj::AuxTableBits); i++) {
     unsigned e = d.auxTable[i];
-    d.distanceEntries[i] = e < arj::DistanceCount ? DistanceEntry(e) : NeedsWalk;
+    d.distanceEntries[i] = e < arj::DistanceCount ? byCode[e] : DistanceNeedsWalk;
   }
 }
 
 // A match needs at most 16 + 16 bits for its two codes and 15 for the
-// distance's extra bits; three literals at most 48.
+// distance's extra bits; four literals the table gives outright at most 48.
 constexpr unsigned LoopBitsNeeded = 56;
 
 static inline std::uint64_t LoadBigEndian64(const unsigned char *p) {
@@ -159,15 +172,21 @@ static inline std::uint64_t LoadBigEndian64(const unsigned char *p) {
 }
 
 // Copies a match of length bytes from back bytes behind out (back = distance
-// + 1, 1 to WindowSize). Whole groups may write up to 15 bytes past the
+// + 1, 1 to WindowSize). Whole groups may write up to 31 bytes past the
 // match's end, into bytes that later symbols overwrite or into the slack; a
-// group never reads a byte that this copy has yet to write.
+// group never reads a byte that this copy has yet to write. Most matches are
+// short: their first groups go without a test, so that the copy's length
+// costs no branch.
 static inline void CopyMatch(unsigned char *out, std::size_t back, unsigned length) {
   const unsigned char *from = out - back;
   if (back >= 16) {
-    for (unsigned k = 0; k < length; k += 16) std::memcpy(out + k, from + k, 16);
+    std::memcpy(out, from, 16);
+    std::memcpy(out + 16, from + 16, 16);
+    for (unsigned k = 32; k < length; k += 16) std::memcpy(out + k, from + k, 16);
   } else if (back >= 8) {
-    for (unsigned k = 0; k < length; k += 8) std::memcpy(out + k, from + k, 8);
+    std::memcpy(out, from, 8);
+    std::memcpy(out + 8, from + 8, 8);
+    for (unsigned k = 16; k < length; k += 8) std::memcpy(out + k, from + k, 8);
   } else if (back == 1) {
     std::memset(out, from[0], length);
   } else {
@@ -263,11 +282,11 @@ static std::uint32_t StartBlock(LoopBits &r) {
   return decoderState.blockLeft;
 }
 
-// The next literal/length symbol, removed. Tables come from the stream: a
-// slot into the tree is walked with the walk's bound checked. Raises: what
-// ResolveCode raises, where a lookup would.
-static inline unsigned TakeLiteralOrLength(LoopBits &r) {
-  std::uint32_t e = decoderState.literalEntries[r.bits >> (64 - arj::LiteralTableBits)];
+// The next literal/length symbol, removed, from the lookup entry e for the
+// stream at hand. Tables come from the stream: a slot into the tree is
+// walked with the walk's bound checked. Raises: what ResolveCode raises,
+// where a lookup would.
+static inline unsigned TakeLiteralOrLength(LoopBits &r, std::uint32_t e) {
   if (e & NeedsWalk)
     e = LiteralEntry(ResolveCode(static_cast<unsigned>(r.bits >> 48), decoderState.literalTable,
                                  arj::LiteralTableBits, arj::LiteralCount));
@@ -275,14 +294,18 @@ static inline unsigned TakeLiteralOrLength(LoopBits &r) {
   return e >> 8;
 }
 
-// After a literal at least 40 bits remain, enough for two more literals
-// without a refill: those the table gives outright are stored at once, up to
-// stop; anything else goes round the loop.
+static inline std::uint32_t LiteralLookup(const LoopBits &r) {
+  return decoderState.literalEntries[r.bits >> (64 - arj::LiteralTableBits)];
+}
+
+// After a literal of at most LiteralTableBits bits at least 44 bits remain,
+// enough for three more without a refill: those the table gives outright
+// are stored at once, up to stop; anything else goes round the loop.
 static inline unsigned char *TakeFurtherLiterals(LoopBits &r, unsigned char *out, const unsigned char *stop,
                                                  std::uint32_t &blockLeft) {
-  for (int more = 0; more < 2 && out < stop; more++) {
-    std::uint32_t e = decoderState.literalEntries[r.bits >> (64 - arj::LiteralTableBits)];
-    if ((e & NeedsWalk) || (e >> 8) > 255) break;
+  for (int more = 0; more < 3 && out < stop; more++) {
+    std::uint32_t e = LiteralLookup(r);
+    if (e >= DirectLiteralLimit) break;
     blockLeft--;
     DropEntryBits(r, e);
     *out++ = static_cast<unsigned char>(e >> 8);
@@ -295,14 +318,15 @@ static inline unsigned char *TakeFurtherLiterals(LoopBits &r, unsigned char *out
 // the one check that keeps a copy inside the buffer.
 static inline std::uint32_t TakeDistance(LoopBits &r) {
   std::uint32_t e = decoderState.distanceEntries[r.bits >> (64 - arj::AuxTableBits)];
-  if (e & NeedsWalk)
+  if (e & DistanceNeedsWalk)
     e = DistanceEntry(ResolveCode(static_cast<unsigned>(r.bits >> 48), decoderState.auxTable,
                                   arj::AuxTableBits, arj::DistanceCount));
+  // The entry's bits end with the extra bits; a double shift takes them
+  // when there are none, too.
+  unsigned taken = e & EntryShiftMask, extra = (e >> 8) & EntryBitsMask;
+  std::uint32_t extraValue = static_cast<std::uint32_t>((r.bits >> (63 - taken)) >> 1) & ((1u << extra) - 1);
   DropEntryBits(r, e);
-  unsigned extra = (e >> 8) & EntryBitsMask;
-  std::uint32_t distance = (e >> 16) + static_cast<std::uint32_t>((r.bits >> (63 - extra)) >> 1);
-  r.bits <<= extra;
-  r.count -= extra;
+  std::uint32_t distance = (e >> 16) + extraValue;
   if (distance > arj::MaxDistance) RaiseExtractError(XR_BAD_TABLE);
   return distance;
 }
@@ -315,10 +339,16 @@ static inline unsigned char *DecodeRun(LoopBits &r, unsigned char *out, const un
   while (out < stop) {
     EnsureLoopBits(r);
     blockLeft--;
-    unsigned symbol = TakeLiteralOrLength(r);
+    std::uint32_t e = LiteralLookup(r);
+    if (e < DirectLiteralLimit) {
+      DropEntryBits(r, e);
+      *out++ = static_cast<unsigned char>(e >> 8);
+      out = TakeFurtherLiterals(r, out, stop, blockLeft);
+      continue;
+    }
+    unsigned symbol = TakeLiteralOrLength(r, e);
     if (symbol <= 255) {
       *out++ = static_cast<unsigned char>(symbol);
-      out = TakeFurtherLiterals(r, out, stop, blockLeft);
       continue;
     }
     unsigned length = symbol - (256 - arj::MinMatch);
@@ -335,8 +365,9 @@ static inline unsigned char *DecodeRun(LoopBits &r, unsigned char *out, const un
 // first byte), then OutputChunks chunks of WindowSize bytes that go to
 // WriteDecoded one at a time, where the window would have wrapped, then slack
 // for a match that starts near the end and for copies that move whole groups
-// of 8 or 16 bytes past a match's end. Three chunks keep the whole below
-// the size at which common allocators map fresh pages for every entry.
+// of 8 or 16 bytes up to 31 bytes past a match's end. Three chunks keep the
+// whole below the size at which common allocators map fresh pages for every
+// entry.
 constexpr unsigned OutputChunks = 3;
 constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
 constexpr std::size_t OutputBufferSize = (1 + OutputChunks) * std::size_t{WindowSize} + OutputSlack;

@@ -102,6 +102,7 @@ struct DecoderState {
   // What a lookup in literalTable and auxTable gives, resolved once per block
   // for the decoding loop: see decode.cpp.
   std::uint32_t literalEntries[1u << arj::LiteralTableBits];
+  bool literalEntriesFilled;  // by the literal/length code's build, for the current block
   std::uint32_t distanceEntries[1u << arj::AuxTableBits];
 
   std::uint32_t blockLeft;       // symbols left in the block, 0 = header due
@@ -235,8 +236,13 @@ extern bool simulateNoHardLinks;
 void StartBitReader();
 void RefillBits();     // tops bitReservoir up to more than 56 bits
 void SyncBitReader();  // gives back bytes taken ahead of need
-// Raises: XR_BAD_TABLE for lengths that are no usable code.
-void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table);
+// Raises: XR_BAD_TABLE for lengths that are no usable code. With loopEntries,
+// also fills those as the decoding loop reads them (symbol << 8 | length, or
+// LoopEntryNeedsWalk for a slot into the tree) where the lengths allow it
+// (see tables.cpp); returns whether it did.
+constexpr std::uint32_t LoopEntryNeedsWalk = 0x80000000u;
+bool BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table,
+                      std::uint32_t *loopEntries = nullptr);
 void ClearDecodeTables();  // back to the all-zero start state (tests)
 
 // The stream's next 16 bits, the earliest at bit 15: the top of the

@@ -83,6 +83,9 @@ ExtractResult StageOutput(const char *finalPath) {
     std::free(o.finalPath);
     return XR_CREATE_OUTPUT;
   }
+  // The decoder hands on whole chunks: through a stdio buffer each would
+  // cost two system calls, the buffer's fill and the rest.
+  std::setvbuf(s.outputStream, nullptr, _IONBF, 0);
   s.staged[s.stagedCount++] = o;
   return XR_OK;
 }

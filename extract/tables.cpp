@@ -10,14 +10,23 @@
 
 #include "extract_internal.h"
 
-// Spans are powers of two; the wide ones go four entries a store.
+// Spans are powers of two; the wide ones go sixteen bytes a store.
 static void FillEntries(std::uint16_t *entry, std::uint32_t span, std::uint16_t value) {
+  if (span < 8) {
+    for (std::uint32_t i = 0; i < span; i++) entry[i] = value;
+    return;
+  }
+  const std::uint16_t eight[8] = {value, value, value, value, value, value, value, value};
+  for (std::uint32_t i = 0; i < span; i += 8) std::memcpy(entry + i, eight, sizeof eight);
+}
+
+static void FillLoopEntries(std::uint32_t *entry, std::uint32_t span, std::uint32_t value) {
   if (span < 4) {
     for (std::uint32_t i = 0; i < span; i++) entry[i] = value;
     return;
   }
-  const std::uint64_t four = value * 0x0001000100010001u;
-  for (std::uint32_t i = 0; i < span; i += 4) std::memcpy(entry + i, &four, sizeof four);
+  const std::uint32_t four[4] = {value, value, value, value};
+  for (std::uint32_t i = 0; i < span; i += 4) std::memcpy(entry + i, four, sizeof four);
 }
 
 // Format notes: codes are handed out in ascending order of length and,
@@ -26,7 +35,12 @@ static void FillEntries(std::uint16_t *entry, std::uint32_t span, std::uint16_t 
 // entry or tree child holds a symbol (below count) or a node number (count
 // and up); node numbers start at count so that the distance code's nodes stay
 // below those of the literal/length code built before it in the same block.
-void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table) {
+//
+// Only a code whose lengths fill the code space exactly (no more, no less)
+// fills loopEntries too: then every slot of the table is a symbol or a tree
+// node, whatever the table held before.
+bool BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tableBits, std::uint16_t *table,
+                      std::uint32_t *loopEntries) {
   DecoderState &d = decoderState;
   unsigned codes[arj::MaxCodeLength + 1] = {};
   for (unsigned s = 0; s < count; s++) {
@@ -39,6 +53,12 @@ void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tabl
   for (unsigned L = 1; L <= arj::MaxCodeLength; L++)
     first[L + 1] = (first[L] + (codes[L] << (16 - L))) & 0xFFFF;
   if (first[arj::MaxCodeLength + 1] != 0) RaiseExtractError(XR_BAD_TABLE);
+  std::uint32_t codeSpace = 0, tableSpace = 0;  // taken by all codes, by those within the table
+  for (unsigned L = 1; L <= arj::MaxCodeLength; L++) {
+    codeSpace += codes[L] << (16 - L);
+    if (L == tableBits) tableSpace = codeSpace;
+  }
+  if (codeSpace != 1u << 16) loopEntries = nullptr;
 
   const unsigned shift = 16 - tableBits;
   const std::uint32_t tableSize = 1u << tableBits;
@@ -54,6 +74,8 @@ void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tabl
 
   std::uint32_t rootStart = first[tableBits + 1] >> shift;
   if (rootStart != 0) std::memset(table + rootStart, 0, (tableSize - rootStart) * sizeof table[0]);
+  if (loopEntries && tableSpace != 1u << 16)
+    FillLoopEntries(loopEntries + rootStart, tableSize - rootStart, LoopEntryNeedsWalk);
 
   unsigned nextNode = count;
   const std::uint32_t treeBit = 1u << (15 - tableBits);
@@ -65,6 +87,7 @@ void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tabl
     if (L <= tableBits) {
       if (end > tableSize) RaiseExtractError(XR_BAD_TABLE);
       FillEntries(table + k, span[L], static_cast<std::uint16_t>(s));
+      if (loopEntries) FillLoopEntries(loopEntries + k, span[L], s << 8 | L);
     } else {
       std::uint16_t *slot = &table[k >> shift];
       for (unsigned step = tableBits; step < L; step++) {
@@ -81,6 +104,7 @@ void BuildDecodeTable(unsigned count, const std::uint8_t *lengths, unsigned tabl
     }
     first[L] = end & 0xFFFF;
   }
+  return loopEntries != nullptr;
 }
 
 void ClearDecodeTables() {
