@@ -85,6 +85,9 @@ std::uint64_t BlockBits(const BlockHistogram &h);
 
 // Writes one block of 1 to MaxBlockSymbols tokens.
 void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count);
+// WriteBlock for a caller that has counted the tokens already: h must be
+// exactly their histogram.
+void WriteCountedBlock(BitWriter &bw, const Token *tokens, std::size_t count, const BlockHistogram &h);
 
 // Writes the tokens as consecutive blocks of blockSymbols tokens (the last
 // one shorter), for callers that need the boundaries at known places.
