@@ -79,8 +79,9 @@ typedef std::size_t (*CutRule)(const Token *tokens, const Part &part, BlockHisto
 // own, against the open block, so it keeps together halves that would be
 // cheaper apart. Each block is cut where the rule finds its two parts
 // cheapest, if that beats it whole, and the parts are tried again. Appends
-// the ends of the parts, in order.
-void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vector<std::uint32_t> &ends) {
+// the ends of the parts, in order, and their histograms when asked.
+void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vector<std::uint32_t> &ends,
+                std::vector<BlockHistogram> *histograms = nullptr) {
   std::vector<Part> work;  // parts still to try, last first
   work.push_back(block);
   BlockHistogram left;
@@ -90,6 +91,7 @@ void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vecto
     std::size_t cut = rule(tokens, part, left);
     if (!cut) {
       ends.push_back(static_cast<std::uint32_t>(part.end));
+      if (histograms) histograms->push_back(part.h);
       continue;
     }
     Part right{cut, part.end, part.h};
@@ -131,27 +133,39 @@ std::size_t CutByExactSize(const Token *tokens, const Part &part, BlockHistogram
   return BlockBits(left) + BlockBits(right) < BlockBits(part.h) ? bestCut : 0;
 }
 
+// n log2 n for every count a block can hold, in 1/1024 bits: integer sums
+// of these move token by token without the latency of floating-point adds.
+const std::int32_t *FixedNLogN() {
+  static const std::vector<std::int32_t> table = [] {
+    std::vector<std::int32_t> t(MaxBlockSymbols + 1, 0);
+    for (std::size_t n = 1; n < t.size(); n++)
+      t[n] = static_cast<std::int32_t>(std::lround(n * std::log2(double(n)) * 1024));
+    return t;
+  }();
+  return table.data();
+}
+
 // The streaming splitter's rule, for a block it has just closed: cuts are
 // judged by ideal code sizes and a guessed header for the smaller part,
 // never by building codes. The sizes of both sides follow each token
 // across the cut, so a scan costs a few steps per token.
 std::size_t CutByGuess(const Token *tokens, const Part &part, BlockHistogram &left) {
-  const float *nLogN = NLogN();
+  const std::int32_t *nLogN = FixedNLogN();
   // Each side's size is n log n of its symbol and distance totals less
   // the sum of n log n over its counts; the sums move token by token.
   ClearHistogram(left);
   BlockHistogram right = part.h;
-  double leftSum = 0, rightSum = 0;
+  std::int64_t leftSum = 0, rightSum = 0;
   std::uint32_t leftDistances = 0, rightDistances = 0;
   for (unsigned s = 0; s < arj::LiteralCount; s++) rightSum += nLogN[right.literal[s]];
   for (unsigned c = 0; c < arj::DistanceCount; c++) {
     rightSum += nLogN[right.distance[c]];
     rightDistances += right.distance[c];
   }
-  const double wholeBits = nLogN[part.h.symbols] + nLogN[rightDistances] - rightSum;
-  double bestGuess = INFINITY;
-  std::size_t bestCut = 0;
-  for (std::size_t at = part.begin; at + GuessCutStep < part.end;) {
+  const std::int64_t wholeBits = std::int64_t(nLogN[part.h.symbols]) + nLogN[rightDistances] - rightSum;
+  std::int64_t bestGuess = INT64_MAX;
+  std::size_t bestCut = 0, at = part.begin;
+  while (at + GuessCutStep < part.end) {
     for (std::size_t stop = at + GuessCutStep; at < stop; at++) {
       unsigned sym = tokens[at].symbol;
       leftSum += nLogN[left.literal[sym] + 1] - nLogN[left.literal[sym]];
@@ -167,18 +181,27 @@ std::size_t CutByGuess(const Token *tokens, const Part &part, BlockHistogram &le
       leftDistances++;
       rightDistances--;
     }
-    std::size_t leftSymbols = at - part.begin;
-    double guess = nLogN[leftSymbols] + nLogN[leftDistances] - leftSum + nLogN[part.end - at] +
-                   nLogN[rightDistances] - rightSum;
+    std::int64_t guess = std::int64_t(nLogN[at - part.begin]) + nLogN[leftDistances] - leftSum +
+                         nLogN[part.end - at] + nLogN[rightDistances] - rightSum;
     if (guess < bestGuess) {
       bestGuess = guess;
       bestCut = at;
     }
   }
   if (!bestCut) return 0;
-  CountSidesOfCut(tokens, part, bestCut, left, right);
+  // left covers the part up to at; the tokens past the cut leave it, or it
+  // is counted afresh when that is shorter.
+  left.symbols = static_cast<std::uint32_t>(at - part.begin);
+  if (at - bestCut <= bestCut - part.begin) {
+    UncountTokens(left, tokens + bestCut, at - bestCut);
+  } else {
+    ClearHistogram(left);
+    CountTokens(left, tokens + part.begin, bestCut - part.begin);
+  }
+  right = part.h;
+  SubtractHistogram(right, left);
   float header = std::min(HeaderGuess(left), HeaderGuess(right));
-  return bestGuess + header < wholeBits ? bestCut : 0;
+  return bestGuess + std::int64_t(header * 1024) < wholeBits ? bestCut : 0;
 }
 
 // Each block of ends cut by exact sizes.
@@ -300,9 +323,12 @@ void GreedySplits(const Token *tokens, std::size_t count, std::vector<std::uint3
   if (count) blockEnds->push_back(static_cast<std::uint32_t>(count));
 }
 
-void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw) {
+void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw, const BlockHistogram *counted = nullptr) {
   if (!bs.openCount) return;
-  WriteBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount);
+  if (counted)
+    WriteCountedBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount, *counted);
+  else
+    WriteBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount);
   bs.stats.blocks++;
   bs.stats.symbols += bs.openCount;
   if (bs.openCount > bs.stats.largestBlock) bs.stats.largestBlock = static_cast<unsigned>(bs.openCount);
@@ -324,12 +350,13 @@ void WriteClosedBlock(BlockSplitter &bs, BitWriter &bw) {
   block.end = bs.openCount;
   block.h = bs.openHistogram;
   std::vector<std::uint32_t> ends;
-  SplitInTwo(bs.pending.data() + bs.openBegin, block, CutByGuess, ends);
+  std::vector<BlockHistogram> histograms;
+  SplitInTwo(bs.pending.data() + bs.openBegin, block, CutByGuess, ends, &histograms);
   std::size_t from = 0;
-  for (std::uint32_t e : ends) {
-    bs.openCount = e - from;
-    WriteOpenBlock(bs, bw);
-    from = e;
+  for (std::size_t b = 0; b < ends.size(); b++) {
+    bs.openCount = ends[b] - from;
+    WriteOpenBlock(bs, bw, &histograms[b]);
+    from = ends[b];
   }
 }
 
