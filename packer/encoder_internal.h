@@ -124,3 +124,10 @@ struct ParserState;
 ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel level);
 void ParseSegment(ParserState *ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens);
 void EndParser(ParserState *ps);
+
+// The fast and normal levels' match finder, whose hash chains cover the
+// data in order as ParseLazy goes.
+struct LazyFinder;
+LazyFinder *StartLazyFinder(const std::uint8_t *data, std::size_t size, PackLevel level);
+void ParseLazy(LazyFinder &f, std::size_t begin, std::size_t end, std::vector<Token> *tokens);
+void EndLazyFinder(LazyFinder *f);
