@@ -85,6 +85,9 @@ std::uint64_t BlockBits(const BlockHistogram &h);
 
 // Writes one block of 1 to MaxBlockSymbols tokens.
 void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count);
+// WriteBlock for a caller that has counted the tokens already: h must be
+// exactly their histogram.
+void WriteCountedBlock(BitWriter &bw, const Token *tokens, std::size_t count, const BlockHistogram &h);
 
 // Writes the tokens as consecutive blocks of blockSymbols tokens (the last
 // one shorter), for callers that need the boundaries at known places.
@@ -121,3 +124,10 @@ struct ParserState;
 ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel level);
 void ParseSegment(ParserState *ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens);
 void EndParser(ParserState *ps);
+
+// The fast and normal levels' match finder, whose hash chains cover the
+// data in order as ParseLazy goes.
+struct LazyFinder;
+LazyFinder *StartLazyFinder(const std::uint8_t *data, std::size_t size, PackLevel level);
+void ParseLazy(LazyFinder &f, std::size_t begin, std::size_t end, std::vector<Token> *tokens);
+void EndLazyFinder(LazyFinder *f);

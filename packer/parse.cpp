@@ -1,6 +1,6 @@
-// Turning bytes into literals and matches: hash-chain match finding and
-// the lazy parse of the fast and normal levels; tree match finding and the
-// cost-based parse of the best level.
+// Turning bytes into literals and matches: tree match finding and the
+// cost-based parse of the best level; the fast and normal levels' lazy
+// parse is in lazy.cpp.
 //
 // The best level prices every way to reach each position of a segment
 // (literal, or a match of any length up to the longest found) and keeps the
@@ -20,12 +20,6 @@ constexpr unsigned ChainSize = 32768;  // a power of two above the window
 constexpr unsigned ChainMask = ChainSize - 1;
 constexpr unsigned MaxOffset = arj::MaxDistance + 1;
 constexpr std::uint32_t NoPosition = 0xFFFFFFFFu;
-// The farthest a three-byte match is sought when chains hash four bytes;
-// farther ones are dropped anyway (see LongestMatch).
-constexpr unsigned NearThree = 4096;
-// How much more, in Gain's units, the match one byte on must save to put
-// off the match at hand: the literal that would come first costs too.
-constexpr int LazyMargin = 2;
 
 struct Match {
   std::uint16_t length;
@@ -44,31 +38,16 @@ constexpr unsigned SecondSeriesPasses = 1;
 constexpr float ShareWeight = 0.4f;
 
 struct LevelParams {
-  unsigned maxChain;    // candidates tried per position; the best level: tree depth
+  unsigned maxChain;    // tree depth
   unsigned niceLength;  // stop looking once a match is this long
-  unsigned goodLength;  // lazy levels: look ahead less after a match this long
-  unsigned lazyLength;  // lazy levels: take a match this long without looking ahead
-  unsigned hashBytes;   // 3, or 4 to skip chains of three-byte matches
 };
 
-// The fast level looks ahead only for short matches and stops at shorter
-// ones: about a tenth less time for a few bytes in ten thousand.
-const LevelParams FastParams{128, 128, 8, 32, 4};
-const LevelParams NormalParams{128, 256, 32, 256, 3};
-const LevelParams BestParams{256, 256, 0, 0, 3};
+const LevelParams BestParams{256, 256};
 
 inline std::uint32_t Hash3(const std::uint8_t *p) {
   std::uint32_t v = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
   return (v * 2654435761u) >> (32 - HashBits);
 }
-
-inline std::uint32_t Load32(const std::uint8_t *p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-inline std::uint32_t Hash4(const std::uint8_t *p) { return (Load32(p) * 2654435761u) >> (32 - HashBits); }
 
 inline unsigned CommonLength(const std::uint8_t *a, const std::uint8_t *b, unsigned limit) {
   unsigned n = 0;
@@ -102,19 +81,13 @@ struct ParserState {
   const std::uint8_t *data;  // the whole input; matches may reach back anywhere in the window
   std::size_t size;          // bytes of data
   PackLevel level;
+  LazyFinder *lazy;  // the fast and normal levels' state; null at the best level
   LevelParams params;
-  unsigned hashBytes;                // chain depth and nice length of the level
-  std::vector<std::uint32_t> head;   // newest position per hash, or NoPosition
-  std::vector<std::uint32_t> chain;  // previous position of the same hash, by position & ChainMask
-  // Four-byte hashing: the newest position per three-byte hash, for the
-  // near three-byte matches the chains cannot find.
-  std::vector<std::uint32_t> head3;
-  // Best level: per hash, a binary search tree of the window's positions,
-  // ordered by the bytes that follow them, newest at the root; children by
-  // position & ChainMask. Each node is older than its parent.
+  std::vector<std::uint32_t> head;  // the root of each hash's tree, or NoPosition
+  // Per hash, a binary search tree of the window's positions, ordered by
+  // the bytes that follow them, newest at the root; children by position &
+  // ChainMask. Each node is older than its parent.
   std::vector<std::uint32_t> smaller, larger;
-  std::size_t inserted;  // positions below this are in the chains
-  // Best level only.
   CostModel model;
   bool haveModel;                         // model holds statistics of earlier data
   std::vector<Match> matches;             // candidates of the segment, by position
@@ -124,102 +97,6 @@ struct ParserState {
       arrival;  // how that cheapest way arrives: length | distance << 16 (length 1: literal)
   std::vector<Token> bestTokens;  // the cheapest pass so far
 };
-
-static inline std::uint32_t Hash(const ParserState &ps, const std::uint8_t *p) {
-  return ps.hashBytes == 4 ? Hash4(p) : Hash3(p);
-}
-
-static void InsertUpTo(ParserState &ps, std::size_t end) {
-  // Only positions with hashBytes bytes to hash.
-  std::size_t last = ps.size >= ps.hashBytes ? ps.size - ps.hashBytes + 1 : 0;
-  if (end > last) end = last;
-  for (std::size_t p = ps.inserted; p < end; p++) {
-    std::uint32_t h = Hash(ps, ps.data + p);
-    ps.chain[p & ChainMask] = ps.head[h];
-    ps.head[h] = static_cast<std::uint32_t>(p);
-    if (!ps.head3.empty()) ps.head3[Hash3(ps.data + p)] = static_cast<std::uint32_t>(p);
-  }
-  if (end > ps.inserted) ps.inserted = end;
-}
-
-// The longest candidate at pos within chain tries, nearest among equals.
-// Inserts pos.
-static Match LongestMatch(ParserState &ps, std::size_t pos, std::size_t limit, unsigned chain) {
-  InsertUpTo(ps, pos);
-  Match m{0, 0};
-  std::size_t room = limit - pos;
-  unsigned maxLength = room < arj::MaxMatch ? static_cast<unsigned>(room) : arj::MaxMatch;
-  if (maxLength >= arj::MinMatch && pos + ps.hashBytes <= ps.size) {
-    const std::uint8_t *here = ps.data + pos;
-    unsigned best = arj::MinMatch - 1;
-    std::uint32_t candidate = ps.head[Hash(ps, here)];
-    for (unsigned tries = chain; tries && candidate != NoPosition; tries--) {
-      std::size_t offset = pos - candidate;
-      if (offset > MaxOffset) break;
-      const std::uint8_t *there = ps.data + candidate;
-      // The last four bytes that would make the match longer than the best
-      // so far, then the first four, before the full comparison.
-      if ((best < 3 || Load32(there + best - 3) == Load32(here + best - 3)) &&
-          (ps.hashBytes < 4 || maxLength < 4 || Load32(there) == Load32(here))) {
-        unsigned length = CommonLength(here, there, maxLength);
-        if (length > best) {
-          best = length;
-          m = Match{static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(offset - 1)};
-          if (length >= ps.params.niceLength || length == maxLength) break;
-        }
-      }
-      std::uint32_t older = ps.chain[candidate & ChainMask];
-      if (older == NoPosition || older >= candidate) break;
-      candidate = older;
-    }
-  }
-  if (!m.length && !ps.head3.empty() && maxLength >= arj::MinMatch && pos + 3 <= ps.size) {
-    std::uint32_t candidate = ps.head3[Hash3(ps.data + pos)];
-    if (candidate != NoPosition && pos - candidate <= NearThree &&
-        std::memcmp(ps.data + candidate, ps.data + pos, 3) == 0)
-      m = Match{3, static_cast<std::uint16_t>(pos - candidate - 1)};
-  }
-  InsertUpTo(ps, pos + 1);
-  // A far three-byte match costs about as much as three literals.
-  if (m.length == arj::MinMatch && m.distance >= 4096) m.length = 0;
-  return m;
-}
-
-// What a match saves, roughly, in quarter bytes: each byte it covers is a
-// literal less, and each doubling of its distance costs an extra bit.
-static inline int Gain(Match m) {
-  return m.length ? int(m.length) * 4 - int(DistanceSymbol(m.distance)) : INT32_MIN / 2;
-}
-
-// Greedy with one step of lookahead: a match is put off by a literal when
-// the next position starts a match that saves clearly more, a longer one
-// or one as long but much nearer. After a good match the lookahead
-// searches a quarter of the chain, and after a long one not at all.
-static void ParseLazy(ParserState &ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
-  const LevelParams &lp = ps.params;
-  std::size_t pos = begin;
-  Match current = pos < end ? LongestMatch(ps, pos, end, lp.maxChain) : Match{0, 0};
-  while (pos < end) {
-    if (current.length < arj::MinMatch) {
-      tokens->push_back(LiteralToken(ps.data[pos++]));
-      if (pos < end) current = LongestMatch(ps, pos, end, lp.maxChain);
-      continue;
-    }
-    if (current.length < lp.lazyLength && pos + 1 < end) {
-      unsigned chain = current.length >= lp.goodLength ? lp.maxChain / 4 : lp.maxChain;
-      Match next = LongestMatch(ps, pos + 1, end, chain);
-      if (Gain(next) > Gain(current) + LazyMargin) {
-        tokens->push_back(LiteralToken(ps.data[pos++]));
-        current = next;
-        continue;
-      }
-    }
-    tokens->push_back(MatchToken(current.length, current.distance));
-    pos += current.length;
-    InsertUpTo(ps, pos);
-    if (pos < end) current = LongestMatch(ps, pos, end, lp.maxChain);
-  }
-}
 
 // Prices by each symbol's share of the counts, smoothed.
 static void ModelFromHistogram(CostModel &model, const BlockHistogram &h) {
@@ -494,17 +371,15 @@ ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel l
   ps->data = data;
   ps->size = size;
   ps->level = level;
-  ps->params = level == PackBest ? BestParams : level == PackNormal ? NormalParams : FastParams;
-  ps->hashBytes = ps->params.hashBytes;
-  if (ps->hashBytes == 4) ps->head3.assign(1u << HashBits, NoPosition);
-  ps->head.assign(1u << HashBits, NoPosition);
+  ps->lazy = nullptr;
+  ps->params = BestParams;
   if (level == PackBest) {
+    ps->head.assign(1u << HashBits, NoPosition);
     ps->smaller.assign(ChainSize, NoPosition);
     ps->larger.assign(ChainSize, NoPosition);
   } else {
-    ps->chain.assign(ChainSize, NoPosition);
+    ps->lazy = StartLazyFinder(data, size, level);
   }
-  ps->inserted = 0;
   ps->haveModel = false;
   return ps;
 }
@@ -513,7 +388,10 @@ void ParseSegment(ParserState *ps, std::size_t begin, std::size_t end, std::vect
   if (ps->level == PackBest)
     ParseBest(*ps, begin, end, tokens);
   else
-    ParseLazy(*ps, begin, end, tokens);
+    ParseLazy(*ps->lazy, begin, end, tokens);
 }
 
-void EndParser(ParserState *ps) { delete ps; }
+void EndParser(ParserState *ps) {
+  if (ps->lazy) EndLazyFinder(ps->lazy);
+  delete ps;
+}

@@ -45,16 +45,22 @@ bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, st
   std::FILE *f = std::fopen(path.c_str(), "rb");
   if (!f) return Fail(error, path + ": cannot open: " + std::strerror(errno));
   bytes->clear();
-  // Reserved up front: growing a vector of tens of megabytes by doubling
-  // copies it several times over.
+  // Read straight into a vector sized up front: growing one of tens of
+  // megabytes by doubling, or through a buffer, copies it over and over.
+  // A file that grows meanwhile is read on to its end all the same.
+  std::size_t have = 0;
   if (std::fseek(f, 0, SEEK_END) == 0) {
     long size = std::ftell(f);
-    if (size > 0) bytes->reserve(static_cast<std::size_t>(size));
+    if (size > 0) bytes->resize(static_cast<std::size_t>(size));
     std::rewind(f);
   }
-  std::uint8_t buffer[1 << 16];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes->insert(bytes->end(), buffer, buffer + n);
+  for (;;) {
+    if (have == bytes->size()) bytes->resize(have + (1 << 16));
+    std::size_t n = std::fread(bytes->data() + have, 1, bytes->size() - have, f);
+    have += n;
+    if (n == 0) break;
+  }
+  bytes->resize(have);
   bool failed = std::ferror(f);
   std::fclose(f);
   if (failed) return Fail(error, path + ": read error");

@@ -6,6 +6,7 @@
 // one loop, each with its own cost rule.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "encoder_internal.h"
 
@@ -79,8 +80,9 @@ typedef std::size_t (*CutRule)(const Token *tokens, const Part &part, BlockHisto
 // own, against the open block, so it keeps together halves that would be
 // cheaper apart. Each block is cut where the rule finds its two parts
 // cheapest, if that beats it whole, and the parts are tried again. Appends
-// the ends of the parts, in order.
-void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vector<std::uint32_t> &ends) {
+// the ends of the parts, in order, and their histograms when asked.
+void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vector<std::uint32_t> &ends,
+                std::vector<BlockHistogram> *histograms = nullptr) {
   std::vector<Part> work;  // parts still to try, last first
   work.push_back(block);
   BlockHistogram left;
@@ -90,6 +92,7 @@ void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vecto
     std::size_t cut = rule(tokens, part, left);
     if (!cut) {
       ends.push_back(static_cast<std::uint32_t>(part.end));
+      if (histograms) histograms->push_back(part.h);
       continue;
     }
     Part right{cut, part.end, part.h};
@@ -131,54 +134,88 @@ std::size_t CutByExactSize(const Token *tokens, const Part &part, BlockHistogram
   return BlockBits(left) + BlockBits(right) < BlockBits(part.h) ? bestCut : 0;
 }
 
+// n log2 n for every count a block can hold, in 1/1024 bits, and the step
+// from each count to the next: integer sums of these move token by token
+// without the latency of floating-point adds.
+struct FixedEntropy {
+  std::vector<std::int32_t> nLogN;  // [n]: n log2 n
+  std::vector<std::int32_t> step;   // [n]: nLogN[n + 1] - nLogN[n]
+};
+
+const FixedEntropy &FixedEntropyTables() {
+  static const FixedEntropy tables = [] {
+    FixedEntropy t;
+    t.nLogN.assign(MaxBlockSymbols + 1, 0);
+    for (std::size_t n = 1; n <= MaxBlockSymbols; n++)
+      t.nLogN[n] = static_cast<std::int32_t>(std::lround(n * std::log2(double(n)) * 1024));
+    t.step.assign(MaxBlockSymbols, 0);
+    for (std::size_t n = 0; n < MaxBlockSymbols; n++) t.step[n] = t.nLogN[n + 1] - t.nLogN[n];
+    return t;
+  }();
+  return tables;
+}
+
 // The streaming splitter's rule, for a block it has just closed: cuts are
 // judged by ideal code sizes and a guessed header for the smaller part,
 // never by building codes. The sizes of both sides follow each token
 // across the cut, so a scan costs a few steps per token.
 std::size_t CutByGuess(const Token *tokens, const Part &part, BlockHistogram &left) {
-  const float *nLogN = NLogN();
+  const FixedEntropy &fixed = FixedEntropyTables();
+  const std::int32_t *nLogN = fixed.nLogN.data(), *step = fixed.step.data();
   // Each side's size is n log n of its symbol and distance totals less
-  // the sum of n log n over its counts; the sums move token by token.
-  ClearHistogram(left);
-  BlockHistogram right = part.h;
-  double leftSum = 0, rightSum = 0;
-  std::uint32_t leftDistances = 0, rightDistances = 0;
-  for (unsigned s = 0; s < arj::LiteralCount; s++) rightSum += nLogN[right.literal[s]];
+  // the sum of n log n over its counts; the sums move token by token. The
+  // counts are the left side's, the right side's the part's less them. A
+  // literal counts into a spare distance slot whose steps weigh nothing,
+  // so that no branch tells literals from matches.
+  std::uint32_t literal[arj::LiteralCount] = {}, distance[arj::DistanceCount + 1] = {};
+  std::uint32_t distanceTotal[arj::DistanceCount + 1];
+  std::int64_t leftSum = 0, rightSum = 0;
+  std::uint32_t distances = 0, leftDistances = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) rightSum += nLogN[part.h.literal[s]];
   for (unsigned c = 0; c < arj::DistanceCount; c++) {
-    rightSum += nLogN[right.distance[c]];
-    rightDistances += right.distance[c];
+    rightSum += nLogN[part.h.distance[c]];
+    distances += part.h.distance[c];
+    distanceTotal[c] = part.h.distance[c];
   }
-  const double wholeBits = nLogN[part.h.symbols] + nLogN[rightDistances] - rightSum;
-  double bestGuess = INFINITY;
-  std::size_t bestCut = 0;
-  for (std::size_t at = part.begin; at + GuessCutStep < part.end;) {
+  distanceTotal[arj::DistanceCount] = part.h.symbols - distances;
+  const std::int64_t wholeBits = std::int64_t(nLogN[part.h.symbols]) + nLogN[distances] - rightSum;
+  std::int64_t bestGuess = INT64_MAX;
+  std::size_t bestCut = 0, at = part.begin;
+  while (at + GuessCutStep < part.end) {
     for (std::size_t stop = at + GuessCutStep; at < stop; at++) {
-      unsigned sym = tokens[at].symbol;
-      leftSum += nLogN[left.literal[sym] + 1] - nLogN[left.literal[sym]];
-      rightSum += nLogN[right.literal[sym] - 1] - nLogN[right.literal[sym]];
-      left.literal[sym]++;
-      right.literal[sym]--;
-      if (sym < 256) continue;
-      unsigned c = DistanceSymbol(tokens[at].distance);
-      leftSum += nLogN[left.distance[c] + 1] - nLogN[left.distance[c]];
-      rightSum += nLogN[right.distance[c] - 1] - nLogN[right.distance[c]];
-      left.distance[c]++;
-      right.distance[c]--;
-      leftDistances++;
-      rightDistances--;
+      unsigned sym = tokens[at].symbol, match = sym >= 256;
+      unsigned c = match ? DistanceSymbol(tokens[at].distance) : arj::DistanceCount;
+      std::uint32_t l = literal[sym], d = distance[c];
+      std::int32_t weight = -static_cast<std::int32_t>(match);  // all ones for a match
+      leftSum += step[l] + (step[d] & weight);
+      rightSum -= step[part.h.literal[sym] - l - 1] + (step[distanceTotal[c] - d - 1] & weight);
+      literal[sym] = l + 1;
+      distance[c] = d + 1;
+      leftDistances += match;
     }
-    std::size_t leftSymbols = at - part.begin;
-    double guess = nLogN[leftSymbols] + nLogN[leftDistances] - leftSum + nLogN[part.end - at] +
-                   nLogN[rightDistances] - rightSum;
+    std::int64_t guess = std::int64_t(nLogN[at - part.begin]) + nLogN[leftDistances] - leftSum +
+                         nLogN[part.end - at] + nLogN[distances - leftDistances] - rightSum;
     if (guess < bestGuess) {
       bestGuess = guess;
       bestCut = at;
     }
   }
   if (!bestCut) return 0;
-  CountSidesOfCut(tokens, part, bestCut, left, right);
+  // The counts cover the part up to at; the tokens past the cut leave
+  // them, or the cut's left side is counted afresh when that is shorter.
+  if (at - bestCut <= bestCut - part.begin) {
+    std::memcpy(left.literal, literal, sizeof left.literal);
+    std::memcpy(left.distance, distance, sizeof left.distance);
+    left.symbols = static_cast<std::uint32_t>(at - part.begin);
+    UncountTokens(left, tokens + bestCut, at - bestCut);
+  } else {
+    ClearHistogram(left);
+    CountTokens(left, tokens + part.begin, bestCut - part.begin);
+  }
+  BlockHistogram right = part.h;
+  SubtractHistogram(right, left);
   float header = std::min(HeaderGuess(left), HeaderGuess(right));
-  return bestGuess + header < wholeBits ? bestCut : 0;
+  return bestGuess + std::int64_t(header * 1024) < wholeBits ? bestCut : 0;
 }
 
 // Each block of ends cut by exact sizes.
@@ -300,9 +337,12 @@ void GreedySplits(const Token *tokens, std::size_t count, std::vector<std::uint3
   if (count) blockEnds->push_back(static_cast<std::uint32_t>(count));
 }
 
-void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw) {
+void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw, const BlockHistogram *counted = nullptr) {
   if (!bs.openCount) return;
-  WriteBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount);
+  if (counted)
+    WriteCountedBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount, *counted);
+  else
+    WriteBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount);
   bs.stats.blocks++;
   bs.stats.symbols += bs.openCount;
   if (bs.openCount > bs.stats.largestBlock) bs.stats.largestBlock = static_cast<unsigned>(bs.openCount);
@@ -324,12 +364,13 @@ void WriteClosedBlock(BlockSplitter &bs, BitWriter &bw) {
   block.end = bs.openCount;
   block.h = bs.openHistogram;
   std::vector<std::uint32_t> ends;
-  SplitInTwo(bs.pending.data() + bs.openBegin, block, CutByGuess, ends);
+  std::vector<BlockHistogram> histograms;
+  SplitInTwo(bs.pending.data() + bs.openBegin, block, CutByGuess, ends, &histograms);
   std::size_t from = 0;
-  for (std::uint32_t e : ends) {
-    bs.openCount = e - from;
-    WriteOpenBlock(bs, bw);
-    from = e;
+  for (std::size_t b = 0; b < ends.size(); b++) {
+    bs.openCount = ends[b] - from;
+    WriteOpenBlock(bs, bw, &histograms[b]);
+    from = ends[b];
   }
 }
 

@@ -1,0 +1,246 @@
+// The fast and normal levels: match finding over hash chains and a lazy
+// parse, greedy with one step of lookahead.
+//
+// Two chains run through the window. The long one links positions whose
+// next twelve bytes hash alike; it reaches the long matches of repetitive
+// text in a few steps, where a chain of short prefixes would wade through
+// every place a common word or an indent recurs. The short one links
+// positions of the same four-byte prefix, for the matches below twelve
+// bytes, and is walked only when the long one found nothing that long. A
+// table of the newest place of each three-byte prefix adds the near
+// three-byte matches that neither chain holds.
+#include <cstring>
+
+#include "encoder_internal.h"
+
+namespace {
+
+constexpr unsigned LongBytes = 12;  // bytes the long chains hash
+constexpr unsigned LongHashBits = 16;
+constexpr unsigned ShortHashBits = 16;
+constexpr unsigned NearHashBits = 12;
+constexpr unsigned ChainSize = 32768;  // a power of two above the window
+constexpr unsigned ChainMask = ChainSize - 1;
+constexpr std::size_t MaxOffset = arj::MaxDistance + 1;
+constexpr std::uint32_t NoPosition = 0xFFFFFFFFu;
+// Positions this close to the end of the data are not hashed: the long
+// hash reads the whole word from there.
+constexpr unsigned HashTail = 16;
+// The farthest a three-byte match is taken: a farther one costs about as
+// much as three literals.
+constexpr std::size_t NearThree = 4096;
+// How much more, in Gain's units, the match one byte on must save to put
+// off the match at hand: the literal that would come first costs too.
+constexpr int LazyMargin = 2;
+
+struct LazyParams {
+  unsigned longDepth;   // candidates tried on the long chain
+  unsigned shortDepth;  // on the short chain
+  unsigned niceLength;  // stop looking once a match is this long
+  unsigned goodLength;  // look ahead on a quarter of the short chain after a match this long
+  unsigned lazyLength;  // take a match this long without looking ahead
+};
+
+const LazyParams FastParams{16, 16, 128, 8, 32};
+const LazyParams NormalParams{64, 64, 256, 32, 256};
+
+struct Match {
+  std::uint16_t length;
+  std::uint16_t distance;  // distance value: offset - 1
+};
+
+inline std::uint32_t Load32(const std::uint8_t *p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+inline std::uint64_t Load64(const std::uint8_t *p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+inline unsigned CommonLength(const std::uint8_t *a, const std::uint8_t *b, unsigned limit) {
+  unsigned n = 0;
+  while (n + 8 <= limit) {
+    std::uint64_t x = Load64(a + n), y = Load64(b + n);
+    if (x != y) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      return n + static_cast<unsigned>(__builtin_ctzll(x ^ y) >> 3);
+#else
+      break;
+#endif
+    }
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) n++;
+  return n;
+}
+
+inline std::uint32_t LongHash(const std::uint8_t *p) {
+  std::uint64_t x = Load64(p) * 0x9E3779B97F4A7C15ull + Load32(p + 8);
+  return static_cast<std::uint32_t>((x * 0xC2B2AE3D27D4EB4Full) >> (64 - LongHashBits));
+}
+
+inline std::uint32_t ShortHash(std::uint32_t first4) {
+  return (first4 * 2654435761u) >> (32 - ShortHashBits);
+}
+
+inline std::uint32_t NearHash(std::uint32_t first4) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  first4 >>= 8;
+#else
+  first4 <<= 8;
+#endif
+  return (first4 * 2654435761u) >> (32 - NearHashBits);
+}
+
+}  // namespace
+
+struct LazyFinder {
+  const std::uint8_t *data;  // the whole input; matches may reach back anywhere in the window
+  std::size_t size;          // bytes of data
+  LazyParams params;
+  std::size_t inserted;                        // positions below this are in the tables
+  std::uint32_t longHead[1u << LongHashBits];  // newest position per hash, or NoPosition
+  std::uint32_t shortHead[1u << ShortHashBits];
+  std::uint32_t nearHead[1u << NearHashBits];
+  // The previous position of the same hash, by position & ChainMask; an
+  // entry holds for its own position as long as that is in the window.
+  std::uint32_t longChain[ChainSize];
+  std::uint32_t shortChain[ChainSize];
+};
+
+namespace {
+
+void InsertUpTo(LazyFinder &f, std::size_t end) {
+  std::size_t hashed = f.size >= HashTail ? f.size - HashTail + 1 : 0;
+  std::size_t stop = end < hashed ? end : hashed;
+  for (std::size_t p = f.inserted; p < stop; p++) {
+    const std::uint8_t *at = f.data + p;
+    std::uint32_t first4 = Load32(at);
+    std::uint32_t hl = LongHash(at), hs = ShortHash(first4);
+    f.longChain[p & ChainMask] = f.longHead[hl];
+    f.longHead[hl] = static_cast<std::uint32_t>(p);
+    f.shortChain[p & ChainMask] = f.shortHead[hs];
+    f.shortHead[hs] = static_cast<std::uint32_t>(p);
+    f.nearHead[NearHash(first4)] = static_cast<std::uint32_t>(p);
+  }
+  if (end > f.inserted) f.inserted = end;
+}
+
+// Walks one chain from candidate for matches longer than best, nearest
+// among equals; stops at the nice length or the end of the room.
+inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size_t pos, std::size_t c,
+                      unsigned depth, unsigned maxLength, unsigned &best, Match &m) {
+  const std::uint8_t *here = f.data + pos;
+  for (; pos - c <= MaxOffset; c = chain[c & ChainMask]) {
+    const std::uint8_t *there = f.data + c;
+    // The last four bytes that would make the match longer than the best
+    // so far, then the first four, before the full comparison.
+    if (Load32(there + best - 3) == Load32(here + best - 3) && Load32(there) == Load32(here)) {
+      unsigned length = CommonLength(here, there, maxLength);
+      if (length > best) {
+        best = length;
+        m = Match{static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(pos - c - 1)};
+        if (length >= f.params.niceLength || length == maxLength) return;
+      }
+    }
+    if (!--depth) return;
+  }
+}
+
+// The longest match at pos up to limit that is at least atLeast long, or
+// none; inserts pos. Only the short chain's depth varies between calls.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline Match
+FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, unsigned atLeast, unsigned shortDepth) {
+  if (f.inserted < pos) InsertUpTo(f, pos);
+  Match m{0, 0};
+  std::size_t room = limit - pos;
+  unsigned maxLength = room < arj::MaxMatch ? static_cast<unsigned>(room) : arj::MaxMatch;
+  if (maxLength < atLeast || maxLength < arj::MinMatch || pos + HashTail > f.size) {
+    InsertUpTo(f, pos + 1);
+    return m;
+  }
+  const std::uint8_t *here = f.data + pos;
+  std::uint32_t first4 = Load32(here);
+  std::uint32_t hl = LongHash(here), hs = ShortHash(first4), hn = NearHash(first4);
+  std::uint32_t longCandidate = f.longHead[hl], shortCandidate = f.shortHead[hs];
+  std::uint32_t nearCandidate = f.nearHead[hn];
+  f.longChain[pos & ChainMask] = longCandidate;
+  f.longHead[hl] = static_cast<std::uint32_t>(pos);
+  f.shortChain[pos & ChainMask] = shortCandidate;
+  f.shortHead[hs] = static_cast<std::uint32_t>(pos);
+  f.nearHead[hn] = static_cast<std::uint32_t>(pos);
+  f.inserted = pos + 1;
+
+  // The chains hold matches of four bytes and more.
+  unsigned best = atLeast > arj::MinMatch ? atLeast - 1 : arj::MinMatch;
+  if (maxLength > best) {
+    WalkChain(f, f.longChain, pos, longCandidate, f.params.longDepth, maxLength, best, m);
+    if (best < LongBytes && best < maxLength && shortCandidate != longCandidate)
+      WalkChain(f, f.shortChain, pos, shortCandidate, shortDepth, maxLength, best, m);
+  }
+  if (!m.length && atLeast <= arj::MinMatch && pos - nearCandidate <= NearThree &&
+      std::memcmp(f.data + nearCandidate, here, 3) == 0)
+    m = Match{arj::MinMatch, static_cast<std::uint16_t>(pos - nearCandidate - 1)};
+  return m;
+}
+
+// What a match saves, roughly, in quarter bytes: each byte it covers is a
+// literal less, and each doubling of its distance costs an extra bit.
+inline int Gain(Match m) {
+  return m.length ? int(m.length) * 4 - int(DistanceSymbol(m.distance)) : INT32_MIN / 2;
+}
+
+}  // namespace
+
+LazyFinder *StartLazyFinder(const std::uint8_t *data, std::size_t size, PackLevel level) {
+  LazyFinder *f = new LazyFinder;
+  f->data = data;
+  f->size = size;
+  f->params = level == PackNormal ? NormalParams : FastParams;
+  f->inserted = 0;
+  for (std::uint32_t &h : f->longHead) h = NoPosition;
+  for (std::uint32_t &h : f->shortHead) h = NoPosition;
+  for (std::uint32_t &h : f->nearHead) h = NoPosition;
+  return f;
+}
+
+void EndLazyFinder(LazyFinder *f) { delete f; }
+
+// A match is put off by a literal when the next position starts a match
+// that saves clearly more, a longer one or one as long but much nearer.
+// The lookahead only looks for matches at least as long as the one at
+// hand; after a good match it searches a quarter of the short chain, and
+// after a long one it does not look at all.
+void ParseLazy(LazyFinder &f, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
+  const LazyParams &lp = f.params;
+  tokens->reserve(tokens->size() + (end - begin));
+  std::size_t pos = begin;
+  Match current = pos < end ? FindMatch(f, pos, end, 0, lp.shortDepth) : Match{0, 0};
+  while (pos < end) {
+    if (current.length < arj::MinMatch) {
+      tokens->push_back(LiteralToken(f.data[pos++]));
+      if (pos < end) current = FindMatch(f, pos, end, 0, lp.shortDepth);
+      continue;
+    }
+    if (current.length < lp.lazyLength && pos + 1 < end) {
+      unsigned depth = current.length >= lp.goodLength ? lp.shortDepth / 4 + 1 : lp.shortDepth;
+      Match next = FindMatch(f, pos + 1, end, current.length, depth);
+      if (Gain(next) > Gain(current) + LazyMargin) {
+        tokens->push_back(LiteralToken(f.data[pos++]));
+        current = next;
+        continue;
+      }
+    }
+    tokens->push_back(MatchToken(current.length, current.distance));
+    pos += current.length;
+    InsertUpTo(f, pos);
+    if (pos < end) current = FindMatch(f, pos, end, 0, lp.shortDepth);
+  }
+}
