@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cstdio>
+#include <cstdlib>
 
 #include "encoder_internal.h"
 
@@ -478,13 +480,16 @@ static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::
       const Token *t = tokens->data() + first;
       std::size_t count = tokens->size() - first;
       std::uint64_t bits = PlanSplits(t, count, &blockEnds);
-      bool settled = seriesBest != UINT64_MAX && bits + (seriesBest >> SettledShift) > seriesBest;
+      static unsigned KS = getenv("KS") ? atoi(getenv("KS")) : SettledShift;
+      static unsigned KP = getenv("KP") ? atoi(getenv("KP")) : BestPasses;
+      static unsigned KS2 = getenv("KS2") ? atoi(getenv("KS2")) : SecondSeriesPasses;
+      bool settled = seriesBest != UINT64_MAX && bits + (seriesBest >> KS) > seriesBest;
       if (bits < seriesBest) seriesBest = bits;
       if (bits < bestBits) {
         bestBits = bits;
         best.assign(t, t + count);
       }
-      if (pass == (series ? SecondSeriesPasses : BestPasses) || settled) break;
+      if (pass == (series ? KS2 : KP) || settled) break;
       models.resize(blockEnds.size());
       modelStart.clear();
       std::size_t tokenBegin = 0, position = 0;
