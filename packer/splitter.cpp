@@ -183,7 +183,8 @@ std::size_t CutByGuess(const Token *tokens, const Part &part, BlockHistogram &le
 }
 
 // Moves the bound between neighbours a and c from bound to moved.
-void MoveBound(const Token *tokens, std::size_t bound, std::size_t moved, BlockHistogram &a, BlockHistogram &c) {
+void MoveBound(const Token *tokens, std::size_t bound, std::size_t moved, BlockHistogram &a,
+               BlockHistogram &c) {
   if (moved < bound) {
     UncountTokens(a, tokens + moved, bound - moved);
     CountTokens(c, tokens + moved, bound - moved);
@@ -305,7 +306,8 @@ std::uint64_t RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends
 }
 
 // The exact size of each block of ends.
-void BlockSizes(const Token *tokens, const std::vector<std::uint32_t> &ends, std::vector<std::uint64_t> &bits) {
+void BlockSizes(const Token *tokens, const std::vector<std::uint32_t> &ends,
+                std::vector<std::uint64_t> &bits) {
   bits.clear();
   std::size_t from = 0;
   for (std::uint32_t blockEnd : ends) {
