@@ -110,8 +110,10 @@ struct BlockSplitter {
 void StartBlockSplitter(BlockSplitter &bs);
 void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count);
 // Splits the open block and these tokens as PlanSplits would and writes
-// every block but the last, which stays open for what follows.
-void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count);
+// every block but the last, which stays open for what follows. plan is
+// PlanSplits of the tokens alone.
+void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count,
+                      const std::vector<std::uint32_t> &plan);
 void FinishBlocks(BlockSplitter &bs, BitWriter &bw);
 
 // Parses data[begin, end) into tokens; matches reach back at most to
@@ -120,4 +122,7 @@ void FinishBlocks(BlockSplitter &bs, BitWriter &bw);
 struct ParserState;
 ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel level);
 void ParseSegment(ParserState *ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens);
+// The best level's PlanSplits of the tokens of the last segment parsed,
+// which it works out anyway; null at the other levels.
+const std::vector<std::uint32_t> *SegmentBlockEnds(const ParserState *ps);
 void EndParser(ParserState *ps);

@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 
 #include "encoder_internal.h"
 
@@ -40,12 +38,8 @@ struct Match {
 
 // Parses after the first, each priced by the blocks of the one before; they
 // stop early once a pass gains less than 1 / 2^SettledShift of the size.
-constexpr unsigned BestPasses = 8;
-constexpr unsigned SettledShift = 14;
-// A second series starts from the plain first guess rather than from the
-// segment before; its passes are few, it mostly finds segments where the
-// carried prices led the first series astray. The cheaper series is kept.
-constexpr unsigned SecondSeriesPasses = 1;
+constexpr unsigned BestPasses = 5;
+constexpr unsigned SettledShift = 12;
 // Each price is part whole code length, part the symbol's own share.
 constexpr float ShareWeight = 0.4f;
 
@@ -121,14 +115,13 @@ struct ParserState {
   std::vector<std::uint32_t> smaller, larger;
   std::size_t inserted;  // positions below this are in the chains
   // Best level only.
-  CostModel model;
-  bool haveModel;                         // model holds statistics of earlier data
   std::vector<Match> matches;             // candidates of the segment, by position
   std::vector<std::uint32_t> firstMatch;  // per position: index into matches; one more at the end
   std::vector<float> price;               // cheapest bits to reach each position
   std::vector<std::uint32_t>
       arrival;  // how that cheapest way arrives: length | distance << 16 (length 1: literal)
-  std::vector<Token> bestTokens;  // the cheapest pass so far
+  std::vector<Token> bestTokens;                   // the cheapest pass so far
+  std::vector<std::uint32_t> blockEnds, bestEnds;  // PlanSplits of the latest pass, of the cheapest
 };
 
 static inline std::uint32_t Hash(const ParserState &ps, const std::uint8_t *p) {
@@ -237,13 +230,6 @@ static void ModelFromHistogram(CostModel &model, const BlockHistogram &h) {
   for (unsigned c = 0; c < arj::DistanceCount; c++)
     model.distance[c] =
         static_cast<float>(std::log2(distanceTotal / (h.distance[c] + 0.25)) + (c ? c - 1 : 0));
-}
-
-static void ModelFromTokens(CostModel &model, const std::vector<Token> &tokens, std::size_t from) {
-  BlockHistogram h;
-  ClearHistogram(h);
-  CountTokens(h, tokens.data() + from, tokens.size() - from);
-  ModelFromHistogram(model, h);
 }
 
 // A first guess for data nothing is known about yet.
@@ -455,67 +441,52 @@ static void GatherMatches(ParserState &ps, std::size_t begin, std::size_t end) {
 }
 
 // Parse and block split settle each other: the first parse is priced by
-// the statistics of the data before, its tokens are split into blocks, and
-// each later parse prices every block's stretch with the code lengths that
-// block got, then splits again. A short second series from the plain first
-// guess can escape where the first settled badly.
+// a plain guess, its tokens are split into blocks, and each later parse
+// prices every block's stretch with the code lengths that block got, then
+// splits again. The guess is the same for every segment: prices carried
+// over from the segment before hold its own last block's habits, which
+// the passes then seldom shake off.
 static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
   GatherMatches(ps, begin, end);
   const std::size_t first = tokens->size();
-  if (!ps.haveModel) DefaultModel(ps.model);
+  CostModel startModel;
+  DefaultModel(startModel);
   std::size_t zero = 0;
-  std::vector<std::uint32_t> blockEnds;
-  std::vector<CostModel> models, keptModels;
+  std::vector<std::uint32_t> &blockEnds = ps.blockEnds;
+  std::vector<CostModel> models;
   std::vector<std::size_t> modelStart;
   // The passes need not improve every time; the cheapest one is kept.
   std::vector<Token> &best = ps.bestTokens;
   std::uint64_t bestBits = UINT64_MAX;
-  for (unsigned series = 0; series < 2; series++) {
-    CostModel startModel = ps.model;
-    if (series) DefaultModel(startModel);
-    tokens->resize(first);
-    PriceSegment(ps, begin, end, &startModel, &zero, 1, tokens);
-    std::uint64_t seriesBest = UINT64_MAX;
-    for (unsigned pass = 0;; pass++) {
-      const Token *t = tokens->data() + first;
-      std::size_t count = tokens->size() - first;
-      std::uint64_t bits = PlanSplits(t, count, &blockEnds);
-      static unsigned KS = getenv("KS") ? atoi(getenv("KS")) : SettledShift;
-      static unsigned KP = getenv("KP") ? atoi(getenv("KP")) : BestPasses;
-      static unsigned KS2 = getenv("KS2") ? atoi(getenv("KS2")) : SecondSeriesPasses;
-      bool settled = seriesBest != UINT64_MAX && bits + (seriesBest >> KS) > seriesBest;
-      if (bits < seriesBest) seriesBest = bits;
-      if (bits < bestBits) {
-        bestBits = bits;
-        best.assign(t, t + count);
-      }
-      if (pass == (series ? KS2 : KP) || settled) break;
-      models.resize(blockEnds.size());
-      modelStart.clear();
-      std::size_t tokenBegin = 0, position = 0;
-      for (std::size_t b = 0; b < blockEnds.size(); b++) {
-        BlockHistogram h;
-        ClearHistogram(h);
-        CountTokens(h, t + tokenBegin, blockEnds[b] - tokenBegin);
-        ModelFromCode(models[b], h);
-        modelStart.push_back(position);
-        for (; tokenBegin < blockEnds[b]; tokenBegin++)
-          position += t[tokenBegin].symbol < 256 ? 1 : t[tokenBegin].symbol - 253;
-      }
-      if (!series) keptModels = models;
-      tokens->resize(first);
-      PriceSegment(ps, begin, end, models.data(), modelStart.data(), models.size(), tokens);
+  PriceSegment(ps, begin, end, &startModel, &zero, 1, tokens);
+  for (unsigned pass = 0;; pass++) {
+    const Token *t = tokens->data() + first;
+    std::size_t count = tokens->size() - first;
+    std::uint64_t bits = PlanSplits(t, count, &blockEnds);
+    bool settled = bestBits != UINT64_MAX && bits + (bestBits >> SettledShift) > bestBits;
+    if (bits < bestBits) {
+      bestBits = bits;
+      best.assign(t, t + count);
+      ps.bestEnds = blockEnds;
     }
+    if (pass == BestPasses || settled) break;
+    models.resize(blockEnds.size());
+    modelStart.clear();
+    std::size_t tokenBegin = 0, position = 0;
+    for (std::size_t b = 0; b < blockEnds.size(); b++) {
+      BlockHistogram h;
+      ClearHistogram(h);
+      CountTokens(h, t + tokenBegin, blockEnds[b] - tokenBegin);
+      ModelFromCode(models[b], h);
+      modelStart.push_back(position);
+      for (; tokenBegin < blockEnds[b]; tokenBegin++)
+        position += t[tokenBegin].symbol < 256 ? 1 : t[tokenBegin].symbol - 253;
+    }
+    tokens->resize(first);
+    PriceSegment(ps, begin, end, models.data(), modelStart.data(), models.size(), tokens);
   }
-  models = keptModels;
   tokens->resize(first);
   tokens->insert(tokens->end(), best.begin(), best.end());
-  // The next segment starts priced like the end of this one.
-  if (!models.empty())
-    ps.model = models.back();
-  else
-    ModelFromTokens(ps.model, *tokens, first);
-  ps.haveModel = true;
 }
 
 ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel level) {
@@ -534,7 +505,6 @@ ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel l
     ps->chain.assign(ChainSize, NoPosition);
   }
   ps->inserted = 0;
-  ps->haveModel = false;
   return ps;
 }
 
@@ -543,6 +513,10 @@ void ParseSegment(ParserState *ps, std::size_t begin, std::size_t end, std::vect
     ParseBest(*ps, begin, end, tokens);
   else
     ParseLazy(*ps, begin, end, tokens);
+}
+
+const std::vector<std::uint32_t> *SegmentBlockEnds(const ParserState *ps) {
+  return ps->level == PackBest ? &ps->bestEnds : nullptr;
 }
 
 void EndParser(ParserState *ps) { delete ps; }

@@ -443,7 +443,8 @@ void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_
     JudgeChunk(bs, bw, SplitChunkSymbols);
 }
 
-void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
+void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count,
+                      const std::vector<std::uint32_t> &plan) {
   bs.planned = true;
   if (bs.openBegin > bs.pending.size() / 2) {
     bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openBegin);
@@ -452,13 +453,12 @@ void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std
   bs.pending.insert(bs.pending.end(), tokens, tokens + count);
   const Token *open = bs.pending.data() + bs.openBegin;
   const std::size_t total = bs.pending.size() - bs.openBegin;
-  std::vector<std::uint32_t> ends, apart;
-  std::uint64_t bits = PlanSplits(open, total, &ends);
+  std::vector<std::uint32_t> ends = plan, apart = plan;
   // The greedy split's chunks start at the open block, so the new tokens
   // may split worse than they would alone; the split they get alone, after
   // the open block as it stands, is the other choice.
   if (bs.openCount && count) {
-    PlanSplits(open + bs.openCount, count, &apart);
+    std::uint64_t bits = PlanSplits(open, total, &ends);
     for (std::uint32_t &e : apart) e += static_cast<std::uint32_t>(bs.openCount);
     apart.insert(apart.begin(), static_cast<std::uint32_t>(bs.openCount));
     std::vector<std::uint64_t> apartBits;
