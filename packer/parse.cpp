@@ -245,8 +245,8 @@ static void DefaultModel(CostModel &model) {
 static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, const CostModel *models,
                          const std::size_t *modelStart, std::size_t modelCount, std::vector<Token> *tokens) {
   const std::size_t n = end - begin;
-  ps.price.assign(n + 1, INFINITY);
-  ps.arrival.assign(n + 1, 0);
+  ps.price.assign(n + 4, INFINITY);
+  ps.arrival.assign(n + 4, 0);
   ps.price[0] = 0;
   std::size_t block = 0;
   for (std::size_t i = 0; i < n; i++) {
@@ -279,27 +279,33 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
       const float *lengthBits = model.literal + 253;
       const std::uint32_t way = distance << 16;
 #if defined(__SSE2__)
-      // Four lengths at a time; the same sums and comparisons as one by one.
+      // Four lengths at a time, the same sums and comparisons as one by
+      // one; lanes past the candidate's length keep what they hold. The
+      // arrays have room for the last group, and the length prices run on
+      // into the distance prices, which those lanes ignore.
       const __m128 add = _mm_set1_ps(distanceBits);
-      const __m128i ways = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(way)), _mm_setr_epi32(0, 1, 2, 3));
-      for (; length + 3 <= m.length; length += 4) {
+      const __m128i steps = _mm_setr_epi32(0, 1, 2, 3), top = _mm_set1_epi32(m.length + 1);
+      const __m128i wayBits = _mm_set1_epi32(static_cast<int>(way));
+      for (; length <= m.length; length += 4) {
+        __m128i lengths = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(length)), steps);
         __m128 cost = _mm_add_ps(add, _mm_loadu_ps(lengthBits + length));
         __m128 old = _mm_loadu_ps(price + length);
-        __m128 cheaper = _mm_cmplt_ps(cost, old);
+        __m128 cheaper = _mm_and_ps(_mm_cmplt_ps(cost, old), _mm_castsi128_ps(_mm_cmplt_epi32(lengths, top)));
         _mm_storeu_ps(price + length, _mm_or_ps(_mm_and_ps(cheaper, cost), _mm_andnot_ps(cheaper, old)));
         __m128i mask = _mm_castps_si128(cheaper);
         __m128i oldWay = _mm_loadu_si128(reinterpret_cast<const __m128i *>(arrival + length));
-        __m128i newWay = _mm_add_epi32(ways, _mm_set1_epi32(static_cast<int>(length)));
+        __m128i newWay = _mm_or_si128(wayBits, lengths);
         _mm_storeu_si128(reinterpret_cast<__m128i *>(arrival + length),
                          _mm_or_si128(_mm_and_si128(mask, newWay), _mm_andnot_si128(mask, oldWay)));
       }
-#endif
+#else
       for (; length <= m.length; length++) {
         float cost = distanceBits + lengthBits[length];
         bool cheaper = cost < price[length];
         price[length] = cheaper ? cost : price[length];
         arrival[length] = cheaper ? (way | length) : arrival[length];
       }
+#endif
     }
   }
   std::size_t first = tokens->size();
