@@ -95,6 +95,15 @@ void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std
 // size in bits of those blocks.
 std::uint64_t PlanSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds);
 
+// PlanSplits without its last, finest step: for the parse's passes, which
+// only need the blocks roughly.
+std::uint64_t RoughSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds);
+
+// A last refinement of blocks planned by PlanSplits, with every move of a
+// bound priced exactly: for the blocks that are written. Returns their size
+// in bits.
+std::uint64_t FinishSplits(const Token *tokens, std::vector<std::uint32_t> *blockEnds);
+
 // Chooses block boundaries by cost as tokens arrive, and writes each block
 // once it is settled.
 struct BlockSplitter {

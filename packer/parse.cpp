@@ -38,7 +38,7 @@ struct Match {
 
 // Parses after the first, each priced by the blocks of the one before; they
 // stop early once a pass gains less than 1 / 2^SettledShift of the size.
-constexpr unsigned BestPasses = 5;
+constexpr unsigned BestPasses = 4;
 constexpr unsigned SettledShift = 12;
 // Each price is part whole code length, part the symbol's own share.
 constexpr float ShareWeight = 0.4f;
@@ -433,6 +433,10 @@ static void GatherMatches(ParserState &ps, std::size_t begin, std::size_t end) {
   std::size_t skipUntil = begin;
   unsigned previousLongest = 0;
   for (std::size_t pos = begin; pos < end; pos++) {
+#if defined(__GNUC__)
+    // The next position's tree root is a likely cache miss; its slot is fetched early.
+    if (pos + 4 <= ps.size) __builtin_prefetch(&ps.head[Hash3(ps.data + pos + 1)], 1);
+#endif
     ps.firstMatch[pos - begin] = static_cast<std::uint32_t>(ps.matches.size());
     if (pos < skipUntil) {
       TreeMatches(ps, pos, end, nullptr);
@@ -468,7 +472,9 @@ static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::
   for (unsigned pass = 0;; pass++) {
     const Token *t = tokens->data() + first;
     std::size_t count = tokens->size() - first;
-    std::uint64_t bits = PlanSplits(t, count, &blockEnds);
+    // The first parse, priced by the plain guess, only has to give the
+    // next one its prices, so its blocks are left rough.
+    std::uint64_t bits = pass ? PlanSplits(t, count, &blockEnds) : RoughSplits(t, count, &blockEnds);
     bool settled = bestBits != UINT64_MAX && bits + (bestBits >> SettledShift) > bestBits;
     if (bits < bestBits) {
       bestBits = bits;
@@ -493,6 +499,7 @@ static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::
   }
   tokens->resize(first);
   tokens->insert(tokens->end(), best.begin(), best.end());
+  FinishSplits(best.data(), &ps.bestEnds);
 }
 
 ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel level) {

@@ -13,8 +13,9 @@ namespace {
 
 constexpr unsigned SplitChunkSymbols = 512;
 constexpr unsigned CutStep = 128;  // where a planned block may be cut in two
-// How many of the refinement's moves of a bound are priced exactly.
-constexpr unsigned RefineTries = 3;
+// How many of the refinement's moves of a bound are priced exactly, as the
+// parse's passes plan their blocks; the blocks written get them all priced.
+constexpr unsigned RefineTries = 2;
 // The streaming splitter's guess at what a block's header costs beyond
 // its symbols, found by measurement on mixed text and binaries.
 constexpr float HeaderGuessBits = 150;
@@ -239,7 +240,7 @@ void CutBlocks(const Token *tokens, std::vector<std::uint32_t> &ends, std::vecto
 // the moves, only the few that ideal code sizes rank best are priced
 // exactly. bits holds each block's exact size; returns the sum after.
 std::uint64_t RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends,
-                           const std::vector<std::uint64_t> &bits) {
+                           const std::vector<std::uint64_t> &bits, unsigned tries) {
   static const int Shifts[] = {-384, -256, -160, -96, -48, -16, 16, 48, 96, 160, 256, 384};
   constexpr unsigned ShiftCount = sizeof Shifts / sizeof Shifts[0];
   const float *nLogN = NLogN();
@@ -247,12 +248,12 @@ std::uint64_t RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends
   std::uint64_t total = 0;
   std::size_t begin = 0;  // first token of block a
   std::uint64_t aBits = ends.empty() ? 0 : bits[0];
+  BlockHistogram a, c;  // the counts of block a, tokens [begin, bound), and of c, [bound, last)
+  ClearHistogram(a);
+  if (!ends.empty()) CountTokens(a, tokens, ends[0]);
   for (std::size_t b = 0; b + 1 < ends.size(); b++) {
     std::size_t bound = ends[b], last = ends[b + 1];
-    BlockHistogram a, c;
-    ClearHistogram(a);
     ClearHistogram(c);
-    CountTokens(a, tokens + begin, bound - begin);
     CountTokens(c, tokens + bound, last - bound);
     const std::uint64_t cBits = bits[b + 1];
     std::uint64_t apart = aBits + cBits;
@@ -262,6 +263,7 @@ std::uint64_t RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends
       std::uint64_t bothBits = BlockBits(both);
       if (bothBits <= apart) {  // block a now runs to last
         aBits = bothBits;
+        a = both;
         continue;
       }
     }
@@ -279,7 +281,7 @@ std::uint64_t RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends
     float ranked[ShiftCount];
     std::copy(guess, guess + ShiftCount, ranked);
     std::sort(ranked, ranked + ShiftCount);
-    const float worstTried = ranked[RefineTries - 1];
+    const float worstTried = ranked[tries - 1];
     std::size_t bestBound = bound;
     std::uint64_t leftBits = aBits, rightBits = cBits;
     for (unsigned k = 0; k < ShiftCount; k++) {
@@ -299,6 +301,8 @@ std::uint64_t RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends
     total += leftBits;
     begin = bestBound;
     aBits = rightBits;
+    MoveBound(tokens, bound, bestBound, a, c);
+    a = c;
   }
   if (!ends.empty()) refined.push_back(ends.back());
   ends.swap(refined);
@@ -418,7 +422,22 @@ std::uint64_t PlanSplits(const Token *tokens, std::size_t count, std::vector<std
   std::vector<std::uint64_t> bits;
   GreedySplits(tokens, count, blockEnds);
   CutBlocks(tokens, *blockEnds, bits);
-  return RefineSplits(tokens, *blockEnds, bits);
+  return RefineSplits(tokens, *blockEnds, bits, RefineTries);
+}
+
+std::uint64_t RoughSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds) {
+  std::vector<std::uint64_t> bits;
+  GreedySplits(tokens, count, blockEnds);
+  CutBlocks(tokens, *blockEnds, bits);
+  std::uint64_t total = 0;
+  for (std::uint64_t b : bits) total += b;
+  return total;
+}
+
+std::uint64_t FinishSplits(const Token *tokens, std::vector<std::uint32_t> *blockEnds) {
+  std::vector<std::uint64_t> bits;
+  BlockSizes(tokens, *blockEnds, bits);
+  return RefineSplits(tokens, *blockEnds, bits, 12);
 }
 
 void StartBlockSplitter(BlockSplitter &bs) {
@@ -452,18 +471,15 @@ void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std
   }
   bs.pending.insert(bs.pending.end(), tokens, tokens + count);
   const Token *open = bs.pending.data() + bs.openBegin;
-  const std::size_t total = bs.pending.size() - bs.openBegin;
-  std::vector<std::uint32_t> ends = plan, apart = plan;
-  // The greedy split's chunks start at the open block, so the new tokens
-  // may split worse than they would alone; the split they get alone, after
-  // the open block as it stands, is the other choice.
+  // The open block stays as it is, before the new tokens' own split; only
+  // the bound between them may still move or go.
+  std::vector<std::uint32_t> ends = plan;
   if (bs.openCount && count) {
-    std::uint64_t bits = PlanSplits(open, total, &ends);
-    for (std::uint32_t &e : apart) e += static_cast<std::uint32_t>(bs.openCount);
-    apart.insert(apart.begin(), static_cast<std::uint32_t>(bs.openCount));
-    std::vector<std::uint64_t> apartBits;
-    BlockSizes(open, apart, apartBits);
-    if (RefineSplits(open, apart, apartBits) < bits) ends.swap(apart);
+    for (std::uint32_t &e : ends) e += static_cast<std::uint32_t>(bs.openCount);
+    ends.insert(ends.begin(), static_cast<std::uint32_t>(bs.openCount));
+    std::vector<std::uint64_t> bits;
+    BlockSizes(open, ends, bits);
+    RefineSplits(open, ends, bits, RefineTries);
   }
   if (ends.empty()) return;
   std::size_t from = 0;
