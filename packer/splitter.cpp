@@ -59,6 +59,25 @@ float EntropyBits(const BlockHistogram &h, const float *nLogN) {
   return bits + nLogN[h.symbols] + nLogN[distances];
 }
 
+// EntropyBits of left plus that of the rest of whole, worked out alike
+// without making the rest's counts.
+float SidesEntropyBits(const BlockHistogram &whole, const BlockHistogram &left, const float *nLogN) {
+  float leftBits = 0, restBits = 0;
+  std::uint32_t leftDistances = 0, restDistances = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) {
+    leftBits -= nLogN[left.literal[s]];
+    restBits -= nLogN[whole.literal[s] - left.literal[s]];
+  }
+  for (unsigned c = 0; c < arj::DistanceCount; c++) {
+    leftBits -= nLogN[left.distance[c]];
+    restBits -= nLogN[whole.distance[c] - left.distance[c]];
+    leftDistances += left.distance[c];
+    restDistances += whole.distance[c] - left.distance[c];
+  }
+  return (leftBits + nLogN[left.symbols] + nLogN[leftDistances]) +
+         (restBits + nLogN[whole.symbols - left.symbols] + nLogN[restDistances]);
+}
+
 // The header a block of this histogram would add, as the streaming
 // splitter guesses it.
 float HeaderGuess(const BlockHistogram &h) {
@@ -121,9 +140,7 @@ std::size_t GuessCut(const Token *tokens, const Part &part, BlockHistogram &left
   ClearHistogram(left);
   for (std::size_t at = part.begin + CutStep; at + CutStep <= part.end; at += CutStep) {
     CountTokens(left, tokens + at - CutStep, CutStep);
-    right = part.h;
-    SubtractHistogram(right, left);
-    float guess = EntropyBits(left, nLogN) + EntropyBits(right, nLogN);
+    float guess = SidesEntropyBits(part.h, left, nLogN);
     if (guess < bestGuess) {
       bestGuess = guess;
       bestCut = at;
@@ -257,9 +274,9 @@ std::uint64_t RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends
     CountTokens(c, tokens + bound, last - bound);
     const std::uint64_t cBits = bits[b + 1];
     std::uint64_t apart = aBits + cBits;
+    BlockHistogram both = a;
+    AddHistogram(both, c);
     if (last - begin <= MaxBlockSymbols) {
-      BlockHistogram both = a;
-      AddHistogram(both, c);
       std::uint64_t bothBits = BlockBits(both);
       if (bothBits <= apart) {  // block a now runs to last
         aBits = bothBits;
@@ -274,9 +291,12 @@ std::uint64_t RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends
       guess[k] = INFINITY;
       if (shift < 0 ? bound - begin <= std::size_t(-shift) : last - bound <= std::size_t(shift)) continue;
       if (moved - begin > MaxBlockSymbols || last - moved > MaxBlockSymbols) continue;
-      BlockHistogram a2 = a, c2 = c;
-      MoveBound(tokens, bound, moved, a2, c2);
-      guess[k] = EntropyBits(a2, nLogN) + EntropyBits(c2, nLogN);
+      BlockHistogram a2 = a;
+      if (moved < bound)
+        UncountTokens(a2, tokens + moved, bound - moved);
+      else
+        CountTokens(a2, tokens + bound, moved - bound);
+      guess[k] = SidesEntropyBits(both, a2, nLogN);
     }
     float ranked[ShiftCount];
     std::copy(guess, guess + ShiftCount, ranked);
