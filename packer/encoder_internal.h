@@ -99,7 +99,7 @@ std::uint64_t PlanSplits(const Token *tokens, std::size_t count, std::vector<std
 // only need the blocks roughly.
 std::uint64_t RoughSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds);
 
-// A last refinement of blocks planned by PlanSplits, with every move of a
+// A last refinement of blocks planned by PlanSplits, with more moves of a
 // bound priced exactly: for the blocks that are written. Returns their size
 // in bits.
 std::uint64_t FinishSplits(const Token *tokens, std::vector<std::uint32_t> *blockEnds);

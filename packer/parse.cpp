@@ -39,7 +39,7 @@ struct Match {
 // Parses after the first, each priced by the blocks of the one before; they
 // stop early once a pass gains less than 1 / 2^SettledShift of the size.
 constexpr unsigned BestPasses = 4;
-constexpr unsigned SettledShift = 12;
+constexpr unsigned SettledShift = 11;
 // Each price is part whole code length, part the symbol's own share.
 constexpr float ShareWeight = 0.4f;
 

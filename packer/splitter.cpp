@@ -14,8 +14,9 @@ namespace {
 constexpr unsigned SplitChunkSymbols = 512;
 constexpr unsigned CutStep = 128;  // where a planned block may be cut in two
 // How many of the refinement's moves of a bound are priced exactly, as the
-// parse's passes plan their blocks; the blocks written get them all priced.
+// parse's passes plan their blocks, and once more for the blocks written.
 constexpr unsigned RefineTries = 2;
+constexpr unsigned FinishTries = 6;
 // The streaming splitter's guess at what a block's header costs beyond
 // its symbols, found by measurement on mixed text and binaries.
 constexpr float HeaderGuessBits = 150;
@@ -457,7 +458,7 @@ std::uint64_t RoughSplits(const Token *tokens, std::size_t count, std::vector<st
 std::uint64_t FinishSplits(const Token *tokens, std::vector<std::uint32_t> *blockEnds) {
   std::vector<std::uint64_t> bits;
   BlockSizes(tokens, *blockEnds, bits);
-  return RefineSplits(tokens, *blockEnds, bits, 12);
+  return RefineSplits(tokens, *blockEnds, bits, FinishTries);
 }
 
 void StartBlockSplitter(BlockSplitter &bs) {
