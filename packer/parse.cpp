@@ -246,7 +246,8 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
                          const std::size_t *modelStart, std::size_t modelCount, std::vector<Token> *tokens) {
   const std::size_t n = end - begin;
   ps.price.assign(n + 4, INFINITY);
-  ps.arrival.assign(n + 4, 0);
+  // Every position is reached, if only by a literal, before its way is read.
+  ps.arrival.resize(n + 4);
   ps.price[0] = 0;
   std::size_t block = 0;
   for (std::size_t i = 0; i < n; i++) {
@@ -387,8 +388,8 @@ static unsigned TreeMatches(ParserState &ps, std::size_t pos, std::size_t limit,
     unsigned shared = smallerShared < largerShared ? smallerShared : largerShared;
     unsigned length = shared + CommonLength(here + shared, there + shared, maxLength - shared);
     unsigned reported = length < reportLimit ? length : reportLimit;
-    const unsigned symbol = DistanceSymbol(pos - candidate - 1);
-    const bool sameClass = found && symbol == DistanceSymbol(out[found - 1].distance);
+    const bool sameClass =
+        found && DistanceSymbol(pos - candidate - 1) == DistanceSymbol(out[found - 1].distance);
     if (out && (reported > best || (reported == best && !sameClass))) {
       // Distances only grow down the tree. The shorter candidate of the same
       // class costs what this one costs, and the parse, which prefers the
