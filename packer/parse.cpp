@@ -39,9 +39,9 @@ struct Match {
 // Parses after the first, each priced by the blocks of the one before; they
 // stop early once a pass gains less than 1 / 2^SettledShift of the size.
 constexpr unsigned BestPasses = 4;
-constexpr unsigned SettledShift = 11;
+constexpr unsigned SettledShift = 10;
 // Each price is part whole code length, part the symbol's own share.
-constexpr float ShareWeight = 0.4f;
+constexpr float ShareWeight = 0.5f;
 
 struct LevelParams {
   unsigned maxChain;    // candidates tried per position; the best level: tree depth
