@@ -138,16 +138,20 @@ std::size_t GuessCut(const Token *tokens, const Part &part, BlockHistogram &left
   const float *nLogN = NLogN();
   float bestGuess = INFINITY;
   std::size_t bestCut = 0;
-  ClearHistogram(left);
+  BlockHistogram counted;  // the tokens before at
+  ClearHistogram(counted);
   for (std::size_t at = part.begin + CutStep; at + CutStep <= part.end; at += CutStep) {
-    CountTokens(left, tokens + at - CutStep, CutStep);
-    float guess = SidesEntropyBits(part.h, left, nLogN);
+    CountTokens(counted, tokens + at - CutStep, CutStep);
+    float guess = SidesEntropyBits(part.h, counted, nLogN);
     if (guess < bestGuess) {
       bestGuess = guess;
       bestCut = at;
+      left = counted;
     }
   }
-  if (bestCut) CountSidesOfCut(tokens, part, bestCut, left, right);
+  if (!bestCut) return 0;
+  right = part.h;
+  SubtractHistogram(right, left);
   return bestCut;
 }
 
