@@ -309,14 +309,17 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
 #endif
     }
   }
-  std::size_t first = tokens->size();
+  // The path is walked back twice: once to count its tokens, once to put
+  // each in its place.
+  std::size_t count = 0;
+  for (std::size_t i = n; i > 0; i -= ps.arrival[i] & 0xFFFF) count++;
+  std::size_t next = tokens->size() + count;
+  tokens->resize(next);
   for (std::size_t i = n; i > 0;) {
-    Match a{static_cast<std::uint16_t>(ps.arrival[i] & 0xFFFF),
-            static_cast<std::uint16_t>(ps.arrival[i] >> 16)};
-    i -= a.length;
-    tokens->push_back(a.length == 1 ? LiteralToken(ps.data[begin + i]) : MatchToken(a.length, a.distance));
+    unsigned length = ps.arrival[i] & 0xFFFF, distance = ps.arrival[i] >> 16;
+    i -= length;
+    (*tokens)[--next] = length == 1 ? LiteralToken(ps.data[begin + i]) : MatchToken(length, distance);
   }
-  std::reverse(tokens->begin() + first, tokens->end());
 }
 
 // Prices with the code lengths a block of these statistics would really
