@@ -179,10 +179,9 @@ void EmitBlockHeader(Sink &sink, const BlockPlan &p, std::size_t symbols, const 
 }
 
 std::uint64_t PlanBits(const BlockHistogram &h, const BlockPlan &p) {
-  std::uint16_t preCodes[arj::PreCodeCount];
-  BuildCanonicalCodes(p.preLengths, arj::PreCodeCount, preCodes);
+  const std::uint16_t uncounted[arj::PreCodeCount] = {};  // a BitCounter counts lengths, not codes
   BitCounter bc{0};
-  EmitBlockHeader(bc, p, h.symbols, preCodes);
+  EmitBlockHeader(bc, p, h.symbols, uncounted);
   for (unsigned s = 0; s < arj::LiteralCount; s++)
     bc.bits += std::uint64_t(h.literal[s]) * p.literalLengths[s];
   for (unsigned c = 0; c < arj::DistanceCount; c++)

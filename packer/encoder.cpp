@@ -25,7 +25,7 @@ std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t 
     tokens.clear();
     ParseSegment(parser, begin, end, &tokens);
     if (level == PackBest)
-      AddPlannedTokens(splitter, bw, tokens.data(), tokens.size());
+      AddPlannedTokens(splitter, bw, tokens.data(), tokens.size(), *SegmentBlockEnds(parser));
     else
       AddTokens(splitter, bw, tokens.data(), tokens.size());
     if (progress) progress(end, context);

@@ -98,6 +98,15 @@ void WriteFixedBlocks(BitWriter &bw, const Token *tokens, std::size_t count, std
 // size in bits of those blocks.
 std::uint64_t PlanSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds);
 
+// PlanSplits without its last, finest step: for the parse's passes, which
+// only need the blocks roughly.
+std::uint64_t RoughSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds);
+
+// A last refinement of blocks planned by PlanSplits, with more moves of a
+// bound priced exactly: for the blocks that are written. Returns their size
+// in bits.
+std::uint64_t FinishSplits(const Token *tokens, std::vector<std::uint32_t> *blockEnds);
+
 // Chooses block boundaries by cost as tokens arrive, and writes each block
 // once it is settled.
 struct BlockSplitter {
@@ -113,8 +122,10 @@ struct BlockSplitter {
 void StartBlockSplitter(BlockSplitter &bs);
 void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count);
 // Splits the open block and these tokens as PlanSplits would and writes
-// every block but the last, which stays open for what follows.
-void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count);
+// every block but the last, which stays open for what follows. plan is
+// PlanSplits of the tokens alone.
+void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count,
+                      const std::vector<std::uint32_t> &plan);
 void FinishBlocks(BlockSplitter &bs, BitWriter &bw);
 
 // Parses data[begin, end) into tokens; matches reach back at most to
@@ -123,6 +134,9 @@ void FinishBlocks(BlockSplitter &bs, BitWriter &bw);
 struct ParserState;
 ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel level);
 void ParseSegment(ParserState *ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens);
+// The best level's PlanSplits of the tokens of the last segment parsed,
+// which it works out anyway; null at the other levels.
+const std::vector<std::uint32_t> *SegmentBlockEnds(const ParserState *ps);
 void EndParser(ParserState *ps);
 
 // The fast and normal levels' match finder, whose hash chains cover the

@@ -48,15 +48,34 @@ unsigned HuffmanDepths(const std::uint32_t *freq, const unsigned *sorted, std::s
 }  // namespace
 
 unsigned SortUsedSymbols(const std::uint32_t *freq, unsigned count, unsigned *used) {
-  // Sorted by frequency, ties by symbol: one key holds both, and the
-  // splitter calls this often enough that a plain sort of keys pays.
-  std::uint64_t keys[arj::LiteralCount];
-  std::size_t m = 0;
+  // Sorted by frequency, ties by symbol. The splitter calls this often
+  // enough to matter: counts below 2^16, the usual case for a block, go by
+  // two stable byte-wise passes over the symbols in order, which keeps ties
+  // by symbol; others by a plain sort of keys that hold both.
+  unsigned m = 0;
+  std::uint32_t largest = 0;
   for (unsigned s = 0; s < count; s++)
-    if (freq[s]) keys[m++] = std::uint64_t(freq[s]) << 16 | s;
-  std::sort(keys, keys + m);
-  for (std::size_t i = 0; i < m; i++) used[i] = static_cast<unsigned>(keys[i] & 0xFFFF);
-  return static_cast<unsigned>(m);
+    if (freq[s]) {
+      used[m++] = s;
+      largest |= freq[s];
+    }
+  if (largest >> 16 || m < 64) {
+    std::uint64_t keys[arj::LiteralCount];
+    for (unsigned i = 0; i < m; i++) keys[i] = std::uint64_t(freq[used[i]]) << 16 | used[i];
+    std::sort(keys, keys + m);
+    for (unsigned i = 0; i < m; i++) used[i] = static_cast<unsigned>(keys[i] & 0xFFFF);
+    return m;
+  }
+  unsigned scratch[arj::LiteralCount];
+  unsigned *from = used, *to = scratch;
+  for (unsigned shift = 0; shift < 16; shift += 8) {
+    unsigned start[257] = {};
+    for (unsigned i = 0; i < m; i++) start[(freq[from[i]] >> shift & 0xFF) + 1]++;
+    for (unsigned b = 0; b < 256; b++) start[b + 1] += start[b];
+    for (unsigned i = 0; i < m; i++) to[start[freq[from[i]] >> shift & 0xFF]++] = from[i];
+    std::swap(from, to);
+  }
+  return m;
 }
 
 unsigned BuildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxBits,

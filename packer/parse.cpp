@@ -13,6 +13,10 @@
 
 #include "encoder_internal.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr unsigned HashBits = 16;
@@ -28,14 +32,10 @@ struct Match {
 
 // Parses after the first, each priced by the blocks of the one before; they
 // stop early once a pass gains less than 1 / 2^SettledShift of the size.
-constexpr unsigned BestPasses = 8;
-constexpr unsigned SettledShift = 14;
-// A second series starts from the plain first guess rather than from the
-// segment before; its passes are few, it mostly finds segments where the
-// carried prices led the first series astray. The cheaper series is kept.
-constexpr unsigned SecondSeriesPasses = 1;
+constexpr unsigned BestPasses = 4;
+constexpr unsigned SettledShift = 10;
 // Each price is part whole code length, part the symbol's own share.
-constexpr float ShareWeight = 0.4f;
+constexpr float ShareWeight = 0.5f;
 
 struct LevelParams {
   unsigned maxChain;    // tree depth
@@ -88,14 +88,14 @@ struct ParserState {
   // the bytes that follow them, newest at the root; children by position &
   // ChainMask. Each node is older than its parent.
   std::vector<std::uint32_t> smaller, larger;
-  CostModel model;
-  bool haveModel;                         // model holds statistics of earlier data
+  // The best level's segment state.
   std::vector<Match> matches;             // candidates of the segment, by position
   std::vector<std::uint32_t> firstMatch;  // per position: index into matches; one more at the end
   std::vector<float> price;               // cheapest bits to reach each position
   std::vector<std::uint32_t>
       arrival;  // how that cheapest way arrives: length | distance << 16 (length 1: literal)
-  std::vector<Token> bestTokens;  // the cheapest pass so far
+  std::vector<Token> bestTokens;                   // the cheapest pass so far
+  std::vector<std::uint32_t> blockEnds, bestEnds;  // PlanSplits of the latest pass, of the cheapest
 };
 
 // Prices by each symbol's share of the counts, smoothed.
@@ -108,13 +108,6 @@ static void ModelFromHistogram(CostModel &model, const BlockHistogram &h) {
   for (unsigned c = 0; c < arj::DistanceCount; c++)
     model.distance[c] =
         static_cast<float>(std::log2(distanceTotal / (h.distance[c] + 0.25)) + (c ? c - 1 : 0));
-}
-
-static void ModelFromTokens(CostModel &model, const std::vector<Token> &tokens, std::size_t from) {
-  BlockHistogram h;
-  ClearHistogram(h);
-  CountTokens(h, tokens.data() + from, tokens.size() - from);
-  ModelFromHistogram(model, h);
 }
 
 // A first guess for data nothing is known about yet.
@@ -130,8 +123,9 @@ static void DefaultModel(CostModel &model) {
 static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, const CostModel *models,
                          const std::size_t *modelStart, std::size_t modelCount, std::vector<Token> *tokens) {
   const std::size_t n = end - begin;
-  ps.price.assign(n + 1, INFINITY);
-  ps.arrival.assign(n + 1, 0);
+  ps.price.assign(n + 4, INFINITY);
+  // Every position is reached, if only by a literal, before its way is read.
+  ps.arrival.resize(n + 4);
   ps.price[0] = 0;
   std::size_t block = 0;
   for (std::size_t i = 0; i < n; i++) {
@@ -163,22 +157,47 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
       std::uint32_t *arrival = ps.arrival.data() + i;
       const float *lengthBits = model.literal + 253;
       const std::uint32_t way = distance << 16;
+#if defined(__SSE2__)
+      // Four lengths at a time, the same sums and comparisons as one by
+      // one; lanes past the candidate's length keep what they hold. The
+      // arrays have room for the last group, and the length prices run on
+      // into the distance prices, which those lanes ignore.
+      const __m128 add = _mm_set1_ps(distanceBits);
+      const __m128i steps = _mm_setr_epi32(0, 1, 2, 3), top = _mm_set1_epi32(m.length + 1);
+      const __m128i wayBits = _mm_set1_epi32(static_cast<int>(way));
+      for (; length <= m.length; length += 4) {
+        __m128i lengths = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(length)), steps);
+        __m128 cost = _mm_add_ps(add, _mm_loadu_ps(lengthBits + length));
+        __m128 old = _mm_loadu_ps(price + length);
+        __m128 cheaper = _mm_and_ps(_mm_cmplt_ps(cost, old), _mm_castsi128_ps(_mm_cmplt_epi32(lengths, top)));
+        _mm_storeu_ps(price + length, _mm_or_ps(_mm_and_ps(cheaper, cost), _mm_andnot_ps(cheaper, old)));
+        __m128i mask = _mm_castps_si128(cheaper);
+        __m128i oldWay = _mm_loadu_si128(reinterpret_cast<const __m128i *>(arrival + length));
+        __m128i newWay = _mm_or_si128(wayBits, lengths);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(arrival + length),
+                         _mm_or_si128(_mm_and_si128(mask, newWay), _mm_andnot_si128(mask, oldWay)));
+      }
+#else
       for (; length <= m.length; length++) {
         float cost = distanceBits + lengthBits[length];
         bool cheaper = cost < price[length];
         price[length] = cheaper ? cost : price[length];
         arrival[length] = cheaper ? (way | length) : arrival[length];
       }
+#endif
     }
   }
-  std::size_t first = tokens->size();
+  // The path is walked back twice: once to count its tokens, once to put
+  // each in its place.
+  std::size_t count = 0;
+  for (std::size_t i = n; i > 0; i -= ps.arrival[i] & 0xFFFF) count++;
+  std::size_t next = tokens->size() + count;
+  tokens->resize(next);
   for (std::size_t i = n; i > 0;) {
-    Match a{static_cast<std::uint16_t>(ps.arrival[i] & 0xFFFF),
-            static_cast<std::uint16_t>(ps.arrival[i] >> 16)};
-    i -= a.length;
-    tokens->push_back(a.length == 1 ? LiteralToken(ps.data[begin + i]) : MatchToken(a.length, a.distance));
+    unsigned length = ps.arrival[i] & 0xFFFF, distance = ps.arrival[i] >> 16;
+    i -= length;
+    (*tokens)[--next] = length == 1 ? LiteralToken(ps.data[begin + i]) : MatchToken(length, distance);
   }
-  std::reverse(tokens->begin() + first, tokens->end());
 }
 
 // Prices with the code lengths a block of these statistics would really
@@ -250,9 +269,13 @@ static unsigned TreeMatches(ParserState &ps, std::size_t pos, std::size_t limit,
     unsigned shared = smallerShared < largerShared ? smallerShared : largerShared;
     unsigned length = shared + CommonLength(here + shared, there + shared, maxLength - shared);
     unsigned reported = length < reportLimit ? length : reportLimit;
-    if (out && (reported > best ||
-                (reported == best && found &&
-                 DistanceSymbol(pos - candidate - 1) != DistanceSymbol(out[found - 1].distance)))) {
+    const bool sameClass =
+        found && DistanceSymbol(pos - candidate - 1) == DistanceSymbol(out[found - 1].distance);
+    if (out && (reported > best || (reported == best && !sameClass))) {
+      // Distances only grow down the tree. The shorter candidate of the same
+      // class costs what this one costs, and the parse, which prefers the
+      // longer candidate among equals, would never take it.
+      if (sameClass) found--;
       best = reported;
       out[found++] =
           Match{static_cast<std::uint16_t>(reported), static_cast<std::uint16_t>(pos - candidate - 1)};
@@ -292,6 +315,10 @@ static void GatherMatches(ParserState &ps, std::size_t begin, std::size_t end) {
   std::size_t skipUntil = begin;
   unsigned previousLongest = 0;
   for (std::size_t pos = begin; pos < end; pos++) {
+#if defined(__GNUC__)
+    // The next position's tree root is a likely cache miss; its slot is fetched early.
+    if (pos + 4 <= ps.size) __builtin_prefetch(&ps.head[Hash3(ps.data + pos + 1)], 1);
+#endif
     ps.firstMatch[pos - begin] = static_cast<std::uint32_t>(ps.matches.size());
     if (pos < skipUntil) {
       TreeMatches(ps, pos, end, nullptr);
@@ -306,64 +333,55 @@ static void GatherMatches(ParserState &ps, std::size_t begin, std::size_t end) {
 }
 
 // Parse and block split settle each other: the first parse is priced by
-// the statistics of the data before, its tokens are split into blocks, and
-// each later parse prices every block's stretch with the code lengths that
-// block got, then splits again. A short second series from the plain first
-// guess can escape where the first settled badly.
+// a plain guess, its tokens are split into blocks, and each later parse
+// prices every block's stretch with the code lengths that block got, then
+// splits again. The guess is the same for every segment: prices carried
+// over from the segment before hold its own last block's habits, which
+// the passes then seldom shake off.
 static void ParseBest(ParserState &ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
   GatherMatches(ps, begin, end);
   const std::size_t first = tokens->size();
-  if (!ps.haveModel) DefaultModel(ps.model);
+  CostModel startModel;
+  DefaultModel(startModel);
   std::size_t zero = 0;
-  std::vector<std::uint32_t> blockEnds;
-  std::vector<CostModel> models, keptModels;
+  std::vector<std::uint32_t> &blockEnds = ps.blockEnds;
+  std::vector<CostModel> models;
   std::vector<std::size_t> modelStart;
   // The passes need not improve every time; the cheapest one is kept.
   std::vector<Token> &best = ps.bestTokens;
   std::uint64_t bestBits = UINT64_MAX;
-  for (unsigned series = 0; series < 2; series++) {
-    CostModel startModel = ps.model;
-    if (series) DefaultModel(startModel);
-    tokens->resize(first);
-    PriceSegment(ps, begin, end, &startModel, &zero, 1, tokens);
-    std::uint64_t seriesBest = UINT64_MAX;
-    for (unsigned pass = 0;; pass++) {
-      const Token *t = tokens->data() + first;
-      std::size_t count = tokens->size() - first;
-      std::uint64_t bits = PlanSplits(t, count, &blockEnds);
-      bool settled = seriesBest != UINT64_MAX && bits + (seriesBest >> SettledShift) > seriesBest;
-      if (bits < seriesBest) seriesBest = bits;
-      if (bits < bestBits) {
-        bestBits = bits;
-        best.assign(t, t + count);
-      }
-      if (pass == (series ? SecondSeriesPasses : BestPasses) || settled) break;
-      models.resize(blockEnds.size());
-      modelStart.clear();
-      std::size_t tokenBegin = 0, position = 0;
-      for (std::size_t b = 0; b < blockEnds.size(); b++) {
-        BlockHistogram h;
-        ClearHistogram(h);
-        CountTokens(h, t + tokenBegin, blockEnds[b] - tokenBegin);
-        ModelFromCode(models[b], h);
-        modelStart.push_back(position);
-        for (; tokenBegin < blockEnds[b]; tokenBegin++)
-          position += t[tokenBegin].symbol < 256 ? 1 : t[tokenBegin].symbol - 253;
-      }
-      if (!series) keptModels = models;
-      tokens->resize(first);
-      PriceSegment(ps, begin, end, models.data(), modelStart.data(), models.size(), tokens);
+  PriceSegment(ps, begin, end, &startModel, &zero, 1, tokens);
+  for (unsigned pass = 0;; pass++) {
+    const Token *t = tokens->data() + first;
+    std::size_t count = tokens->size() - first;
+    // The first parse, priced by the plain guess, only has to give the
+    // next one its prices, so its blocks are left rough.
+    std::uint64_t bits = pass ? PlanSplits(t, count, &blockEnds) : RoughSplits(t, count, &blockEnds);
+    bool settled = bestBits != UINT64_MAX && bits + (bestBits >> SettledShift) > bestBits;
+    if (bits < bestBits) {
+      bestBits = bits;
+      best.assign(t, t + count);
+      ps.bestEnds = blockEnds;
     }
+    if (pass == BestPasses || settled) break;
+    models.resize(blockEnds.size());
+    modelStart.clear();
+    std::size_t tokenBegin = 0, position = 0;
+    for (std::size_t b = 0; b < blockEnds.size(); b++) {
+      BlockHistogram h;
+      ClearHistogram(h);
+      CountTokens(h, t + tokenBegin, blockEnds[b] - tokenBegin);
+      ModelFromCode(models[b], h);
+      modelStart.push_back(position);
+      for (; tokenBegin < blockEnds[b]; tokenBegin++)
+        position += t[tokenBegin].symbol < 256 ? 1 : t[tokenBegin].symbol - 253;
+    }
+    tokens->resize(first);
+    PriceSegment(ps, begin, end, models.data(), modelStart.data(), models.size(), tokens);
   }
-  models = keptModels;
   tokens->resize(first);
   tokens->insert(tokens->end(), best.begin(), best.end());
-  // The next segment starts priced like the end of this one.
-  if (!models.empty())
-    ps.model = models.back();
-  else
-    ModelFromTokens(ps.model, *tokens, first);
-  ps.haveModel = true;
+  FinishSplits(best.data(), &ps.bestEnds);
 }
 
 ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel level) {
@@ -380,7 +398,6 @@ ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel l
   } else {
     ps->lazy = StartLazyFinder(data, size, level);
   }
-  ps->haveModel = false;
   return ps;
 }
 
@@ -389,6 +406,10 @@ void ParseSegment(ParserState *ps, std::size_t begin, std::size_t end, std::vect
     ParseBest(*ps, begin, end, tokens);
   else
     ParseLazy(*ps->lazy, begin, end, tokens);
+}
+
+const std::vector<std::uint32_t> *SegmentBlockEnds(const ParserState *ps) {
+  return ps->level == PackBest ? &ps->bestEnds : nullptr;
 }
 
 void EndParser(ParserState *ps) {

@@ -14,6 +14,10 @@ namespace {
 
 constexpr unsigned SplitChunkSymbols = 512;
 constexpr unsigned CutStep = 128;  // where a planned block may be cut in two
+// How many of the refinement's moves of a bound are priced exactly, as the
+// parse's passes plan their blocks, and once more for the blocks written.
+constexpr unsigned RefineTries = 2;
+constexpr unsigned FinishTries = 6;
 // The streaming splitter's guess at what a block's header costs beyond
 // its symbols, found by measurement on mixed text and binaries.
 constexpr float HeaderGuessBits = 150;
@@ -55,6 +59,25 @@ float EntropyBits(const BlockHistogram &h, const float *nLogN) {
     distances += h.distance[c];
   }
   return bits + nLogN[h.symbols] + nLogN[distances];
+}
+
+// EntropyBits of left plus that of the rest of whole, worked out alike
+// without making the rest's counts.
+float SidesEntropyBits(const BlockHistogram &whole, const BlockHistogram &left, const float *nLogN) {
+  float leftBits = 0, restBits = 0;
+  std::uint32_t leftDistances = 0, restDistances = 0;
+  for (unsigned s = 0; s < arj::LiteralCount; s++) {
+    leftBits -= nLogN[left.literal[s]];
+    restBits -= nLogN[whole.literal[s] - left.literal[s]];
+  }
+  for (unsigned c = 0; c < arj::DistanceCount; c++) {
+    leftBits -= nLogN[left.distance[c]];
+    restBits -= nLogN[whole.distance[c] - left.distance[c]];
+    leftDistances += left.distance[c];
+    restDistances += whole.distance[c] - left.distance[c];
+  }
+  return (leftBits + nLogN[left.symbols] + nLogN[leftDistances]) +
+         (restBits + nLogN[whole.symbols - left.symbols] + nLogN[restDistances]);
 }
 
 // The header a block of this histogram would add, as the streaming
@@ -102,36 +125,28 @@ void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vecto
   }
 }
 
-// The part's counts on either side of cut: left from its start, right the rest.
-void CountSidesOfCut(const Token *tokens, const Part &part, std::size_t cut, BlockHistogram &left,
-                     BlockHistogram &right) {
-  ClearHistogram(left);
-  CountTokens(left, tokens + part.begin, cut - part.begin);
-  right = part.h;
-  SubtractHistogram(right, left);
-}
-
-// The planned splitter's rule: the cut is sought by ideal code sizes every
-// CutStep tokens, and kept when the two blocks' exact sizes beat the whole.
-std::size_t CutByExactSize(const Token *tokens, const Part &part, BlockHistogram &left) {
+// The planned splitter's cut: sought by ideal code sizes every CutStep
+// tokens; 0 when the part is too short for one. Leaves the counts of both
+// sides in left and right.
+std::size_t GuessCut(const Token *tokens, const Part &part, BlockHistogram &left, BlockHistogram &right) {
   const float *nLogN = NLogN();
-  BlockHistogram right;
   float bestGuess = INFINITY;
   std::size_t bestCut = 0;
-  ClearHistogram(left);
+  BlockHistogram counted;  // the tokens before at
+  ClearHistogram(counted);
   for (std::size_t at = part.begin + CutStep; at + CutStep <= part.end; at += CutStep) {
-    CountTokens(left, tokens + at - CutStep, CutStep);
-    right = part.h;
-    SubtractHistogram(right, left);
-    float guess = EntropyBits(left, nLogN) + EntropyBits(right, nLogN);
+    CountTokens(counted, tokens + at - CutStep, CutStep);
+    float guess = SidesEntropyBits(part.h, counted, nLogN);
     if (guess < bestGuess) {
       bestGuess = guess;
       bestCut = at;
+      left = counted;
     }
   }
   if (!bestCut) return 0;
-  CountSidesOfCut(tokens, part, bestCut, left, right);
-  return BlockBits(left) + BlockBits(right) < BlockBits(part.h) ? bestCut : 0;
+  right = part.h;
+  SubtractHistogram(right, left);
+  return bestCut;
 }
 
 // n log2 n for every count a block can hold, in 1/1024 bits, and the step
@@ -218,78 +233,147 @@ std::size_t CutByGuess(const Token *tokens, const Part &part, BlockHistogram &le
   return bestGuess + std::int64_t(header * 1024) < wholeBits ? bestCut : 0;
 }
 
-// Each block of ends cut by exact sizes.
-void CutBlocks(const Token *tokens, std::vector<std::uint32_t> &ends) {
+// Moves the bound between neighbours a and c from bound to moved.
+void MoveBound(const Token *tokens, std::size_t bound, std::size_t moved, BlockHistogram &a,
+               BlockHistogram &c) {
+  if (moved < bound) {
+    UncountTokens(a, tokens + moved, bound - moved);
+    CountTokens(c, tokens + moved, bound - moved);
+  } else {
+    CountTokens(a, tokens + bound, moved - bound);
+    UncountTokens(c, tokens + bound, moved - bound);
+  }
+}
+
+// Each block of ends cut in two where GuessCut says, as long as the exact
+// sizes of the parts beat the whole; the parts are tried again. Each
+// block's exact size goes to bits, which the refinement starts from.
+void CutBlocks(const Token *tokens, std::vector<std::uint32_t> &ends, std::vector<std::uint64_t> &bits) {
+  struct PricedPart {
+    Part part;
+    std::uint64_t bits;  // BlockBits of part.h
+  };
   std::vector<std::uint32_t> cut;
-  Part block;
-  block.begin = 0;
+  std::vector<PricedPart> work;  // parts still to try, last first
+  bits.clear();
+  std::size_t begin = 0;
+  BlockHistogram left, right;
   for (std::uint32_t blockEnd : ends) {
-    block.end = blockEnd;
-    ClearHistogram(block.h);
-    CountTokens(block.h, tokens + block.begin, block.end - block.begin);
-    SplitInTwo(tokens, block, CutByExactSize, cut);
-    block.begin = blockEnd;
+    PricedPart block;
+    block.part.begin = begin;
+    block.part.end = blockEnd;
+    ClearHistogram(block.part.h);
+    CountTokens(block.part.h, tokens + begin, blockEnd - begin);
+    block.bits = BlockBits(block.part.h);
+    work.push_back(block);
+    while (!work.empty()) {
+      PricedPart whole = work.back();
+      work.pop_back();
+      std::size_t at = GuessCut(tokens, whole.part, left, right);
+      std::uint64_t leftBits = at ? BlockBits(left) : 0, rightBits = at ? BlockBits(right) : 0;
+      if (!at || leftBits + rightBits >= whole.bits) {
+        cut.push_back(static_cast<std::uint32_t>(whole.part.end));
+        bits.push_back(whole.bits);
+        continue;
+      }
+      work.push_back({{at, whole.part.end, right}, rightBits});
+      work.push_back({{whole.part.begin, at, left}, leftBits});
+    }
+    begin = blockEnd;
   }
   ends.swap(cut);
 }
 
 // The greedy split only ever weighs a new chunk against the open block, on
 // chunk bounds. Afterwards each pair of neighbours may merge, or move the
-// bound between them to wherever the two cost least, at a finer step.
-void RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends) {
+// bound between them to wherever the two cost least, at a finer step. Of
+// the moves, only the few that ideal code sizes rank best are priced
+// exactly. bits holds each block's exact size; returns the sum after.
+std::uint64_t RefineSplits(const Token *tokens, std::vector<std::uint32_t> &ends,
+                           const std::vector<std::uint64_t> &bits, unsigned tries) {
   static const int Shifts[] = {-384, -256, -160, -96, -48, -16, 16, 48, 96, 160, 256, 384};
+  constexpr unsigned ShiftCount = sizeof Shifts / sizeof Shifts[0];
+  const float *nLogN = NLogN();
   std::vector<std::uint32_t> refined;
+  std::uint64_t total = 0;
   std::size_t begin = 0;  // first token of block a
+  std::uint64_t aBits = ends.empty() ? 0 : bits[0];
+  BlockHistogram a, c;  // the counts of block a, tokens [begin, bound), and of c, [bound, last)
+  ClearHistogram(a);
+  if (!ends.empty()) CountTokens(a, tokens, ends[0]);
   for (std::size_t b = 0; b + 1 < ends.size(); b++) {
     std::size_t bound = ends[b], last = ends[b + 1];
-    BlockHistogram a, c;
-    ClearHistogram(a);
     ClearHistogram(c);
-    CountTokens(a, tokens + begin, bound - begin);
     CountTokens(c, tokens + bound, last - bound);
-    std::uint64_t apart = BlockBits(a) + BlockBits(c);
+    const std::uint64_t cBits = bits[b + 1];
+    std::uint64_t apart = aBits + cBits;
+    BlockHistogram both = a;
+    AddHistogram(both, c);
     if (last - begin <= MaxBlockSymbols) {
-      BlockHistogram both = a;
-      AddHistogram(both, c);
-      if (BlockBits(both) <= apart) continue;  // block a now runs to last
+      std::uint64_t bothBits = BlockBits(both);
+      if (bothBits <= apart) {  // block a now runs to last
+        aBits = bothBits;
+        a = both;
+        continue;
+      }
     }
-    std::size_t bestBound = bound;
-    for (int shift : Shifts) {
+    float guess[ShiftCount];
+    for (unsigned k = 0; k < ShiftCount; k++) {
+      int shift = Shifts[k];
       std::size_t moved = bound + shift;
+      guess[k] = INFINITY;
       if (shift < 0 ? bound - begin <= std::size_t(-shift) : last - bound <= std::size_t(shift)) continue;
       if (moved - begin > MaxBlockSymbols || last - moved > MaxBlockSymbols) continue;
-      BlockHistogram a2 = a, c2 = c;
-      if (shift < 0) {
+      BlockHistogram a2 = a;
+      if (moved < bound)
         UncountTokens(a2, tokens + moved, bound - moved);
-        CountTokens(c2, tokens + moved, bound - moved);
-      } else {
+      else
         CountTokens(a2, tokens + bound, moved - bound);
-        UncountTokens(c2, tokens + bound, moved - bound);
-      }
-      std::uint64_t bits = BlockBits(a2) + BlockBits(c2);
-      if (bits < apart) {
-        apart = bits;
+      guess[k] = SidesEntropyBits(both, a2, nLogN);
+    }
+    float ranked[ShiftCount];
+    std::copy(guess, guess + ShiftCount, ranked);
+    std::sort(ranked, ranked + ShiftCount);
+    const float worstTried = ranked[tries - 1];
+    std::size_t bestBound = bound;
+    std::uint64_t leftBits = aBits, rightBits = cBits;
+    for (unsigned k = 0; k < ShiftCount; k++) {
+      if (guess[k] == INFINITY || guess[k] > worstTried) continue;
+      std::size_t moved = bound + Shifts[k];
+      BlockHistogram a2 = a, c2 = c;
+      MoveBound(tokens, bound, moved, a2, c2);
+      std::uint64_t a2Bits = BlockBits(a2), c2Bits = BlockBits(c2);
+      if (a2Bits + c2Bits < apart) {
+        apart = a2Bits + c2Bits;
         bestBound = moved;
+        leftBits = a2Bits;
+        rightBits = c2Bits;
       }
     }
     refined.push_back(static_cast<std::uint32_t>(bestBound));
+    total += leftBits;
     begin = bestBound;
+    aBits = rightBits;
+    MoveBound(tokens, bound, bestBound, a, c);
+    a = c;
   }
   if (!ends.empty()) refined.push_back(ends.back());
   ends.swap(refined);
+  return total + aBits;
 }
 
-std::uint64_t SplitBits(const Token *tokens, const std::vector<std::uint32_t> &ends) {
-  std::uint64_t bits = 0;
+// The exact size of each block of ends.
+void BlockSizes(const Token *tokens, const std::vector<std::uint32_t> &ends,
+                std::vector<std::uint64_t> &bits) {
+  bits.clear();
   std::size_t from = 0;
   for (std::uint32_t blockEnd : ends) {
     BlockHistogram h;
     ClearHistogram(h);
     CountTokens(h, tokens + from, blockEnd - from);
-    bits += BlockBits(h);
+    bits.push_back(BlockBits(h));
     from = blockEnd;
   }
-  return bits;
 }
 
 // The greedy rule: a chunk joins the open block when one block of both
@@ -392,10 +476,25 @@ void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
 }  // namespace
 
 std::uint64_t PlanSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds) {
+  std::vector<std::uint64_t> bits;
   GreedySplits(tokens, count, blockEnds);
-  CutBlocks(tokens, *blockEnds);
-  RefineSplits(tokens, *blockEnds);
-  return SplitBits(tokens, *blockEnds);
+  CutBlocks(tokens, *blockEnds, bits);
+  return RefineSplits(tokens, *blockEnds, bits, RefineTries);
+}
+
+std::uint64_t RoughSplits(const Token *tokens, std::size_t count, std::vector<std::uint32_t> *blockEnds) {
+  std::vector<std::uint64_t> bits;
+  GreedySplits(tokens, count, blockEnds);
+  CutBlocks(tokens, *blockEnds, bits);
+  std::uint64_t total = 0;
+  for (std::uint64_t b : bits) total += b;
+  return total;
+}
+
+std::uint64_t FinishSplits(const Token *tokens, std::vector<std::uint32_t> *blockEnds) {
+  std::vector<std::uint64_t> bits;
+  BlockSizes(tokens, *blockEnds, bits);
+  return RefineSplits(tokens, *blockEnds, bits, FinishTries);
 }
 
 void StartBlockSplitter(BlockSplitter &bs) {
@@ -420,7 +519,8 @@ void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_
     JudgeChunk(bs, bw, SplitChunkSymbols);
 }
 
-void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
+void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count,
+                      const std::vector<std::uint32_t> &plan) {
   bs.planned = true;
   if (bs.openBegin > bs.pending.size() / 2) {
     bs.pending.erase(bs.pending.begin(), bs.pending.begin() + bs.openBegin);
@@ -428,18 +528,15 @@ void AddPlannedTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std
   }
   bs.pending.insert(bs.pending.end(), tokens, tokens + count);
   const Token *open = bs.pending.data() + bs.openBegin;
-  const std::size_t total = bs.pending.size() - bs.openBegin;
-  std::vector<std::uint32_t> ends, apart;
-  std::uint64_t bits = PlanSplits(open, total, &ends);
-  // The greedy split's chunks start at the open block, so the new tokens
-  // may split worse than they would alone; the split they get alone, after
-  // the open block as it stands, is the other choice.
+  // The open block stays as it is, before the new tokens' own split; only
+  // the bound between them may still move or go.
+  std::vector<std::uint32_t> ends = plan;
   if (bs.openCount && count) {
-    PlanSplits(open + bs.openCount, count, &apart);
-    for (std::uint32_t &e : apart) e += static_cast<std::uint32_t>(bs.openCount);
-    apart.insert(apart.begin(), static_cast<std::uint32_t>(bs.openCount));
-    RefineSplits(open, apart);
-    if (SplitBits(open, apart) < bits) ends.swap(apart);
+    for (std::uint32_t &e : ends) e += static_cast<std::uint32_t>(bs.openCount);
+    ends.insert(ends.begin(), static_cast<std::uint32_t>(bs.openCount));
+    std::vector<std::uint64_t> bits;
+    BlockSizes(open, ends, bits);
+    RefineSplits(open, ends, bits, RefineTries);
   }
   if (ends.empty()) return;
   std::size_t from = 0;

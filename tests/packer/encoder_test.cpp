@@ -127,6 +127,20 @@ TEST(PlanSplits, CoversTheTokensInReadableBlocksAndCutsWhereTheDataChanges) {
   }
   EXPECT_EQ(bits, sum);
   EXPECT_TRUE(cutNearChange);
+  // The rough plan is what the refinement starts from; the last refinement
+  // may only gain, and each counts the blocks it leaves exactly.
+  std::vector<std::uint32_t> rough, finished = ends;
+  EXPECT_GE(RoughSplits(tokens.data(), tokens.size(), &rough), bits);
+  std::uint64_t finishedBits = FinishSplits(tokens.data(), &finished);
+  EXPECT_LE(finishedBits, bits);
+  EXPECT_EQ(finished.back(), tokens.size());
+  for (std::size_t b = 0, from = 0; b < finished.size(); from = finished[b++]) {
+    BlockHistogram h;
+    ClearHistogram(h);
+    CountTokens(h, tokens.data() + from, finished[b] - from);
+    finishedBits -= BlockBits(h);
+  }
+  EXPECT_EQ(finishedBits, 0u);
   for (std::size_t from = 0; from < tokens.size(); from += MaxBlockSymbols) {
     BlockHistogram h;
     ClearHistogram(h);
