@@ -135,7 +135,9 @@ void InsertUpTo(LazyFinder &f, std::size_t end) {
 inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size_t pos, std::size_t c,
                       unsigned depth, unsigned maxLength, unsigned &best, Match &m) {
   const std::uint8_t *here = f.data + pos;
-  for (; pos - c <= MaxOffset; c = chain[c & ChainMask]) {
+  // NoPosition ends the walk by the first test, not by the offset: that
+  // one only fails for it while size_t is wider than a position.
+  for (; c < pos && pos - c <= MaxOffset; c = chain[c & ChainMask]) {
     const std::uint8_t *there = f.data + c;
     // The last four bytes that would make the match longer than the best
     // so far, then the first four, before the full comparison.
@@ -185,7 +187,7 @@ FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, unsigned atLeast, u
     if (best < LongBytes && best < maxLength && shortCandidate != longCandidate)
       WalkChain(f, f.shortChain, pos, shortCandidate, shortDepth, maxLength, best, m);
   }
-  if (!m.length && atLeast <= arj::MinMatch && pos - nearCandidate <= NearThree &&
+  if (!m.length && atLeast <= arj::MinMatch && nearCandidate < pos && pos - nearCandidate <= NearThree &&
       std::memcmp(f.data + nearCandidate, here, 3) == 0)
     m = Match{arj::MinMatch, static_cast<std::uint16_t>(pos - nearCandidate - 1)};
   return m;
