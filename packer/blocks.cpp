@@ -82,8 +82,11 @@ void PlanLengthList(BlockPlan &p);
 // A block also tries the codes of its counts raised by each of these
 // quarters and keeps whichever makes the block smallest.
 constexpr std::uint32_t FlatteningQuarters[] = {2, 4, 8, 16, 32};
+// The fast level's blocks try fewer: most blocks keep one of these anyway.
+constexpr std::uint32_t FewFlatteningQuarters[] = {4, 16};
 
-void PlanBlock(const BlockHistogram &h, BlockPlan &p) {
+void PlanBlock(const BlockHistogram &h, BlockPlan &p, const std::uint32_t *quarterList = FlatteningQuarters,
+               unsigned tries = sizeof FlatteningQuarters / sizeof *FlatteningQuarters) {
   unsigned used[arj::LiteralCount];
   unsigned m = SortUsedSymbols(h.literal, arj::LiteralCount, used);
   p.literalUsed =
@@ -96,7 +99,8 @@ void PlanBlock(const BlockHistogram &h, BlockPlan &p) {
   std::uint64_t bestBits = PlanBits(h, p);
   BlockPlan q = p;
   std::uint32_t freq[arj::LiteralCount];
-  for (std::uint32_t quarters : FlatteningQuarters) {
+  for (unsigned t = 0; t < tries; t++) {
+    std::uint32_t quarters = quarterList[t];
     // Raised counts sort as the counts do, so the order is reused.
     for (unsigned i = 0; i < m; i++) freq[used[i]] = h.literal[used[i]] * 4 + quarters;
     CodeLengthsOfSorted(freq, used, m, arj::LiteralCount, arj::MaxCodeLength, q.literalLengths);
@@ -272,9 +276,13 @@ void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count) {
   WriteCountedBlock(bw, tokens, count, h);
 }
 
-void WriteCountedBlock(BitWriter &bw, const Token *tokens, std::size_t count, const BlockHistogram &h) {
+void WriteCountedBlock(BitWriter &bw, const Token *tokens, std::size_t count, const BlockHistogram &h,
+                       bool fewFlattenings) {
   BlockPlan p;
-  PlanBlock(h, p);
+  if (fewFlattenings)
+    PlanBlock(h, p, FewFlatteningQuarters, sizeof FewFlatteningQuarters / sizeof *FewFlatteningQuarters);
+  else
+    PlanBlock(h, p);
   std::uint16_t preCodes[arj::PreCodeCount];
   BuildCanonicalCodes(p.preLengths, arj::PreCodeCount, preCodes);
   EmitBlockHeader(bw, p, count, preCodes);

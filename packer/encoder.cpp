@@ -18,6 +18,7 @@ std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t 
   BitWriter bw{&out, 0, 0};
   BlockSplitter splitter;
   StartBlockSplitter(splitter);
+  splitter.fewFlattenings = level == PackFast;
   ParserState *parser = StartParser(data, size, level);
   std::vector<Token> tokens;
   for (std::size_t begin = 0; begin < size; begin += segmentSize) {

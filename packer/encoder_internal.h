@@ -86,8 +86,9 @@ std::uint64_t BlockBits(const BlockHistogram &h);
 // Writes one block of 1 to MaxBlockSymbols tokens.
 void WriteBlock(BitWriter &bw, const Token *tokens, std::size_t count);
 // WriteBlock for a caller that has counted the tokens already: h must be
-// exactly their histogram.
-void WriteCountedBlock(BitWriter &bw, const Token *tokens, std::size_t count, const BlockHistogram &h);
+// exactly their histogram. fewFlattenings trades a little size for time.
+void WriteCountedBlock(BitWriter &bw, const Token *tokens, std::size_t count, const BlockHistogram &h,
+                       bool fewFlattenings = false);
 
 // Writes the tokens as consecutive blocks of blockSymbols tokens (the last
 // one shorter), for callers that need the boundaries at known places.
@@ -116,7 +117,8 @@ struct BlockSplitter {
   BlockHistogram openHistogram;
   float openBits;  // the open block's symbols under ideal codes
   EncodeStats stats;
-  bool planned;  // blocks come from AddPlannedTokens, cut by their exact sizes
+  bool planned;         // blocks come from AddPlannedTokens, cut by their exact sizes
+  bool fewFlattenings;  // the fast level: blocks are written with fewer code tries
 };
 
 void StartBlockSplitter(BlockSplitter &bs);

@@ -424,7 +424,7 @@ void GreedySplits(const Token *tokens, std::size_t count, std::vector<std::uint3
 void WriteOpenBlock(BlockSplitter &bs, BitWriter &bw, const BlockHistogram *counted = nullptr) {
   if (!bs.openCount) return;
   if (counted)
-    WriteCountedBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount, *counted);
+    WriteCountedBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount, *counted, bs.fewFlattenings);
   else
     WriteBlock(bw, bs.pending.data() + bs.openBegin, bs.openCount);
   bs.stats.blocks++;
@@ -505,6 +505,7 @@ void StartBlockSplitter(BlockSplitter &bs) {
   bs.openBits = 0;
   bs.stats = EncodeStats{0, 0, 0};
   bs.planned = false;
+  bs.fewFlattenings = false;
 }
 
 void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
