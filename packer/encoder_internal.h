@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "format.h"
@@ -31,6 +32,26 @@ inline unsigned DistanceSymbol(unsigned distance) {
   while (distance >> c) c++;
   return c;
 #endif
+}
+
+// How many of the first limit bytes at a and b agree, eight at a time.
+inline unsigned CommonLength(const std::uint8_t *a, const std::uint8_t *b, unsigned limit) {
+  unsigned n = 0;
+  while (n + 8 <= limit) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a + n, 8);
+    std::memcpy(&y, b + n, 8);
+    if (x != y) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      return n + static_cast<unsigned>(__builtin_ctzll(x ^ y) >> 3);
+#else
+      break;
+#endif
+    }
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) n++;
+  return n;
 }
 
 // Bits are sent most significant first, bytes in file order.

@@ -61,23 +61,6 @@ inline std::uint64_t Load64(const std::uint8_t *p) {
   return v;
 }
 
-inline unsigned CommonLength(const std::uint8_t *a, const std::uint8_t *b, unsigned limit) {
-  unsigned n = 0;
-  while (n + 8 <= limit) {
-    std::uint64_t x = Load64(a + n), y = Load64(b + n);
-    if (x != y) {
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      return n + static_cast<unsigned>(__builtin_ctzll(x ^ y) >> 3);
-#else
-      break;
-#endif
-    }
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n]) n++;
-  return n;
-}
-
 inline std::uint32_t LongHash(const std::uint8_t *p) {
   std::uint64_t x = Load64(p) * 0x9E3779B97F4A7C15ull + Load32(p + 8);
   return static_cast<std::uint32_t>((x * 0xC2B2AE3D27D4EB4Full) >> (64 - LongHashBits));

@@ -49,25 +49,6 @@ inline std::uint32_t Hash3(const std::uint8_t *p) {
   return (v * 2654435761u) >> (32 - HashBits);
 }
 
-inline unsigned CommonLength(const std::uint8_t *a, const std::uint8_t *b, unsigned limit) {
-  unsigned n = 0;
-  while (n + 8 <= limit) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a + n, 8);
-    std::memcpy(&y, b + n, 8);
-    if (x != y) {
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      return n + static_cast<unsigned>(__builtin_ctzll(x ^ y) >> 3);
-#else
-      break;
-#endif
-    }
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n]) n++;
-  return n;
-}
-
 // Cost in bits of each literal/length symbol and each distance symbol, the
 // latter with its extra bits.
 struct CostModel {
