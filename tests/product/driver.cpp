@@ -52,7 +52,6 @@ static int Frame() {
 static int ControlTexts() {
   HWND meter = FindMeter();
   if (!meter) return puts("no meter window"), 1;
-  const unsigned rates = sizeof(WidestRates) / sizeof(WidestRates[0]);
   for (HWND child = GetWindow(meter, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     char text[256] = "";
     GetWindowTextA(child, text, sizeof(text));
@@ -78,7 +77,7 @@ static int Fits() {
     RECT box;
     GetClientRect(child, &box);
     HGDIOBJ old = SelectObject(dc, HGDIOBJ(SendMessageA(child, WM_GETFONT, 0, 0)));
-    for (unsigned i = 0; i <= (isValue ? rates : 0u); i++) {
+    for (unsigned i = 0; i <= (isValue ? 5u : 0u); i++) {
       const char *text = i == 0 ? own : WidestRates[i - 1];
       RECT need = {0, 0, 0, 0};
       DrawTextA(dc, text, -1, &need, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
