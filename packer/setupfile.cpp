@@ -55,10 +55,16 @@ bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, st
     std::rewind(f);
   }
   for (;;) {
-    if (have == bytes->size()) bytes->resize(have + (1 << 16));
     std::size_t n = std::fread(bytes->data() + have, 1, bytes->size() - have, f);
     have += n;
-    if (n == 0) break;
+    if (have < bytes->size()) break;
+    // Full: growing the vector before knowing there is more would copy the
+    // whole of it to fresh memory for nothing, as every read of a file
+    // that kept its size ends here.
+    int next = std::fgetc(f);
+    if (next == EOF) break;
+    bytes->resize(have + (1 << 16));
+    (*bytes)[have++] = static_cast<std::uint8_t>(next);
   }
   bytes->resize(have);
   bool failed = std::ferror(f);
