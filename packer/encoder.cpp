@@ -15,6 +15,7 @@ std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t 
   const std::size_t segmentSize = level == PackBest ? (512u << 10) : (1u << 20);
   std::vector<std::uint8_t> out;
   out.reserve(size / 2 + 64);
+  AdviseLargePages(out.data(), out.capacity());
   BitWriter bw{&out, 0, 0};
   BlockSplitter splitter;
   StartBlockSplitter(splitter);

@@ -40,6 +40,11 @@ std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t 
                                           PackProgressFn progress = nullptr, void *context = nullptr,
                                           EncodeStats *stats = nullptr);
 
+// Asks for large pages under a buffer of tens of megabytes, before its first
+// touch: each small page costs a fault, which some virtual machines make
+// dearer than filling the page. Only a hint; the buffer works either way.
+void AdviseLargePages(void *start, std::size_t size);
+
 // Packed DOS date and time of t in local time, clamped to 1980..2107.
 std::uint32_t DosTimestamp(std::time_t t);
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,13 @@
 #include "packer.h"
 #include "seal.h"
 #include "text.h"
+
+void AdviseLargePages(void *start, std::size_t size) {
+  const std::uintptr_t large = std::uintptr_t{2} << 20;
+  std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(start) + large - 1) & ~(large - 1);
+  std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(start) + size) & ~(large - 1);
+  if (end > first) madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+}
 
 namespace {
 
@@ -51,7 +59,11 @@ bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, st
   std::size_t have = 0;
   if (std::fseek(f, 0, SEEK_END) == 0) {
     long size = std::ftell(f);
-    if (size > 0) bytes->resize(static_cast<std::size_t>(size));
+    if (size > 0) {
+      bytes->reserve(static_cast<std::size_t>(size));
+      AdviseLargePages(bytes->data(), static_cast<std::size_t>(size));
+      bytes->resize(static_cast<std::size_t>(size));
+    }
     std::rewind(f);
   }
   for (;;) {
