@@ -52,7 +52,9 @@ inline std::uint32_t Hash3(const std::uint8_t *p) {
 // Cost in bits of each literal/length symbol and each distance symbol, the
 // latter with its extra bits.
 struct CostModel {
-  float literal[arj::LiteralCount];
+  // Three more than the symbols: the parse prices lengths four at a time,
+  // and the last group's lanes past the longest length read these.
+  float literal[arj::LiteralCount + 3];
   float distance[arj::DistanceCount];
 };
 
@@ -141,8 +143,7 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
 #if defined(__SSE2__)
       // Four lengths at a time, the same sums and comparisons as one by
       // one; lanes past the candidate's length keep what they hold. The
-      // arrays have room for the last group, and the length prices run on
-      // into the distance prices, which those lanes ignore.
+      // arrays, the length prices among them, have room for the last group.
       const __m128 add = _mm_set1_ps(distanceBits);
       const __m128i steps = _mm_setr_epi32(0, 1, 2, 3), top = _mm_set1_epi32(m.length + 1);
       const __m128i wayBits = _mm_set1_epi32(static_cast<int>(way));
