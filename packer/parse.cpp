@@ -13,8 +13,13 @@
 
 #include "encoder_internal.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+// Where the compiler has vector types, lengths are priced a group of lanes
+// at a time; on x86 processors with AVX2, eight lanes instead of four.
+#if defined(__GNUC__)
+#define KELVRA_PRICE_LANES 1
+#endif
+#if defined(KELVRA_PRICE_LANES) && (defined(__x86_64__) || defined(__i386__))
+#define KELVRA_PRICE_AVX2 1
 #endif
 
 namespace {
@@ -52,9 +57,9 @@ inline std::uint32_t Hash3(const std::uint8_t *p) {
 // Cost in bits of each literal/length symbol and each distance symbol, the
 // latter with its extra bits.
 struct CostModel {
-  // Three more than the symbols: the parse prices lengths four at a time,
-  // and the last group's lanes past the longest length read these.
-  float literal[arj::LiteralCount + 3];
+  // Seven more than the symbols: the parse prices lengths in groups of up
+  // to eight, and the last group's lanes past the longest length read these.
+  float literal[arj::LiteralCount + 7];
   float distance[arj::DistanceCount];
 };
 
@@ -100,15 +105,77 @@ static void DefaultModel(CostModel &model) {
   for (unsigned c = 0; c < arj::DistanceCount; c++) model.distance[c] = 3.0f + (c ? c - 1 : 0);
 }
 
+namespace {
+
+#if defined(KELVRA_PRICE_LANES)
+template <unsigned Lanes>
+struct LaneTypes;
+template <>
+struct LaneTypes<4> {
+  typedef float Floats __attribute__((vector_size(16)));
+  typedef std::int32_t Ints __attribute__((vector_size(16)));
+};
+template <>
+struct LaneTypes<8> {
+  typedef float Floats __attribute__((vector_size(32)));
+  typedef std::int32_t Ints __attribute__((vector_size(32)));
+};
+
+// Offers lengths from length up to top, through one candidate's distance
+// at distanceBits, to the positions after the one at price and arrival:
+// Lanes lengths at a time, the same sums and comparisons as one by one,
+// without branches (which way is cheaper is hard to predict). Lanes past
+// top keep what they hold; the arrays have room for the last group.
+template <unsigned Lanes>
+__attribute__((always_inline)) inline void OfferLengths(float *price, std::uint32_t *arrival,
+                                                        const float *lengthBits, float distanceBits,
+                                                        std::uint32_t way, unsigned length, unsigned top) {
+  typedef typename LaneTypes<Lanes>::Floats Floats;
+  typedef typename LaneTypes<Lanes>::Ints Ints;
+  Ints steps;
+  for (unsigned j = 0; j < Lanes; j++) steps[j] = static_cast<std::int32_t>(j);
+  for (; length <= top; length += Lanes) {
+    Ints lengths = static_cast<std::int32_t>(length) + steps;
+    Floats cost, old;
+    Ints oldWay;
+    std::memcpy(&cost, lengthBits + length, sizeof cost);
+    std::memcpy(&old, price + length, sizeof old);
+    std::memcpy(&oldWay, arrival + length, sizeof oldWay);
+    cost = distanceBits + cost;
+    Ints cheaper = (cost < old) & (lengths <= static_cast<std::int32_t>(top));
+    Floats newPrice = cheaper ? cost : old;
+    Ints newWay = cheaper ? (static_cast<std::int32_t>(way) | lengths) : oldWay;
+    std::memcpy(price + length, &newPrice, sizeof newPrice);
+    std::memcpy(arrival + length, &newWay, sizeof newWay);
+  }
+}
+#else
+template <unsigned Lanes>
+inline void OfferLengths(float *price, std::uint32_t *arrival, const float *lengthBits, float distanceBits,
+                         std::uint32_t way, unsigned length, unsigned top) {
+  for (; length <= top; length++) {
+    float cost = distanceBits + lengthBits[length];
+    bool cheaper = cost < price[length];
+    price[length] = cheaper ? cost : price[length];
+    arrival[length] = cheaper ? (way | length) : arrival[length];
+  }
+}
+#endif
+
+// Room past a segment's last position for the last group of lanes.
+constexpr std::size_t PriceRoom = 8;
+
 // The cheapest path through the segment's candidates. Block k of the
 // segment, positions [modelStart[k], modelStart[k + 1]), is priced with
 // models[k]; a token is priced by the block it starts in.
-static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, const CostModel *models,
-                         const std::size_t *modelStart, std::size_t modelCount, std::vector<Token> *tokens) {
+template <unsigned Lanes>
+__attribute__((always_inline)) inline void PricePaths(ParserState &ps, std::size_t begin, std::size_t end,
+                                                      const CostModel *models, const std::size_t *modelStart,
+                                                      std::size_t modelCount) {
   const std::size_t n = end - begin;
-  ps.price.assign(n + 4, INFINITY);
+  ps.price.assign(n + PriceRoom, INFINITY);
   // Every position is reached, if only by a literal, before its way is read.
-  ps.arrival.resize(n + 4);
+  ps.arrival.resize(n + PriceRoom);
   ps.price[0] = 0;
   std::size_t block = 0;
   for (std::size_t i = 0; i < n; i++) {
@@ -135,40 +202,39 @@ static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, co
         distance = m.distance;
       }
       unsigned length = k > k0 ? ps.matches[k - 1].length + 1u : arj::MinMatch;
-      // Without branches: which way is cheaper is hard to predict.
-      float *price = ps.price.data() + i;
-      std::uint32_t *arrival = ps.arrival.data() + i;
-      const float *lengthBits = model.literal + 253;
-      const std::uint32_t way = distance << 16;
-#if defined(__SSE2__)
-      // Four lengths at a time, the same sums and comparisons as one by
-      // one; lanes past the candidate's length keep what they hold. The
-      // arrays, the length prices among them, have room for the last group.
-      const __m128 add = _mm_set1_ps(distanceBits);
-      const __m128i steps = _mm_setr_epi32(0, 1, 2, 3), top = _mm_set1_epi32(m.length + 1);
-      const __m128i wayBits = _mm_set1_epi32(static_cast<int>(way));
-      for (; length <= m.length; length += 4) {
-        __m128i lengths = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(length)), steps);
-        __m128 cost = _mm_add_ps(add, _mm_loadu_ps(lengthBits + length));
-        __m128 old = _mm_loadu_ps(price + length);
-        __m128 cheaper = _mm_and_ps(_mm_cmplt_ps(cost, old), _mm_castsi128_ps(_mm_cmplt_epi32(lengths, top)));
-        _mm_storeu_ps(price + length, _mm_or_ps(_mm_and_ps(cheaper, cost), _mm_andnot_ps(cheaper, old)));
-        __m128i mask = _mm_castps_si128(cheaper);
-        __m128i oldWay = _mm_loadu_si128(reinterpret_cast<const __m128i *>(arrival + length));
-        __m128i newWay = _mm_or_si128(wayBits, lengths);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(arrival + length),
-                         _mm_or_si128(_mm_and_si128(mask, newWay), _mm_andnot_si128(mask, oldWay)));
-      }
-#else
-      for (; length <= m.length; length++) {
-        float cost = distanceBits + lengthBits[length];
-        bool cheaper = cost < price[length];
-        price[length] = cheaper ? cost : price[length];
-        arrival[length] = cheaper ? (way | length) : arrival[length];
-      }
-#endif
+      OfferLengths<Lanes>(ps.price.data() + i, ps.arrival.data() + i, model.literal + 253, distanceBits,
+                          distance << 16, length, m.length);
     }
   }
+}
+
+#if defined(KELVRA_PRICE_AVX2)
+__attribute__((target("avx2"))) void PricePathsAvx2(ParserState &ps, std::size_t begin, std::size_t end,
+                                                    const CostModel *models, const std::size_t *modelStart,
+                                                    std::size_t modelCount) {
+  PricePaths<8>(ps, begin, end, models, modelStart, modelCount);
+}
+#endif
+
+void PricePathsPlain(ParserState &ps, std::size_t begin, std::size_t end, const CostModel *models,
+                     const std::size_t *modelStart, std::size_t modelCount) {
+  PricePaths<4>(ps, begin, end, models, modelStart, modelCount);
+}
+
+}  // namespace
+
+// Either width finds the same prices and ways: each lane is one length's
+// own comparison.
+static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, const CostModel *models,
+                         const std::size_t *modelStart, std::size_t modelCount, std::vector<Token> *tokens) {
+#if defined(KELVRA_PRICE_AVX2)
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide)
+    PricePathsAvx2(ps, begin, end, models, modelStart, modelCount);
+  else
+#endif
+    PricePathsPlain(ps, begin, end, models, modelStart, modelCount);
+  const std::size_t n = end - begin;
   // The path is walked back twice: once to count its tokens, once to put
   // each in its place.
   std::size_t count = 0;
