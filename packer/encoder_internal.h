@@ -155,6 +155,11 @@ void FinishBlocks(BlockSplitter &bs, BitWriter &bw);
 // data[0] and never past end. The parser keeps its hash chains in parser
 // state across calls, which must cover the data in order.
 struct ParserState;
+// Whether the best level prices lengths eight at a time, as it does where
+// the processor has AVX2, rather than four. Both give the same tokens;
+// tests compare them.
+extern bool widePricing;
+
 ParserState *StartParser(const std::uint8_t *data, std::size_t size, PackLevel level);
 void ParseSegment(ParserState *ps, std::size_t begin, std::size_t end, std::vector<Token> *tokens);
 // The best level's PlanSplits of the tokens of the last segment parsed,

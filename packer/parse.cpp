@@ -225,13 +225,18 @@ void PricePathsPlain(ParserState &ps, std::size_t begin, std::size_t end, const 
 
 }  // namespace
 
+#if defined(KELVRA_PRICE_AVX2)
+bool widePricing = __builtin_cpu_supports("avx2");
+#else
+bool widePricing = false;
+#endif
+
 // Either width finds the same prices and ways: each lane is one length's
 // own comparison.
 static void PriceSegment(ParserState &ps, std::size_t begin, std::size_t end, const CostModel *models,
                          const std::size_t *modelStart, std::size_t modelCount, std::vector<Token> *tokens) {
 #if defined(KELVRA_PRICE_AVX2)
-  static const bool wide = __builtin_cpu_supports("avx2");
-  if (wide)
+  if (widePricing)
     PricePathsAvx2(ps, begin, end, models, modelStart, modelCount);
   else
 #endif

@@ -199,6 +199,15 @@ TEST(ParseSegment, TokensRebuildTheInputWithinTheWindow) {
           pos += t.symbol < 256 ? 1 : t.symbol - 253u;
         }
         ASSERT_EQ(ExpandTokens(tokens), data) << "kind " << kind << " level " << level;
+        if (level == PackBest && widePricing) {
+          // The processor's wide pricing must find the very same path.
+          widePricing = false;
+          std::vector<Token> narrow = Parse(data, level, segment);
+          widePricing = true;
+          ASSERT_TRUE(narrow.size() == tokens.size() &&
+                      std::memcmp(narrow.data(), tokens.data(), tokens.size() * sizeof(Token)) == 0)
+              << "kind " << kind << " segment " << segment;
+        }
       }
   }
 }
