@@ -359,43 +359,41 @@ static inline unsigned char *DecodeRun(LoopBits &r, unsigned char *out, const un
   return out;
 }
 
-// ---- Output --------------------------------------------------------------
+// ---- Output chunks -------------------------------------------------------
 
 // The output buffer: WindowSize bytes of history (zeros before an entry's
-// first byte), then an area of OutputChunks windows that goes to WriteDecoded
-// whole, where the window would have wrapped, then slack for a match that
-// starts near the end and for copies that move whole groups of 8 or 16 bytes
-// up to 31 bytes past a match's end. Three windows keep the whole below the
-// size at which common allocators map fresh pages for every entry, and make
-// one write of about 78 KB.
+// first byte), then OutputChunks chunks of WindowSize bytes that go to
+// WriteDecoded one at a time, where the window would have wrapped, then slack
+// for a match that starts near the end and for copies that move whole groups
+// of 8 or 16 bytes up to 31 bytes past a match's end. Three chunks keep the
+// whole below the size at which common allocators map fresh pages for every
+// entry.
 constexpr unsigned OutputChunks = 3;
-constexpr std::size_t OutputAreaSize = OutputChunks * std::size_t{WindowSize};
 constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
-constexpr std::size_t OutputBufferSize = WindowSize + OutputAreaSize + OutputSlack;
+constexpr std::size_t OutputBufferSize = (1 + OutputChunks) * std::size_t{WindowSize} + OutputSlack;
 
 struct OutputArea {
-  unsigned char *buffer;  // history, area and slack
+  unsigned char *buffer;  // history, chunks and slack
   unsigned char *out;     // where the next decoded byte goes
+  unsigned char *chunk;   // first byte not yet given to WriteDecoded
   std::uint32_t crc;      // of the bytes given to WriteDecoded
 };
-
-static unsigned char *AreaStart(const OutputArea &o) { return o.buffer + WindowSize; }
 
 static OutputArea StartOutput() {
   OutputArea o;
   o.buffer = static_cast<unsigned char *>(AllocOrRaise(OutputBufferSize));
   decoderState.slidingWindow = o.buffer;
-  o.out = AreaStart(o);
+  o.out = o.chunk = o.buffer + WindowSize;
   o.crc = 0;
   return o;
 }
 
-// Where the next run must stop: at the end of the area or of the entry
-// (left bytes on), and before the block's end: every symbol gives at least
-// one byte, so a run no longer than the symbols left in the block cannot
-// reach its end.
+// Where the next run must stop: at the end of the current chunk or of the
+// entry (left bytes on), and before the block's end: every symbol gives at
+// least one byte, so a run no longer than the symbols left in the block
+// cannot reach its end.
 static inline unsigned char *RunStop(const OutputArea &o, std::int64_t left, std::uint32_t blockLeft) {
-  unsigned char *stop = AreaStart(o) + OutputAreaSize;
+  unsigned char *stop = o.chunk + WindowSize;
   if (stop - o.out > left) stop = o.out + left;
   if (stop - o.out > static_cast<std::ptrdiff_t>(blockLeft)) stop = o.out + blockLeft;
   return stop;
@@ -403,20 +401,24 @@ static inline unsigned char *RunStop(const OutputArea &o, std::int64_t left, std
 
 // Raises: XR_WRITE.
 static void HandOn(OutputArea &o, std::size_t length) {
-  o.crc = Crc32(o.crc, AreaStart(o), length);
-  WriteDecoded(AreaStart(o), length);
+  o.crc = Crc32(o.crc, o.chunk, length);
+  WriteDecoded(o.chunk, length);
+  o.chunk += length;
 }
 
-// Gives a full area to WriteDecoded, then moves the window's history and
-// what the last match wrote past the area back to the start. Raises:
-// XR_WRITE.
-static inline void FlushFullArea(OutputArea &o) {
-  unsigned char *const areaEnd = AreaStart(o) + OutputAreaSize;
-  if (o.out < areaEnd) return;
-  HandOn(o, OutputAreaSize);
-  std::size_t ahead = static_cast<std::size_t>(o.out - areaEnd);
-  std::memmove(o.buffer, areaEnd - WindowSize, WindowSize + ahead);
-  o.out = AreaStart(o) + ahead;
+// Gives a full chunk to WriteDecoded; after the last chunk, moves the
+// window's history and what the last match wrote past it back to the start.
+// Raises: XR_WRITE.
+static inline void FlushFullChunk(OutputArea &o) {
+  if (o.out - o.chunk < static_cast<std::ptrdiff_t>(WindowSize)) return;
+  HandOn(o, WindowSize);
+  unsigned char *const areaStart = o.buffer + WindowSize;
+  if (o.chunk == areaStart + OutputChunks * WindowSize) {
+    std::size_t ahead = static_cast<std::size_t>(o.out - o.chunk);
+    std::memmove(o.buffer, o.chunk - WindowSize, WindowSize + ahead);
+    o.chunk = areaStart;
+    o.out = areaStart + ahead;
+  }
 }
 
 // ---- The loop ------------------------------------------------------------
@@ -440,13 +442,13 @@ std::uint32_t DecodeMethod123() {
       o.out += left;
       left = 0;
     }
-    FlushFullArea(o);
+    FlushFullChunk(o);
   }
   // SyncBitReader counts on the reader holding 16 bits or the whole entry.
   EnsureLoopBits(r);
   SaveLoopBits(r);
   decoderState.blockLeft = blockLeft;
-  if (o.out != AreaStart(o)) HandOn(o, static_cast<std::size_t>(o.out - AreaStart(o)));
+  if (o.out != o.chunk) HandOn(o, static_cast<std::size_t>(o.out - o.chunk));
   SyncBitReader();
   ReleaseWindow();
   return o.crc;
