@@ -324,16 +324,18 @@ static unsigned TreeMatches(ParserState &ps, std::size_t pos, std::size_t limit,
     unsigned shared = smallerShared < largerShared ? smallerShared : largerShared;
     unsigned length = shared + CommonLength(here + shared, there + shared, maxLength - shared);
     unsigned reported = length < reportLimit ? length : reportLimit;
-    const bool sameClass =
-        found && DistanceSymbol(pos - candidate - 1) == DistanceSymbol(out[found - 1].distance);
-    if (out && (reported > best || (reported == best && !sameClass))) {
-      // Distances only grow down the tree. The shorter candidate of the same
-      // class costs what this one costs, and the parse, which prefers the
-      // longer candidate among equals, would never take it.
-      if (sameClass) found--;
-      best = reported;
-      out[found++] =
-          Match{static_cast<std::uint16_t>(reported), static_cast<std::uint16_t>(pos - candidate - 1)};
+    if (out && reported >= best) {
+      const bool sameClass =
+          found && DistanceSymbol(pos - candidate - 1) == DistanceSymbol(out[found - 1].distance);
+      if (reported > best || !sameClass) {
+        // Distances only grow down the tree. The shorter candidate of the
+        // same class costs what this one costs, and the parse, which prefers
+        // the longer candidate among equals, would never take it.
+        if (sameClass) found--;
+        best = reported;
+        out[found++] =
+            Match{static_cast<std::uint16_t>(reported), static_cast<std::uint16_t>(pos - candidate - 1)};
+      }
     }
     std::uint32_t *node = &ps.children[2 * (candidate & ChainMask)];
     if (length >= maxLength || length >= ps.params.niceLength) {
