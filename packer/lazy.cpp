@@ -66,17 +66,20 @@ inline std::uint32_t LongHash(const std::uint8_t *p) {
   return static_cast<std::uint32_t>((x * 0xC2B2AE3D27D4EB4Full) >> (64 - LongHashBits));
 }
 
-inline std::uint32_t ShortHash(std::uint32_t first4) {
-  return (first4 * 2654435761u) >> (32 - ShortHashBits);
-}
+// The short and near hashes share one product of the first four bytes.
+inline std::uint32_t PrefixProduct(std::uint32_t first4) { return first4 * 2654435761u; }
 
-inline std::uint32_t NearHash(std::uint32_t first4) {
+inline std::uint32_t ShortHash(std::uint32_t product) { return product >> (32 - ShortHashBits); }
+
+// The hash of the first three bytes: on a little-endian machine that of
+// first4 << 8, whose product is the shared one shifted up a byte.
+inline std::uint32_t NearHash(std::uint32_t first4, std::uint32_t product) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  first4 >>= 8;
+  return PrefixProduct(first4 >> 8) >> (32 - NearHashBits);
 #else
-  first4 <<= 8;
+  (void)first4;
+  return (product >> (24 - NearHashBits)) & ((1u << NearHashBits) - 1);
 #endif
-  return (first4 * 2654435761u) >> (32 - NearHashBits);
 }
 
 }  // namespace
@@ -102,34 +105,40 @@ void InsertUpTo(LazyFinder &f, std::size_t end) {
   std::size_t stop = end < hashed ? end : hashed;
   for (std::size_t p = f.inserted; p < stop; p++) {
     const std::uint8_t *at = f.data + p;
-    std::uint32_t first4 = Load32(at);
-    std::uint32_t hl = LongHash(at), hs = ShortHash(first4);
+    std::uint32_t first4 = Load32(at), product = PrefixProduct(first4);
+    std::uint32_t hl = LongHash(at), hs = ShortHash(product);
     f.longChain[p & ChainMask] = f.longHead[hl];
     f.longHead[hl] = static_cast<std::uint32_t>(p);
     f.shortChain[p & ChainMask] = f.shortHead[hs];
     f.shortHead[hs] = static_cast<std::uint32_t>(p);
-    f.nearHead[NearHash(first4)] = static_cast<std::uint32_t>(p);
+    f.nearHead[NearHash(first4, product)] = static_cast<std::uint32_t>(p);
   }
   if (end > f.inserted) f.inserted = end;
 }
 
 // Walks one chain from candidate for matches longer than best, nearest
 // among equals; stops at the nice length or the end of the room.
-inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size_t pos, std::size_t c,
+inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size_t pos, std::uint32_t c,
                       unsigned depth, unsigned maxLength, unsigned &best, Match &m) {
   const std::uint8_t *here = f.data + pos;
-  // NoPosition ends the walk by the first test, not by the offset: that
-  // one only fails for it while size_t is wider than a position.
-  for (; c < pos && pos - c <= MaxOffset; c = chain[c & ChainMask]) {
-    const std::uint8_t *there = f.data + c;
-    // The last four bytes that would make the match longer than the best
-    // so far, then the first four, before the full comparison.
-    if (Load32(there + best - 3) == Load32(here + best - 3) && Load32(there) == Load32(here)) {
-      unsigned length = CommonLength(here, there, maxLength);
+  // A candidate is tried first by the four bytes that would make its match
+  // longer than the best so far, then by the first four, before the full
+  // comparison; this side of both stays in registers, and the other side's
+  // last four load from one base that moves with best.
+  const std::uint32_t hereFirst = Load32(here);
+  std::uint32_t hereLast = Load32(here + best - 3);
+  const std::uint8_t *lasts = f.data + best - 3;
+  // Taken in 64 bits, pos - 1 - c is below MaxOffset just for a position
+  // of the window: NoPosition, above every position, wraps far past it.
+  for (; std::uint64_t(pos) - 1 - c < MaxOffset; c = chain[c & ChainMask]) {
+    if (Load32(lasts + c) == hereLast && Load32(f.data + c) == hereFirst) {
+      unsigned length = CommonLength(here, f.data + c, maxLength);
       if (length > best) {
         best = length;
         m = Match{static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(pos - c - 1)};
         if (length >= f.params.niceLength || length == maxLength) return;
+        hereLast = Load32(here + best - 3);
+        lasts = f.data + best - 3;
       }
     }
     if (!--depth) return;
@@ -152,8 +161,8 @@ FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, unsigned atLeast, u
     return m;
   }
   const std::uint8_t *here = f.data + pos;
-  std::uint32_t first4 = Load32(here);
-  std::uint32_t hl = LongHash(here), hs = ShortHash(first4), hn = NearHash(first4);
+  std::uint32_t first4 = Load32(here), product = PrefixProduct(first4);
+  std::uint32_t hl = LongHash(here), hs = ShortHash(product), hn = NearHash(first4, product);
   std::uint32_t longCandidate = f.longHead[hl], shortCandidate = f.shortHead[hs];
   std::uint32_t nearCandidate = f.nearHead[hn];
   f.longChain[pos & ChainMask] = longCandidate;
