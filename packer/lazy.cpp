@@ -18,7 +18,7 @@ namespace {
 constexpr unsigned LongBytes = 12;  // bytes the long chains hash
 constexpr unsigned LongHashBits = 16;
 constexpr unsigned ShortHashBits = 16;
-constexpr unsigned NearHashBits = 12;
+constexpr unsigned NearHashBits = 14;
 constexpr unsigned ChainSize = 32768;  // a power of two above the window
 constexpr unsigned ChainMask = ChainSize - 1;
 constexpr std::size_t MaxOffset = arj::MaxDistance + 1;
