@@ -54,8 +54,18 @@ bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, st
     if (size > 0) bytes->resize(static_cast<std::size_t>(size));
     std::rewind(f);
   }
+  // The file's end is found by reading past it into a probe, not into the
+  // vector: growing a vector that was sized to the whole file would copy it
+  // all into one of twice the size, page by page.
   for (;;) {
-    if (have == bytes->size()) bytes->resize(have + (1 << 16));
+    if (have == bytes->size()) {
+      std::uint8_t probe[1 << 12];
+      std::size_t n = std::fread(probe, 1, sizeof probe, f);
+      if (n == 0) break;
+      bytes->insert(bytes->end(), probe, probe + n);
+      have += n;
+      continue;
+    }
     std::size_t n = std::fread(bytes->data() + have, 1, bytes->size() - have, f);
     have += n;
     if (n == 0) break;
