@@ -51,7 +51,10 @@ bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, st
   std::size_t have = 0;
   if (std::fseek(f, 0, SEEK_END) == 0) {
     long size = std::ftell(f);
-    if (size > 0) bytes->resize(static_cast<std::size_t>(size));
+    if (size > 0) {
+      ReserveLargeBuffer(bytes, static_cast<std::size_t>(size));
+      bytes->resize(static_cast<std::size_t>(size));
+    }
     std::rewind(f);
   }
   // The file's end is found by reading past it into a probe, not into the
