@@ -236,35 +236,47 @@ static inline void StoreBigEndian64(std::uint8_t *at, std::uint64_t v) {
 #endif
 }
 
+// Tokens go out in groups, and the output grows by a group's worst case
+// (six bytes a token, and the last store's eight) just before it: growing
+// by the whole block's worst case would clear several times what the
+// block writes.
+constexpr std::size_t SymbolGroup = 256;
+
 static void WriteSymbols(BitWriter &bw, const BlockPlan &p, const Token *tokens, std::size_t count) {
   std::uint16_t literalCodes[arj::LiteralCount], distanceCodes[arj::DistanceCount + 1];
-  std::uint8_t distanceBits[arj::DistanceCount + 1];
+  std::uint8_t distanceBits[arj::DistanceCount + 1], extraBits[arj::DistanceCount + 1];
   BuildCanonicalCodes(p.literalLengths, arj::LiteralCount, literalCodes);
   BuildCanonicalCodes(p.distanceLengths, arj::DistanceCount, distanceCodes);
-  for (unsigned c = 0; c < arj::DistanceCount; c++)
-    distanceBits[c] = static_cast<std::uint8_t>(p.distanceLengths[c] + (c > 1 ? c - 1 : 0));
+  for (unsigned c = 0; c < arj::DistanceCount; c++) {
+    extraBits[c] = static_cast<std::uint8_t>(c > 1 ? c - 1 : 0);
+    distanceBits[c] = static_cast<std::uint8_t>(p.distanceLengths[c] + extraBits[c]);
+  }
   distanceCodes[arj::DistanceCount] = 0;
   distanceBits[arj::DistanceCount] = 0;
+  extraBits[arj::DistanceCount] = 0;
   std::vector<std::uint8_t> &out = *bw.out;
-  const std::size_t start = out.size();
-  out.resize(start + count * 6 + 16);
-  std::uint8_t *at = out.data() + start;
+  std::size_t written = out.size();
   std::uint64_t pending = bw.pending;
   unsigned pendingCount = bw.pendingCount;
-  for (std::size_t i = 0; i < count; i++) {
-    unsigned s = tokens[i].symbol, d = tokens[i].distance;
-    unsigned c = s >= 256 ? DistanceSymbol(d) : arj::DistanceCount;
-    unsigned extraBits = c > 1 && c < arj::DistanceCount ? c - 1 : 0;
-    unsigned bits = distanceBits[c];
-    std::uint64_t distance = std::uint64_t(distanceCodes[c]) << extraBits | (d & ((1u << extraBits) - 1));
-    pending = (pending << p.literalLengths[s] | literalCodes[s]) << bits | distance;
-    pendingCount += p.literalLengths[s] + bits;
-    std::uint64_t word = pending << (63 - pendingCount) << 1;  // the unstored bits on top
-    StoreBigEndian64(at, word);
-    at += pendingCount >> 3;
-    pendingCount &= 7;
+  for (std::size_t i = 0; i < count;) {
+    std::size_t stop = count - i < SymbolGroup ? count : i + SymbolGroup;
+    out.resize(written + (stop - i) * 6 + 8);
+    std::uint8_t *at = out.data() + written;
+    for (; i < stop; i++) {
+      unsigned s = tokens[i].symbol, d = tokens[i].distance;
+      unsigned c = s >= 256 ? DistanceSymbol(d) : arj::DistanceCount;
+      unsigned extra = extraBits[c], bits = distanceBits[c];
+      std::uint64_t distance = std::uint64_t(distanceCodes[c]) << extra | (d & ((1u << extra) - 1));
+      pending = (pending << p.literalLengths[s] | literalCodes[s]) << bits | distance;
+      pendingCount += p.literalLengths[s] + bits;
+      std::uint64_t word = pending << (63 - pendingCount) << 1;  // the unstored bits on top
+      StoreBigEndian64(at, word);
+      at += pendingCount >> 3;
+      pendingCount &= 7;
+    }
+    written = static_cast<std::size_t>(at - out.data());
   }
-  out.resize(static_cast<std::size_t>(at - out.data()));
+  out.resize(written);
   bw.pending = pending;
   bw.pendingCount = pendingCount;
 }
