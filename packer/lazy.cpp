@@ -45,8 +45,8 @@ const LazyParams FastParams{16, 16, 128, 8, 32};
 const LazyParams NormalParams{64, 64, 256, 32, 256};
 
 struct Match {
-  std::uint16_t length;
-  std::uint16_t distance;  // distance value: offset - 1
+  unsigned length;
+  unsigned distance;  // distance value: offset - 1
 };
 
 inline std::uint32_t Load32(const std::uint8_t *p) {
@@ -135,7 +135,7 @@ inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size
       unsigned length = CommonLength(here, f.data + c, maxLength);
       if (length > best) {
         best = length;
-        m = Match{static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(pos - c - 1)};
+        m = Match{length, static_cast<unsigned>(pos - c - 1)};
         if (length >= f.params.niceLength || length == maxLength) return;
         hereLast = Load32(here + best - 3);
         lasts = f.data + best - 3;
@@ -181,7 +181,7 @@ FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, unsigned atLeast, u
   }
   if (!m.length && atLeast <= arj::MinMatch && nearCandidate < pos && pos - nearCandidate <= NearThree &&
       std::memcmp(f.data + nearCandidate, here, 3) == 0)
-    m = Match{arj::MinMatch, static_cast<std::uint16_t>(pos - nearCandidate - 1)};
+    m = Match{arj::MinMatch, static_cast<unsigned>(pos - nearCandidate - 1)};
   return m;
 }
 
