@@ -556,23 +556,68 @@ void RecordChunk(BlockSplitter &bs, const BlockHistogram &h) {
   bs.chunkStarts.push_back(static_cast<std::uint32_t>(bs.chunkCounts.size()));
 }
 
+// JoinChunk's rule for the chunk RecordChunk listed last: its ideal size,
+// and what joining it would change of the open block's, are sums over the
+// symbols it uses alone. On joining, the open block takes in the chunk.
+bool JoinRecordedChunk(BlockSplitter &bs, const BlockHistogram &chunk, float &chunkBits) {
+  const float *nLogN = NLogN();
+  BlockHistogram &open = bs.openHistogram;
+  const std::size_t first = bs.chunkStarts[bs.chunkStarts.size() - 2], last = bs.chunkCounts.size();
+  double chunkSum = 0, joinedChange = 0;
+  std::uint32_t distances = 0, openDistances = 0;
+  unsigned used = 0;
+  for (std::size_t e = first; e < last; e++) {
+    unsigned slot = bs.chunkCounts[e] >> 16;
+    std::uint32_t n = bs.chunkCounts[e] & 0xFFFF;
+    std::uint32_t o = slot < arj::LiteralCount ? open.literal[slot] : open.distance[slot - arj::LiteralCount];
+    chunkSum += nLogN[n];
+    joinedChange += double(nLogN[o + n]) - nLogN[o];
+    if (slot < arj::LiteralCount)
+      used++;
+    else
+      distances += n;
+  }
+  chunkBits = static_cast<float>(nLogN[chunk.symbols] + double(nLogN[distances]) - chunkSum);
+  if (!bs.openCount || bs.openCount + chunk.symbols > MaxBlockSymbols) return false;
+  for (unsigned c = 0; c < arj::DistanceCount; c++) openDistances += open.distance[c];
+  double joinedBits = bs.openBits - joinedChange - nLogN[open.symbols] - nLogN[openDistances] +
+                      nLogN[open.symbols + chunk.symbols] + nLogN[openDistances + distances];
+  if (joinedBits > double(bs.openBits) + chunkBits + HeaderGuessBits + HeaderGuessBitsPerSymbol * used)
+    return false;
+  for (std::size_t e = first; e < last; e++) {
+    unsigned slot = bs.chunkCounts[e] >> 16;
+    std::uint32_t n = bs.chunkCounts[e] & 0xFFFF;
+    if (slot < arj::LiteralCount)
+      open.literal[slot] += n;
+    else
+      open.distance[slot - arj::LiteralCount] += n;
+  }
+  open.symbols += chunk.symbols;
+  bs.openBits = static_cast<float>(joinedBits);
+  return true;
+}
+
 void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
   BlockHistogram h;
   ClearHistogram(h);
   CountTokens(h, bs.pending.data() + bs.openBegin + bs.openCount, chunk);
-  float chunkBits = EntropyBits(h, NLogN());
-  if (JoinChunk(bs.openHistogram, bs.openBits, bs.openCount, h, chunkBits)) {
+  RecordChunk(bs, h);
+  float chunkBits;
+  if (JoinRecordedChunk(bs, h, chunkBits)) {
     bs.openCount += chunk;
-    RecordChunk(bs, h);
     return;
   }
+  // The chunk starts a block of its own: the closed one is cut by its own
+  // chunks.
+  bs.chunkCounts.resize(bs.chunkStarts[bs.chunkStarts.size() - 2]);
+  bs.chunkStarts.pop_back();
   WriteClosedBlock(bs, bw);
   bs.chunkStarts.clear();
   bs.chunkCounts.clear();
+  RecordChunk(bs, h);
   bs.openHistogram = h;
   bs.openBits = chunkBits;
   bs.openCount = chunk;
-  RecordChunk(bs, h);
 }
 
 }  // namespace
