@@ -151,18 +151,24 @@ inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size
 
 // The longest match at pos up to limit that is at least atLeast long, or
 // none; inserts pos. Only the short chain's depth varies between calls.
+// Below easy, a match may run the whole MaxMatch and the hashes read
+// their whole words, which spares most calls the tests for the ends.
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
 inline Match
-FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, unsigned atLeast, unsigned shortDepth) {
+FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, std::size_t easy, unsigned atLeast,
+          unsigned shortDepth) {
   if (f.inserted < pos) InsertUpTo(f, pos);
   Match m{0, 0};
-  std::size_t room = limit - pos;
-  unsigned maxLength = room < arj::MaxMatch ? static_cast<unsigned>(room) : arj::MaxMatch;
-  if (maxLength < atLeast || maxLength < arj::MinMatch || pos + HashTail > f.size) {
-    InsertUpTo(f, pos + 1);
-    return m;
+  unsigned maxLength = arj::MaxMatch;
+  if (pos >= easy) {
+    std::size_t room = limit - pos;
+    if (room < arj::MaxMatch) maxLength = static_cast<unsigned>(room);
+    if (maxLength < atLeast || maxLength < arj::MinMatch || pos + HashTail > f.size) {
+      InsertUpTo(f, pos + 1);
+      return m;
+    }
   }
   const std::uint8_t *here = f.data + pos;
   std::uint32_t first4 = Load32(here), product = PrefixProduct(first4);
@@ -183,8 +189,16 @@ FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, unsigned atLeast, u
     if (best < LongBytes && best < maxLength && shortCandidate != longCandidate)
       WalkChain(f, f.shortChain, pos, shortCandidate, shortDepth, maxLength, best, m);
   }
-  if (!m.length && atLeast <= arj::MinMatch && nearCandidate < pos && pos - nearCandidate <= NearThree &&
-      std::memcmp(f.data + nearCandidate, here, 3) == 0)
+  // As in WalkChain, one test in 64 bits keeps the near place within
+  // NearThree and refuses NoPosition; its first three bytes are those of
+  // a four-byte load, which stays before pos.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  constexpr std::uint32_t FirstThree = 0xFFFFFF00u;
+#else
+  constexpr std::uint32_t FirstThree = 0x00FFFFFFu;
+#endif
+  if (!m.length && atLeast <= arj::MinMatch && std::uint64_t(pos) - 1 - nearCandidate < NearThree &&
+      ((Load32(f.data + nearCandidate) ^ first4) & FirstThree) == 0)
     m = Match{arj::MinMatch, static_cast<unsigned>(pos - nearCandidate - 1)};
   return m;
 }
@@ -220,16 +234,21 @@ void ParseLazy(LazyFinder &f, std::size_t begin, std::size_t end, std::vector<To
   const LazyParams &lp = f.params;
   tokens->reserve(tokens->size() + (end - begin));
   std::size_t pos = begin;
-  Match current = pos < end ? FindMatch(f, pos, end, 0, lp.shortDepth) : Match{0, 0};
+  std::size_t easy = end >= arj::MaxMatch ? end - arj::MaxMatch : 0;
+  if (f.size < HashTail)
+    easy = 0;
+  else if (easy > f.size - HashTail)
+    easy = f.size - HashTail;
+  Match current = pos < end ? FindMatch(f, pos, end, easy, 0, lp.shortDepth) : Match{0, 0};
   while (pos < end) {
     if (current.length < arj::MinMatch) {
       tokens->push_back(LiteralToken(f.data[pos++]));
-      if (pos < end) current = FindMatch(f, pos, end, 0, lp.shortDepth);
+      if (pos < end) current = FindMatch(f, pos, end, easy, 0, lp.shortDepth);
       continue;
     }
     if (current.length < lp.lazyLength && pos + 1 < end) {
       unsigned depth = current.length >= lp.goodLength ? lp.shortDepth / 4 + 1 : lp.shortDepth;
-      Match next = FindMatch(f, pos + 1, end, current.length, depth);
+      Match next = FindMatch(f, pos + 1, end, easy, current.length, depth);
       if (Gain(next) > Gain(current) + LazyMargin) {
         tokens->push_back(LiteralToken(f.data[pos++]));
         current = next;
@@ -239,6 +258,6 @@ void ParseLazy(LazyFinder &f, std::size_t begin, std::size_t end, std::vector<To
     tokens->push_back(MatchToken(current.length, current.distance));
     pos += current.length;
     InsertUpTo(f, pos);
-    if (pos < end) current = FindMatch(f, pos, end, 0, lp.shortDepth);
+    if (pos < end) current = FindMatch(f, pos, end, easy, 0, lp.shortDepth);
   }
 }
