@@ -31,18 +31,19 @@ constexpr unsigned HashTail = 16;
 constexpr std::size_t NearThree = 4096;
 // How much more, in Gain's units, the match one byte on must save to put
 // off the match at hand: the literal that would come first costs too.
-constexpr int LazyMargin = 2;
+constexpr int LazyMargin = 1;
 
 struct LazyParams {
   unsigned longDepth;   // candidates tried on the long chain
   unsigned shortDepth;  // on the short chain
   unsigned niceLength;  // stop looking once a match is this long
-  unsigned goodLength;  // look ahead on a quarter of the short chain after a match this long
+  unsigned goodLength;  // look ahead on goodDepth candidates of the short chain after a match this long
+  unsigned goodDepth;
   unsigned lazyLength;  // take a match this long without looking ahead
 };
 
-const LazyParams FastParams{16, 16, 128, 8, 32};
-const LazyParams NormalParams{64, 64, 256, 32, 256};
+const LazyParams FastParams{16, 16, 128, 8, 2, 32};
+const LazyParams NormalParams{64, 64, 256, 32, 17, 256};
 
 struct Match {
   unsigned length;
@@ -228,7 +229,7 @@ void EndLazyFinder(LazyFinder *f) { delete f; }
 // A match is put off by a literal when the next position starts a match
 // that saves clearly more, a longer one or one as long but much nearer.
 // The lookahead only looks for matches at least as long as the one at
-// hand; after a good match it searches a quarter of the short chain, and
+// hand; after a good match it tries a few candidates of the short chain, and
 // after a long one it does not look at all.
 void ParseLazy(LazyFinder &f, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
   const LazyParams &lp = f.params;
@@ -247,7 +248,7 @@ void ParseLazy(LazyFinder &f, std::size_t begin, std::size_t end, std::vector<To
       continue;
     }
     if (current.length < lp.lazyLength && pos + 1 < end) {
-      unsigned depth = current.length >= lp.goodLength ? lp.shortDepth / 4 + 1 : lp.shortDepth;
+      unsigned depth = current.length >= lp.goodLength ? lp.goodDepth : lp.shortDepth;
       Match next = FindMatch(f, pos + 1, end, easy, current.length, depth);
       if (Gain(next) > Gain(current) + LazyMargin) {
         tokens->push_back(LiteralToken(f.data[pos++]));
