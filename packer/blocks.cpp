@@ -82,8 +82,8 @@ void PlanLengthList(BlockPlan &p);
 // A block also tries the codes of its counts raised by each of these
 // quarters and keeps whichever makes the block smallest.
 constexpr std::uint32_t FlatteningQuarters[] = {2, 4, 8, 16, 32};
-// The fast level's blocks try fewer: most blocks keep one of these anyway.
-constexpr std::uint32_t FewFlatteningQuarters[] = {4, 16};
+// The fast level's blocks try only the one that does best alone.
+constexpr std::uint32_t FewFlatteningQuarters[] = {4};
 
 void PlanBlock(const BlockHistogram &h, BlockPlan &p, const std::uint32_t *quarterList = FlatteningQuarters,
                unsigned tries = sizeof FlatteningQuarters / sizeof *FlatteningQuarters) {
