@@ -123,7 +123,7 @@ void InsertUpTo(LazyFinder &f, std::size_t end) {
 
 // Walks one chain from candidate for matches longer than best, nearest
 // among equals; stops at the nice length or the end of the room.
-inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size_t pos, std::uint32_t c,
+inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size_t pos, std::uint64_t c,
                       unsigned depth, unsigned maxLength, unsigned &best, Match &m) {
   const std::uint8_t *here = f.data + pos;
   // A candidate is tried first by the four bytes that would make its match
@@ -133,9 +133,12 @@ inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size
   const std::uint32_t hereFirst = Load32(here);
   std::uint32_t hereLast = Load32(here + best - 3);
   const std::uint8_t *lasts = f.data + best - 3;
-  // Taken in 64 bits, pos - 1 - c is below MaxOffset just for a position
-  // of the window: NoPosition, above every position, wraps far past it.
-  for (; std::uint64_t(pos) - 1 - c < MaxOffset; c = chain[c & ChainMask]) {
+  // Taken in 64 bits, c + MaxOffset - pos is below MaxOffset just for a
+  // position of the window: an older one, NoPosition above every position
+  // and anything from pos on all reach MaxOffset or beyond. As a sum with
+  // a constant of the walk the test costs one instruction.
+  const std::uint64_t toWindow = MaxOffset - std::uint64_t(pos);
+  for (; c + toWindow < MaxOffset; c = chain[c & ChainMask]) {
     if (Load32(lasts + c) == hereLast && Load32(f.data + c) == hereFirst) {
       unsigned length = CommonLength(here, f.data + c, maxLength);
       if (length > best) {
