@@ -243,17 +243,22 @@ static inline void StoreBigEndian64(std::uint8_t *at, std::uint64_t v) {
 constexpr std::size_t SymbolGroup = 256;
 
 static void WriteSymbols(BitWriter &bw, const BlockPlan &p, const Token *tokens, std::size_t count) {
-  std::uint16_t literalCodes[arj::LiteralCount], distanceCodes[arj::DistanceCount + 1];
-  std::uint8_t distanceBits[arj::DistanceCount + 1], extraBits[arj::DistanceCount + 1];
+  std::uint16_t literalCodes[arj::LiteralCount], distanceCodes[arj::DistanceCount];
   BuildCanonicalCodes(p.literalLengths, arj::LiteralCount, literalCodes);
   BuildCanonicalCodes(p.distanceLengths, arj::DistanceCount, distanceCodes);
+  // Per distance code: its code above room for the extra bits, the mask of
+  // the extra bits in a distance value, and the bits of both.
+  std::uint32_t distanceBase[arj::DistanceCount + 1], extraMask[arj::DistanceCount + 1];
+  std::uint8_t distanceBits[arj::DistanceCount + 1];
   for (unsigned c = 0; c < arj::DistanceCount; c++) {
-    extraBits[c] = static_cast<std::uint8_t>(c > 1 ? c - 1 : 0);
-    distanceBits[c] = static_cast<std::uint8_t>(p.distanceLengths[c] + extraBits[c]);
+    unsigned extra = c > 1 ? c - 1 : 0;
+    distanceBase[c] = std::uint32_t(distanceCodes[c]) << extra;
+    extraMask[c] = (1u << extra) - 1;
+    distanceBits[c] = static_cast<std::uint8_t>(p.distanceLengths[c] + extra);
   }
-  distanceCodes[arj::DistanceCount] = 0;
+  distanceBase[arj::DistanceCount] = 0;
+  extraMask[arj::DistanceCount] = 0;
   distanceBits[arj::DistanceCount] = 0;
-  extraBits[arj::DistanceCount] = 0;
   std::vector<std::uint8_t> &out = *bw.out;
   std::size_t written = out.size();
   std::uint64_t pending = bw.pending;
@@ -265,8 +270,8 @@ static void WriteSymbols(BitWriter &bw, const BlockPlan &p, const Token *tokens,
     for (; i < stop; i++) {
       unsigned s = tokens[i].symbol, d = tokens[i].distance;
       unsigned c = s >= 256 ? DistanceSymbol(d) : arj::DistanceCount;
-      unsigned extra = extraBits[c], bits = distanceBits[c];
-      std::uint64_t distance = std::uint64_t(distanceCodes[c]) << extra | (d & ((1u << extra) - 1));
+      unsigned bits = distanceBits[c];
+      std::uint64_t distance = distanceBase[c] | (d & extraMask[c]);
       pending = (pending << p.literalLengths[s] | literalCodes[s]) << bits | distance;
       pendingCount += p.literalLengths[s] + bits;
       std::uint64_t word = pending << (63 - pendingCount) << 1;  // the unstored bits on top
