@@ -82,8 +82,8 @@ void PlanLengthList(BlockPlan &p);
 // A block also tries the codes of its counts raised by each of these
 // quarters and keeps whichever makes the block smallest.
 constexpr std::uint32_t FlatteningQuarters[] = {2, 4, 8, 16, 32};
-// The fast level's blocks try fewer: most blocks keep one of these anyway.
-constexpr std::uint32_t FewFlatteningQuarters[] = {4, 16};
+// The fast level's blocks try only the one that does best alone.
+constexpr std::uint32_t FewFlatteningQuarters[] = {4};
 
 void PlanBlock(const BlockHistogram &h, BlockPlan &p, const std::uint32_t *quarterList = FlatteningQuarters,
                unsigned tries = sizeof FlatteningQuarters / sizeof *FlatteningQuarters) {
@@ -236,35 +236,52 @@ static inline void StoreBigEndian64(std::uint8_t *at, std::uint64_t v) {
 #endif
 }
 
+// Tokens go out in groups, and the output grows by a group's worst case
+// (six bytes a token, and the last store's eight) just before it: growing
+// by the whole block's worst case would clear several times what the
+// block writes.
+constexpr std::size_t SymbolGroup = 256;
+
 static void WriteSymbols(BitWriter &bw, const BlockPlan &p, const Token *tokens, std::size_t count) {
-  std::uint16_t literalCodes[arj::LiteralCount], distanceCodes[arj::DistanceCount + 1];
-  std::uint8_t distanceBits[arj::DistanceCount + 1];
+  std::uint16_t literalCodes[arj::LiteralCount], distanceCodes[arj::DistanceCount];
   BuildCanonicalCodes(p.literalLengths, arj::LiteralCount, literalCodes);
   BuildCanonicalCodes(p.distanceLengths, arj::DistanceCount, distanceCodes);
-  for (unsigned c = 0; c < arj::DistanceCount; c++)
-    distanceBits[c] = static_cast<std::uint8_t>(p.distanceLengths[c] + (c > 1 ? c - 1 : 0));
-  distanceCodes[arj::DistanceCount] = 0;
+  // Per distance code: its code above room for the extra bits, the mask of
+  // the extra bits in a distance value, and the bits of both.
+  std::uint32_t distanceBase[arj::DistanceCount + 1], extraMask[arj::DistanceCount + 1];
+  std::uint8_t distanceBits[arj::DistanceCount + 1];
+  for (unsigned c = 0; c < arj::DistanceCount; c++) {
+    unsigned extra = c > 1 ? c - 1 : 0;
+    distanceBase[c] = std::uint32_t(distanceCodes[c]) << extra;
+    extraMask[c] = (1u << extra) - 1;
+    distanceBits[c] = static_cast<std::uint8_t>(p.distanceLengths[c] + extra);
+  }
+  distanceBase[arj::DistanceCount] = 0;
+  extraMask[arj::DistanceCount] = 0;
   distanceBits[arj::DistanceCount] = 0;
   std::vector<std::uint8_t> &out = *bw.out;
-  const std::size_t start = out.size();
-  out.resize(start + count * 6 + 16);
-  std::uint8_t *at = out.data() + start;
+  std::size_t written = out.size();
   std::uint64_t pending = bw.pending;
   unsigned pendingCount = bw.pendingCount;
-  for (std::size_t i = 0; i < count; i++) {
-    unsigned s = tokens[i].symbol, d = tokens[i].distance;
-    unsigned c = s >= 256 ? DistanceSymbol(d) : arj::DistanceCount;
-    unsigned extraBits = c > 1 && c < arj::DistanceCount ? c - 1 : 0;
-    unsigned bits = distanceBits[c];
-    std::uint64_t distance = std::uint64_t(distanceCodes[c]) << extraBits | (d & ((1u << extraBits) - 1));
-    pending = (pending << p.literalLengths[s] | literalCodes[s]) << bits | distance;
-    pendingCount += p.literalLengths[s] + bits;
-    std::uint64_t word = pending << (63 - pendingCount) << 1;  // the unstored bits on top
-    StoreBigEndian64(at, word);
-    at += pendingCount >> 3;
-    pendingCount &= 7;
+  for (std::size_t i = 0; i < count;) {
+    std::size_t stop = count - i < SymbolGroup ? count : i + SymbolGroup;
+    out.resize(written + (stop - i) * 6 + 8);
+    std::uint8_t *at = out.data() + written;
+    for (; i < stop; i++) {
+      unsigned s = tokens[i].symbol, d = tokens[i].distance;
+      unsigned c = s >= 256 ? DistanceSymbol(d) : arj::DistanceCount;
+      unsigned bits = distanceBits[c];
+      std::uint64_t distance = distanceBase[c] | (d & extraMask[c]);
+      pending = (pending << p.literalLengths[s] | literalCodes[s]) << bits | distance;
+      pendingCount += p.literalLengths[s] + bits;
+      std::uint64_t word = pending << (63 - pendingCount) << 1;  // the unstored bits on top
+      StoreBigEndian64(at, word);
+      at += pendingCount >> 3;
+      pendingCount &= 7;
+    }
+    written = static_cast<std::size_t>(at - out.data());
   }
-  out.resize(static_cast<std::size_t>(at - out.data()));
+  out.resize(written);
   bw.pending = pending;
   bw.pendingCount = pendingCount;
 }

@@ -14,8 +14,7 @@ std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t 
   // prices of the segment before.
   const std::size_t segmentSize = level == PackBest ? (512u << 10) : (1u << 20);
   std::vector<std::uint8_t> out;
-  out.reserve(size / 2 + 64);
-  AdviseLargePages(out.data(), out.capacity());
+  ReserveLargeBuffer(&out, size / 2 + 64);
   BitWriter bw{&out, 0, 0};
   BlockSplitter splitter;
   StartBlockSplitter(splitter);

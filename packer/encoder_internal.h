@@ -140,6 +140,12 @@ struct BlockSplitter {
   EncodeStats stats;
   bool planned;         // blocks come from AddPlannedTokens, cut by their exact sizes
   bool fewFlattenings;  // the fast level: blocks are written with fewer code tries
+  // The open block's chunks by their counts, for the streaming cuts: chunk
+  // k starts at token k * 512 of the block, and its nonzero counts are
+  // chunkCounts[chunkStarts[k], chunkStarts[k + 1]), each a slot (symbol,
+  // or LiteralCount + distance code) above a 16-bit count.
+  std::vector<std::uint32_t> chunkStarts;
+  std::vector<std::uint32_t> chunkCounts;
 };
 
 void StartBlockSplitter(BlockSplitter &bs);

@@ -2,10 +2,10 @@
 // parse, greedy with one step of lookahead.
 //
 // Two chains run through the window. The long one links positions whose
-// next twelve bytes hash alike; it reaches the long matches of repetitive
+// next eleven bytes hash alike; it reaches the long matches of repetitive
 // text in a few steps, where a chain of short prefixes would wade through
 // every place a common word or an indent recurs. The short one links
-// positions of the same four-byte prefix, for the matches below twelve
+// positions of the same four-byte prefix, for the matches below eleven
 // bytes, and is walked only when the long one found nothing that long. A
 // table of the newest place of each three-byte prefix adds the near
 // three-byte matches that neither chain holds.
@@ -15,10 +15,10 @@
 
 namespace {
 
-constexpr unsigned LongBytes = 12;  // bytes the long chains hash
+constexpr unsigned LongBytes = 11;  // bytes the long chains hash
 constexpr unsigned LongHashBits = 16;
 constexpr unsigned ShortHashBits = 16;
-constexpr unsigned NearHashBits = 12;
+constexpr unsigned NearHashBits = 14;
 constexpr unsigned ChainSize = 32768;  // a power of two above the window
 constexpr unsigned ChainMask = ChainSize - 1;
 constexpr std::size_t MaxOffset = arj::MaxDistance + 1;
@@ -31,22 +31,23 @@ constexpr unsigned HashTail = 16;
 constexpr std::size_t NearThree = 4096;
 // How much more, in Gain's units, the match one byte on must save to put
 // off the match at hand: the literal that would come first costs too.
-constexpr int LazyMargin = 2;
+constexpr int LazyMargin = 1;
 
 struct LazyParams {
   unsigned longDepth;   // candidates tried on the long chain
   unsigned shortDepth;  // on the short chain
   unsigned niceLength;  // stop looking once a match is this long
-  unsigned goodLength;  // look ahead on a quarter of the short chain after a match this long
+  unsigned goodLength;  // look ahead on goodDepth candidates of the short chain after a match this long
+  unsigned goodDepth;
   unsigned lazyLength;  // take a match this long without looking ahead
 };
 
-const LazyParams FastParams{16, 16, 128, 8, 32};
-const LazyParams NormalParams{64, 64, 256, 32, 256};
+const LazyParams FastParams{16, 16, 128, 8, 2, 32};
+const LazyParams NormalParams{64, 64, 256, 32, 17, 256};
 
 struct Match {
-  std::uint16_t length;
-  std::uint16_t distance;  // distance value: offset - 1
+  unsigned length;
+  unsigned distance;  // distance value: offset - 1
 };
 
 inline std::uint32_t Load32(const std::uint8_t *p) {
@@ -61,22 +62,29 @@ inline std::uint64_t Load64(const std::uint8_t *p) {
   return v;
 }
 
+// One multiply of the first eight bytes with the next three laid over the
+// top three of them (on a little-endian machine; elsewhere three of the
+// next four). Hashing a twelfth byte made the fast level's output larger:
+// it splits chains that an eleven-byte match would find.
 inline std::uint32_t LongHash(const std::uint8_t *p) {
-  std::uint64_t x = Load64(p) * 0x9E3779B97F4A7C15ull + Load32(p + 8);
-  return static_cast<std::uint32_t>((x * 0xC2B2AE3D27D4EB4Full) >> (64 - LongHashBits));
+  std::uint64_t x = Load64(p) ^ (std::uint64_t(Load32(p + 8)) << 40);
+  return static_cast<std::uint32_t>((x * 0x9E3779B97F4A7C15ull) >> (64 - LongHashBits));
 }
 
-inline std::uint32_t ShortHash(std::uint32_t first4) {
-  return (first4 * 2654435761u) >> (32 - ShortHashBits);
-}
+// The short and near hashes share one product of the first four bytes.
+inline std::uint32_t PrefixProduct(std::uint32_t first4) { return first4 * 2654435761u; }
 
-inline std::uint32_t NearHash(std::uint32_t first4) {
+inline std::uint32_t ShortHash(std::uint32_t product) { return product >> (32 - ShortHashBits); }
+
+// The hash of the first three bytes: on a little-endian machine that of
+// first4 << 8, whose product is the shared one shifted up a byte.
+inline std::uint32_t NearHash(std::uint32_t first4, std::uint32_t product) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  first4 >>= 8;
+  return PrefixProduct(first4 >> 8) >> (32 - NearHashBits);
 #else
-  first4 <<= 8;
+  (void)first4;
+  return (product >> (24 - NearHashBits)) & ((1u << NearHashBits) - 1);
 #endif
-  return (first4 * 2654435761u) >> (32 - NearHashBits);
 }
 
 }  // namespace
@@ -102,34 +110,43 @@ void InsertUpTo(LazyFinder &f, std::size_t end) {
   std::size_t stop = end < hashed ? end : hashed;
   for (std::size_t p = f.inserted; p < stop; p++) {
     const std::uint8_t *at = f.data + p;
-    std::uint32_t first4 = Load32(at);
-    std::uint32_t hl = LongHash(at), hs = ShortHash(first4);
+    std::uint32_t first4 = Load32(at), product = PrefixProduct(first4);
+    std::uint32_t hl = LongHash(at), hs = ShortHash(product);
     f.longChain[p & ChainMask] = f.longHead[hl];
     f.longHead[hl] = static_cast<std::uint32_t>(p);
     f.shortChain[p & ChainMask] = f.shortHead[hs];
     f.shortHead[hs] = static_cast<std::uint32_t>(p);
-    f.nearHead[NearHash(first4)] = static_cast<std::uint32_t>(p);
+    f.nearHead[NearHash(first4, product)] = static_cast<std::uint32_t>(p);
   }
   if (end > f.inserted) f.inserted = end;
 }
 
 // Walks one chain from candidate for matches longer than best, nearest
 // among equals; stops at the nice length or the end of the room.
-inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size_t pos, std::size_t c,
+inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size_t pos, std::uint64_t c,
                       unsigned depth, unsigned maxLength, unsigned &best, Match &m) {
   const std::uint8_t *here = f.data + pos;
-  // NoPosition ends the walk by the first test, not by the offset: that
-  // one only fails for it while size_t is wider than a position.
-  for (; c < pos && pos - c <= MaxOffset; c = chain[c & ChainMask]) {
-    const std::uint8_t *there = f.data + c;
-    // The last four bytes that would make the match longer than the best
-    // so far, then the first four, before the full comparison.
-    if (Load32(there + best - 3) == Load32(here + best - 3) && Load32(there) == Load32(here)) {
-      unsigned length = CommonLength(here, there, maxLength);
+  // A candidate is tried first by the four bytes that would make its match
+  // longer than the best so far, then by the first four, before the full
+  // comparison; this side of both stays in registers, and the other side's
+  // last four load from one base that moves with best.
+  const std::uint32_t hereFirst = Load32(here);
+  std::uint32_t hereLast = Load32(here + best - 3);
+  const std::uint8_t *lasts = f.data + best - 3;
+  // Taken in 64 bits, c + MaxOffset - pos is below MaxOffset just for a
+  // position of the window: an older one, NoPosition above every position
+  // and anything from pos on all reach MaxOffset or beyond. As a sum with
+  // a constant of the walk the test costs one instruction.
+  const std::uint64_t toWindow = MaxOffset - std::uint64_t(pos);
+  for (; c + toWindow < MaxOffset; c = chain[c & ChainMask]) {
+    if (Load32(lasts + c) == hereLast && Load32(f.data + c) == hereFirst) {
+      unsigned length = CommonLength(here, f.data + c, maxLength);
       if (length > best) {
         best = length;
-        m = Match{static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(pos - c - 1)};
+        m = Match{length, static_cast<unsigned>(pos - c - 1)};
         if (length >= f.params.niceLength || length == maxLength) return;
+        hereLast = Load32(here + best - 3);
+        lasts = f.data + best - 3;
       }
     }
     if (!--depth) return;
@@ -138,22 +155,28 @@ inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size
 
 // The longest match at pos up to limit that is at least atLeast long, or
 // none; inserts pos. Only the short chain's depth varies between calls.
+// Below easy, a match may run the whole MaxMatch and the hashes read
+// their whole words, which spares most calls the tests for the ends.
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
 inline Match
-FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, unsigned atLeast, unsigned shortDepth) {
+FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, std::size_t easy, unsigned atLeast,
+          unsigned shortDepth) {
   if (f.inserted < pos) InsertUpTo(f, pos);
   Match m{0, 0};
-  std::size_t room = limit - pos;
-  unsigned maxLength = room < arj::MaxMatch ? static_cast<unsigned>(room) : arj::MaxMatch;
-  if (maxLength < atLeast || maxLength < arj::MinMatch || pos + HashTail > f.size) {
-    InsertUpTo(f, pos + 1);
-    return m;
+  unsigned maxLength = arj::MaxMatch;
+  if (pos >= easy) {
+    std::size_t room = limit - pos;
+    if (room < arj::MaxMatch) maxLength = static_cast<unsigned>(room);
+    if (maxLength < atLeast || maxLength < arj::MinMatch || pos + HashTail > f.size) {
+      InsertUpTo(f, pos + 1);
+      return m;
+    }
   }
   const std::uint8_t *here = f.data + pos;
-  std::uint32_t first4 = Load32(here);
-  std::uint32_t hl = LongHash(here), hs = ShortHash(first4), hn = NearHash(first4);
+  std::uint32_t first4 = Load32(here), product = PrefixProduct(first4);
+  std::uint32_t hl = LongHash(here), hs = ShortHash(product), hn = NearHash(first4, product);
   std::uint32_t longCandidate = f.longHead[hl], shortCandidate = f.shortHead[hs];
   std::uint32_t nearCandidate = f.nearHead[hn];
   f.longChain[pos & ChainMask] = longCandidate;
@@ -170,9 +193,17 @@ FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, unsigned atLeast, u
     if (best < LongBytes && best < maxLength && shortCandidate != longCandidate)
       WalkChain(f, f.shortChain, pos, shortCandidate, shortDepth, maxLength, best, m);
   }
-  if (!m.length && atLeast <= arj::MinMatch && nearCandidate < pos && pos - nearCandidate <= NearThree &&
-      std::memcmp(f.data + nearCandidate, here, 3) == 0)
-    m = Match{arj::MinMatch, static_cast<std::uint16_t>(pos - nearCandidate - 1)};
+  // As in WalkChain, one test in 64 bits keeps the near place within
+  // NearThree and refuses NoPosition; its first three bytes are those of
+  // a four-byte load, which stays before pos.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  constexpr std::uint32_t FirstThree = 0xFFFFFF00u;
+#else
+  constexpr std::uint32_t FirstThree = 0x00FFFFFFu;
+#endif
+  if (!m.length && atLeast <= arj::MinMatch && std::uint64_t(pos) - 1 - nearCandidate < NearThree &&
+      ((Load32(f.data + nearCandidate) ^ first4) & FirstThree) == 0)
+    m = Match{arj::MinMatch, static_cast<unsigned>(pos - nearCandidate - 1)};
   return m;
 }
 
@@ -201,22 +232,27 @@ void EndLazyFinder(LazyFinder *f) { delete f; }
 // A match is put off by a literal when the next position starts a match
 // that saves clearly more, a longer one or one as long but much nearer.
 // The lookahead only looks for matches at least as long as the one at
-// hand; after a good match it searches a quarter of the short chain, and
+// hand; after a good match it tries a few candidates of the short chain, and
 // after a long one it does not look at all.
 void ParseLazy(LazyFinder &f, std::size_t begin, std::size_t end, std::vector<Token> *tokens) {
   const LazyParams &lp = f.params;
   tokens->reserve(tokens->size() + (end - begin));
   std::size_t pos = begin;
-  Match current = pos < end ? FindMatch(f, pos, end, 0, lp.shortDepth) : Match{0, 0};
+  std::size_t easy = end >= arj::MaxMatch ? end - arj::MaxMatch : 0;
+  if (f.size < HashTail)
+    easy = 0;
+  else if (easy > f.size - HashTail)
+    easy = f.size - HashTail;
+  Match current = pos < end ? FindMatch(f, pos, end, easy, 0, lp.shortDepth) : Match{0, 0};
   while (pos < end) {
     if (current.length < arj::MinMatch) {
       tokens->push_back(LiteralToken(f.data[pos++]));
-      if (pos < end) current = FindMatch(f, pos, end, 0, lp.shortDepth);
+      if (pos < end) current = FindMatch(f, pos, end, easy, 0, lp.shortDepth);
       continue;
     }
     if (current.length < lp.lazyLength && pos + 1 < end) {
-      unsigned depth = current.length >= lp.goodLength ? lp.shortDepth / 4 + 1 : lp.shortDepth;
-      Match next = FindMatch(f, pos + 1, end, current.length, depth);
+      unsigned depth = current.length >= lp.goodLength ? lp.goodDepth : lp.shortDepth;
+      Match next = FindMatch(f, pos + 1, end, easy, current.length, depth);
       if (Gain(next) > Gain(current) + LazyMargin) {
         tokens->push_back(LiteralToken(f.data[pos++]));
         current = next;
@@ -226,6 +262,6 @@ void ParseLazy(LazyFinder &f, std::size_t begin, std::size_t end, std::vector<To
     tokens->push_back(MatchToken(current.length, current.distance));
     pos += current.length;
     InsertUpTo(f, pos);
-    if (pos < end) current = FindMatch(f, pos, end, 0, lp.shortDepth);
+    if (pos < end) current = FindMatch(f, pos, end, easy, 0, lp.shortDepth);
   }
 }

@@ -40,10 +40,10 @@ std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t 
                                           PackProgressFn progress = nullptr, void *context = nullptr,
                                           EncodeStats *stats = nullptr);
 
-// Asks for large pages under a buffer of tens of megabytes, before its first
-// touch: each small page costs a fault, which some virtual machines make
-// dearer than filling the page. Only a hint; the buffer works either way.
-void AdviseLargePages(void *start, std::size_t size);
+// Reserves room for bytes in buffer, backed by huge pages where the system
+// offers them: for the input and output of an entry, tens of megabytes
+// each, whose pages would otherwise fault in one by one.
+void ReserveLargeBuffer(std::vector<std::uint8_t> *buffer, std::size_t bytes);
 
 // Packed DOS date and time of t in local time, clamped to 1980..2107.
 std::uint32_t DosTimestamp(std::time_t t);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,13 +14,6 @@
 #include "packer.h"
 #include "seal.h"
 #include "text.h"
-
-void AdviseLargePages(void *start, std::size_t size) {
-  const std::uintptr_t large = std::uintptr_t{2} << 20;
-  std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(start) + large - 1) & ~(large - 1);
-  std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(start) + size) & ~(large - 1);
-  if (end > first) madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
-}
 
 namespace {
 
@@ -60,23 +52,26 @@ bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, st
   if (std::fseek(f, 0, SEEK_END) == 0) {
     long size = std::ftell(f);
     if (size > 0) {
-      bytes->reserve(static_cast<std::size_t>(size));
-      AdviseLargePages(bytes->data(), static_cast<std::size_t>(size));
+      ReserveLargeBuffer(bytes, static_cast<std::size_t>(size));
       bytes->resize(static_cast<std::size_t>(size));
     }
     std::rewind(f);
   }
+  // The file's end is found by reading past it into a probe, not into the
+  // vector: growing a vector that was sized to the whole file would copy it
+  // all into one of twice the size, page by page.
   for (;;) {
+    if (have == bytes->size()) {
+      std::uint8_t probe[1 << 12];
+      std::size_t n = std::fread(probe, 1, sizeof probe, f);
+      if (n == 0) break;
+      bytes->insert(bytes->end(), probe, probe + n);
+      have += n;
+      continue;
+    }
     std::size_t n = std::fread(bytes->data() + have, 1, bytes->size() - have, f);
     have += n;
-    if (have < bytes->size()) break;
-    // Full: growing the vector before knowing there is more would copy the
-    // whole of it to fresh memory for nothing, as every read of a file
-    // that kept its size ends here.
-    int next = std::fgetc(f);
-    if (next == EOF) break;
-    bytes->resize(have + (1 << 16));
-    (*bytes)[have++] = static_cast<std::uint8_t>(next);
+    if (n == 0) break;
   }
   bytes->resize(have);
   bool failed = std::ferror(f);

@@ -97,22 +97,23 @@ struct Part {
 // A cost rule of the split loop: the place where part is best cut in two,
 // with the histogram of the tokens before it in left; 0 when the part
 // costs less whole.
-typedef std::size_t (*CutRule)(const Token *tokens, const Part &part, BlockHistogram &left);
+typedef std::size_t (*CutRule)(const Token *tokens, const Part &part, const BlockSplitter &bs,
+                               BlockHistogram &left);
 
 // The greedy rule only ever weighs one chunk, with a whole header of its
 // own, against the open block, so it keeps together halves that would be
 // cheaper apart. Each block is cut where the rule finds its two parts
 // cheapest, if that beats it whole, and the parts are tried again. Appends
 // the ends of the parts, in order, and their histograms when asked.
-void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, std::vector<std::uint32_t> &ends,
-                std::vector<BlockHistogram> *histograms = nullptr) {
+void SplitInTwo(const Token *tokens, const Part &block, CutRule rule, const BlockSplitter &bs,
+                std::vector<std::uint32_t> &ends, std::vector<BlockHistogram> *histograms = nullptr) {
   std::vector<Part> work;  // parts still to try, last first
   work.push_back(block);
   BlockHistogram left;
   while (!work.empty()) {
     Part part = work.back();
     work.pop_back();
-    std::size_t cut = rule(tokens, part, left);
+    std::size_t cut = rule(tokens, part, bs, left);
     if (!cut) {
       ends.push_back(static_cast<std::uint32_t>(part.end));
       if (histograms) histograms->push_back(part.h);
@@ -170,59 +171,146 @@ const FixedEntropy &FixedEntropyTables() {
   return tables;
 }
 
-// The streaming splitter's rule, for a block it has just closed: cuts are
-// judged by ideal code sizes and a guessed header for the smaller part,
-// never by building codes. The sizes of both sides follow each token
-// across the cut, so a scan costs a few steps per token.
-std::size_t CutByGuess(const Token *tokens, const Part &part, BlockHistogram &left) {
-  const FixedEntropy &fixed = FixedEntropyTables();
-  const std::int32_t *nLogN = fixed.nLogN.data(), *step = fixed.step.data();
-  // Each side's size is n log n of its symbol and distance totals less
-  // the sum of n log n over its counts; the sums move token by token. The
-  // counts are the left side's, the right side's the part's less them. A
-  // literal counts into a spare distance slot whose steps weigh nothing,
-  // so that no branch tells literals from matches.
-  std::uint32_t literal[arj::LiteralCount] = {}, distance[arj::DistanceCount + 1] = {};
-  std::uint32_t distanceTotal[arj::DistanceCount + 1];
-  std::int64_t leftSum = 0, rightSum = 0;
-  std::uint32_t distances = 0, leftDistances = 0;
-  for (unsigned s = 0; s < arj::LiteralCount; s++) rightSum += nLogN[part.h.literal[s]];
-  for (unsigned c = 0; c < arj::DistanceCount; c++) {
-    rightSum += nLogN[part.h.distance[c]];
-    distances += part.h.distance[c];
-    distanceTotal[c] = part.h.distance[c];
-  }
-  distanceTotal[arj::DistanceCount] = part.h.symbols - distances;
-  const std::int64_t wholeBits = std::int64_t(nLogN[part.h.symbols]) + nLogN[distances] - rightSum;
-  std::int64_t bestGuess = INT64_MAX;
-  std::size_t bestCut = 0, at = part.begin;
-  while (at + GuessCutStep < part.end) {
-    for (std::size_t stop = at + GuessCutStep; at < stop; at++) {
-      unsigned sym = tokens[at].symbol, match = sym >= 256;
-      unsigned c = match ? DistanceSymbol(tokens[at].distance) : arj::DistanceCount;
-      std::uint32_t l = literal[sym], d = distance[c];
-      std::int32_t weight = -static_cast<std::int32_t>(match);  // all ones for a match
-      leftSum += step[l] + (step[d] & weight);
-      rightSum -= step[part.h.literal[sym] - l - 1] + (step[distanceTotal[c] - d - 1] & weight);
-      literal[sym] = l + 1;
-      distance[c] = d + 1;
-      leftDistances += match;
-    }
-    std::int64_t guess = std::int64_t(nLogN[at - part.begin]) + nLogN[leftDistances] - leftSum +
-                         nLogN[part.end - at] + nLogN[distances - leftDistances] - rightSum;
+// Slots of the streaming splitter's counts: the literal/length symbols,
+// the distance codes, then a spare one that literals count into.
+constexpr unsigned CountSlots = arj::LiteralCount + arj::DistanceCount + 1;
+constexpr unsigned SpareSlot = CountSlots - 1;
+
+// The streaming splitter's guess at a cut as it moves along a part: each
+// side's size is n log n of its symbol and distance totals less the sum of
+// n log n over its counts, and the sums move token by token, or chunk by
+// chunk. The counts are the left side's, of [part.begin, at); the right
+// side's are the part's less them.
+struct CutScan {
+  std::uint32_t whole[CountSlots];  // the part's counts; the spare slot holds its literals
+  std::uint32_t left[CountSlots];
+  std::uint32_t distances, leftDistances;
+  std::int64_t leftSum, rightSum;  // in FixedEntropy's units
+  std::size_t at;
+};
+
+void StartCutScan(CutScan &s, const Part &part, const std::int32_t *nLogN) {
+  std::memcpy(s.whole, part.h.literal, sizeof part.h.literal);
+  std::memcpy(s.whole + arj::LiteralCount, part.h.distance, sizeof part.h.distance);
+  std::memset(s.left, 0, sizeof s.left);
+  s.distances = 0;
+  s.rightSum = 0;
+  for (unsigned c = 0; c < arj::DistanceCount; c++) s.distances += part.h.distance[c];
+  s.whole[SpareSlot] = part.h.symbols - s.distances;
+  for (unsigned k = 0; k < SpareSlot; k++) s.rightSum += nLogN[s.whole[k]];
+  s.leftDistances = 0;
+  s.leftSum = 0;
+  s.at = part.begin;
+}
+
+inline std::int64_t CutGuess(const CutScan &s, const Part &part, const std::int32_t *nLogN) {
+  return std::int64_t(nLogN[s.at - part.begin]) + nLogN[s.leftDistances] - s.leftSum +
+         nLogN[part.end - s.at] + nLogN[s.distances - s.leftDistances] - s.rightSum;
+}
+
+// Moves the cut past one token. A literal counts into the spare slot,
+// whose steps weigh nothing, so that no branch tells literals from
+// matches.
+inline void ScanToken(CutScan &s, const Token &token, const std::int32_t *step) {
+  std::uint32_t *literal = s.left, *distance = s.left + arj::LiteralCount;
+  const std::uint32_t *literalTotal = s.whole, *distanceTotal = s.whole + arj::LiteralCount;
+  unsigned sym = token.symbol, match = sym >= 256;
+  unsigned c = match ? DistanceSymbol(token.distance) : arj::DistanceCount;
+  std::uint32_t l = literal[sym], d = distance[c];
+  std::int32_t weight = -static_cast<std::int32_t>(match);  // all ones for a match
+  s.leftSum += step[l] + (step[d] & weight);
+  s.rightSum -= step[literalTotal[sym] - l - 1] + (step[distanceTotal[c] - d - 1] & weight);
+  literal[sym] = l + 1;
+  distance[c] = d + 1;
+  s.leftDistances += match;
+  s.at++;
+}
+
+// Moves the cut on towards stop, judging it every GuessCutStep tokens
+// while the right side keeps more than that.
+void ScanTokens(CutScan &s, const Token *tokens, const Part &part, std::size_t stop,
+                const std::int32_t *nLogN, const std::int32_t *step, std::int64_t &bestGuess,
+                std::size_t &bestCut) {
+  while (s.at + GuessCutStep < part.end && s.at + GuessCutStep <= stop) {
+    for (std::size_t end = s.at + GuessCutStep; s.at < end;) ScanToken(s, tokens[s.at], step);
+    std::int64_t guess = CutGuess(s, part, nLogN);
     if (guess < bestGuess) {
       bestGuess = guess;
-      bestCut = at;
+      bestCut = s.at;
+    }
+  }
+}
+
+// Moves the cut over one whole chunk, forth (sign 1) or back (-1), by its
+// counts alone.
+void ScanChunk(CutScan &s, const BlockSplitter &bs, std::size_t chunk, int sign, const std::int32_t *nLogN) {
+  std::uint32_t distances = 0;
+  for (std::size_t e = bs.chunkStarts[chunk]; e < bs.chunkStarts[chunk + 1]; e++) {
+    unsigned slot = bs.chunkCounts[e] >> 16;
+    std::uint32_t n = bs.chunkCounts[e] & 0xFFFF, l = s.left[slot], r = s.whole[slot] - l;
+    std::uint32_t l2 = sign > 0 ? l + n : l - n, r2 = sign > 0 ? r - n : r + n;
+    s.leftSum += nLogN[l2] - nLogN[l];
+    s.rightSum += nLogN[r2] - nLogN[r];
+    s.left[slot] = l2;
+    if (slot >= arj::LiteralCount) distances += n;
+  }
+  std::uint32_t literals = SplitChunkSymbols - distances;
+  s.left[SpareSlot] = sign > 0 ? s.left[SpareSlot] + literals : s.left[SpareSlot] - literals;
+  s.leftDistances = sign > 0 ? s.leftDistances + distances : s.leftDistances - distances;
+  s.at = sign > 0 ? s.at + SplitChunkSymbols : s.at - SplitChunkSymbols;
+}
+
+// The streaming splitter's rule, for a block it has just closed: cuts are
+// judged by ideal code sizes and a guessed header for the smaller part,
+// never by building codes. A long part is first judged at the starts of
+// its chunks, by their counts, and then token by token only within a
+// chunk of the best of those; a short one token by token throughout.
+std::size_t CutByGuess(const Token *tokens, const Part &part, const BlockSplitter &bs, BlockHistogram &left) {
+  const FixedEntropy &fixed = FixedEntropyTables();
+  const std::int32_t *nLogN = fixed.nLogN.data(), *step = fixed.step.data();
+  CutScan s;
+  StartCutScan(s, part, nLogN);
+  const std::int64_t wholeBits = std::int64_t(nLogN[part.h.symbols]) + nLogN[s.distances] - s.rightSum;
+  std::int64_t bestGuess = INT64_MAX;
+  std::size_t bestCut = 0;
+  const std::size_t firstChunk = part.begin / SplitChunkSymbols + 1;  // the first to start past part.begin
+  const std::size_t chunks = bs.chunkStarts.empty() ? 0 : bs.chunkStarts.size() - 1;
+  if ((firstChunk + 1) * SplitChunkSymbols >= part.end || part.end > chunks * SplitChunkSymbols) {
+    ScanTokens(s, tokens, part, part.end, nLogN, step, bestGuess, bestCut);
+  } else {
+    std::size_t chunk = firstChunk;
+    ScanTokens(s, tokens, part, chunk * SplitChunkSymbols, nLogN, step, bestGuess, bestCut);
+    while (s.at < chunk * SplitChunkSymbols) ScanToken(s, tokens[s.at], step);
+    CutScan atBest;  // s where a chunk's start was judged best
+    bool chunkBest = false;
+    for (;; chunk++) {
+      std::int64_t guess = CutGuess(s, part, nLogN);
+      if (guess < bestGuess) {
+        bestGuess = guess;
+        bestCut = s.at;
+        atBest = s;
+        chunkBest = true;
+      }
+      if ((chunk + 1) * SplitChunkSymbols >= part.end) break;
+      ScanChunk(s, bs, chunk, 1, nLogN);
+    }
+    if (chunkBest) {
+      // Token by token from the chunk before the best start to the end of
+      // the one after it; before the first chunk the tokens were judged.
+      s = atBest;
+      if (bestCut > firstChunk * SplitChunkSymbols)
+        ScanChunk(s, bs, bestCut / SplitChunkSymbols - 1, -1, nLogN);
+      ScanTokens(s, tokens, part, bestCut + SplitChunkSymbols, nLogN, step, bestGuess, bestCut);
     }
   }
   if (!bestCut) return 0;
   // The counts cover the part up to at; the tokens past the cut leave
   // them, or the cut's left side is counted afresh when that is shorter.
-  if (at - bestCut <= bestCut - part.begin) {
-    std::memcpy(left.literal, literal, sizeof left.literal);
-    std::memcpy(left.distance, distance, sizeof left.distance);
-    left.symbols = static_cast<std::uint32_t>(at - part.begin);
-    UncountTokens(left, tokens + bestCut, at - bestCut);
+  if (s.at - bestCut <= bestCut - part.begin) {
+    std::memcpy(left.literal, s.left, sizeof left.literal);
+    std::memcpy(left.distance, s.left + arj::LiteralCount, sizeof left.distance);
+    left.symbols = static_cast<std::uint32_t>(s.at - part.begin);
+    UncountTokens(left, tokens + bestCut, s.at - bestCut);
   } else {
     ClearHistogram(left);
     CountTokens(left, tokens + part.begin, bestCut - part.begin);
@@ -449,7 +537,7 @@ void WriteClosedBlock(BlockSplitter &bs, BitWriter &bw) {
   block.h = bs.openHistogram;
   std::vector<std::uint32_t> ends;
   std::vector<BlockHistogram> histograms;
-  SplitInTwo(bs.pending.data() + bs.openBegin, block, CutByGuess, ends, &histograms);
+  SplitInTwo(bs.pending.data() + bs.openBegin, block, CutByGuess, bs, ends, &histograms);
   std::size_t from = 0;
   for (std::size_t b = 0; b < ends.size(); b++) {
     bs.openCount = ends[b] - from;
@@ -458,16 +546,75 @@ void WriteClosedBlock(BlockSplitter &bs, BitWriter &bw) {
   }
 }
 
+// Appends a chunk of the open block to its counts by chunk.
+void RecordChunk(BlockSplitter &bs, const BlockHistogram &h) {
+  if (bs.chunkStarts.empty()) bs.chunkStarts.push_back(0);
+  for (unsigned s = 0; s < arj::LiteralCount; s++)
+    if (h.literal[s]) bs.chunkCounts.push_back(s << 16 | h.literal[s]);
+  for (unsigned c = 0; c < arj::DistanceCount; c++)
+    if (h.distance[c]) bs.chunkCounts.push_back((arj::LiteralCount + c) << 16 | h.distance[c]);
+  bs.chunkStarts.push_back(static_cast<std::uint32_t>(bs.chunkCounts.size()));
+}
+
+// JoinChunk's rule for the chunk RecordChunk listed last: its ideal size,
+// and what joining it would change of the open block's, are sums over the
+// symbols it uses alone. On joining, the open block takes in the chunk.
+bool JoinRecordedChunk(BlockSplitter &bs, const BlockHistogram &chunk, float &chunkBits) {
+  const float *nLogN = NLogN();
+  BlockHistogram &open = bs.openHistogram;
+  const std::size_t first = bs.chunkStarts[bs.chunkStarts.size() - 2], last = bs.chunkCounts.size();
+  double chunkSum = 0, joinedChange = 0;
+  std::uint32_t distances = 0, openDistances = 0;
+  unsigned used = 0;
+  for (std::size_t e = first; e < last; e++) {
+    unsigned slot = bs.chunkCounts[e] >> 16;
+    std::uint32_t n = bs.chunkCounts[e] & 0xFFFF;
+    std::uint32_t o = slot < arj::LiteralCount ? open.literal[slot] : open.distance[slot - arj::LiteralCount];
+    chunkSum += nLogN[n];
+    joinedChange += double(nLogN[o + n]) - nLogN[o];
+    if (slot < arj::LiteralCount)
+      used++;
+    else
+      distances += n;
+  }
+  chunkBits = static_cast<float>(nLogN[chunk.symbols] + double(nLogN[distances]) - chunkSum);
+  if (!bs.openCount || bs.openCount + chunk.symbols > MaxBlockSymbols) return false;
+  for (unsigned c = 0; c < arj::DistanceCount; c++) openDistances += open.distance[c];
+  double joinedBits = bs.openBits - joinedChange - nLogN[open.symbols] - nLogN[openDistances] +
+                      nLogN[open.symbols + chunk.symbols] + nLogN[openDistances + distances];
+  if (joinedBits > double(bs.openBits) + chunkBits + HeaderGuessBits + HeaderGuessBitsPerSymbol * used)
+    return false;
+  for (std::size_t e = first; e < last; e++) {
+    unsigned slot = bs.chunkCounts[e] >> 16;
+    std::uint32_t n = bs.chunkCounts[e] & 0xFFFF;
+    if (slot < arj::LiteralCount)
+      open.literal[slot] += n;
+    else
+      open.distance[slot - arj::LiteralCount] += n;
+  }
+  open.symbols += chunk.symbols;
+  bs.openBits = static_cast<float>(joinedBits);
+  return true;
+}
+
 void JudgeChunk(BlockSplitter &bs, BitWriter &bw, std::size_t chunk) {
   BlockHistogram h;
   ClearHistogram(h);
   CountTokens(h, bs.pending.data() + bs.openBegin + bs.openCount, chunk);
-  float chunkBits = EntropyBits(h, NLogN());
-  if (JoinChunk(bs.openHistogram, bs.openBits, bs.openCount, h, chunkBits)) {
+  RecordChunk(bs, h);
+  float chunkBits;
+  if (JoinRecordedChunk(bs, h, chunkBits)) {
     bs.openCount += chunk;
     return;
   }
+  // The chunk starts a block of its own: the closed one is cut by its own
+  // chunks.
+  bs.chunkCounts.resize(bs.chunkStarts[bs.chunkStarts.size() - 2]);
+  bs.chunkStarts.pop_back();
   WriteClosedBlock(bs, bw);
+  bs.chunkStarts.clear();
+  bs.chunkCounts.clear();
+  RecordChunk(bs, h);
   bs.openHistogram = h;
   bs.openBits = chunkBits;
   bs.openCount = chunk;
@@ -506,6 +653,8 @@ void StartBlockSplitter(BlockSplitter &bs) {
   bs.stats = EncodeStats{0, 0, 0};
   bs.planned = false;
   bs.fewFlattenings = false;
+  bs.chunkStarts.clear();
+  bs.chunkCounts.clear();
 }
 
 void AddTokens(BlockSplitter &bs, BitWriter &bw, const Token *tokens, std::size_t count) {
