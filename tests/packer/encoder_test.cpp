@@ -156,31 +156,38 @@ TEST(PlanSplits, CoversTheTokensInReadableBlocksAndCutsWhereTheDataChanges) {
 // a chunk would leave part of it in the wrong block; the block it closes
 // is cut where the change is.
 TEST(BlockSplitter, CutsAClosedBlockWhereTheDataChangesInsideAChunk) {
-  std::mt19937 rng(5);
-  const std::size_t lengths[] = {2760, 3000, 2900};  // changes fall inside chunks
-  std::vector<Token> tokens;
-  std::vector<std::uint32_t> ends;
-  for (std::size_t part = 0; part < 3; part++) {
-    for (std::size_t i = 0; i < lengths[part]; i++)
-      tokens.push_back(LiteralToken(part == 1 ? 128 + rng() % 128 : 'a' + rng() % 16));
-    ends.push_back(static_cast<std::uint32_t>(tokens.size()));
+  // Chunks are 512 symbols; the changes fall inside chunks, on their
+  // starts, one past them, and far into long parts.
+  const std::vector<std::size_t> cases[] = {
+      {2760, 3000, 2900}, {2560, 3072, 2560}, {2561, 3073, 2559}, {9100, 700, 12000}, {300, 20000, 4700}};
+  for (const std::vector<std::size_t> &lengths : cases) {
+    std::mt19937 rng(5);
+    std::vector<Token> tokens;
+    std::vector<std::uint32_t> ends;
+    for (std::size_t part = 0; part < lengths.size(); part++) {
+      for (std::size_t i = 0; i < lengths[part]; i++)
+        tokens.push_back(LiteralToken(part == 1 ? 128 + rng() % 128 : 'a' + rng() % 16));
+      ends.push_back(static_cast<std::uint32_t>(tokens.size()));
+    }
+    std::uint64_t ideal = 0;
+    for (std::size_t b = 0, from = 0; b < ends.size(); from = ends[b++]) {
+      BlockHistogram h;
+      ClearHistogram(h);
+      CountTokens(h, tokens.data() + from, ends[b] - from);
+      ideal += BlockBits(h);
+    }
+    Bytes out;
+    BitWriter bw{&out, 0, 0};
+    BlockSplitter bs;
+    StartBlockSplitter(bs);
+    AddTokens(bs, bw, tokens.data(), tokens.size());
+    FinishBlocks(bs, bw);
+    FlushBits(bw);
+    SCOPED_TRACE("parts " + std::to_string(lengths[0]) + " " + std::to_string(lengths[1]) + " " +
+                 std::to_string(lengths[2]));
+    EXPECT_GE(bs.stats.blocks, 3u);
+    EXPECT_LE(out.size() * 8, ideal + ideal / 64);  // whole chunks alone: 2.8% more
   }
-  std::uint64_t ideal = 0;
-  for (std::size_t b = 0, from = 0; b < ends.size(); from = ends[b++]) {
-    BlockHistogram h;
-    ClearHistogram(h);
-    CountTokens(h, tokens.data() + from, ends[b] - from);
-    ideal += BlockBits(h);
-  }
-  Bytes out;
-  BitWriter bw{&out, 0, 0};
-  BlockSplitter bs;
-  StartBlockSplitter(bs);
-  AddTokens(bs, bw, tokens.data(), tokens.size());
-  FinishBlocks(bs, bw);
-  FlushBits(bw);
-  EXPECT_GE(bs.stats.blocks, 3u);
-  EXPECT_LE(out.size() * 8, ideal + ideal / 64);  // whole chunks alone: 2.8% more
 }
 
 TEST(ParseSegment, TokensRebuildTheInputWithinTheWindow) {
