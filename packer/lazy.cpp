@@ -195,7 +195,7 @@ FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, std::size_t easy, u
   }
   // As in WalkChain, one test in 64 bits keeps the near place within
   // NearThree and refuses NoPosition; its first three bytes are those of
-  // a four-byte load, which stays before pos.
+  // a four-byte load, which stays inside the data.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
   constexpr std::uint32_t FirstThree = 0xFFFFFF00u;
 #else
