@@ -226,7 +226,13 @@ void PricePathsPlain(ParserState &ps, std::size_t begin, std::size_t end, const 
 }  // namespace
 
 #if defined(KELVRA_PRICE_AVX2)
-bool widePricing = __builtin_cpu_supports("avx2");
+// Set while globals are initialized, which may come before the runtime's
+// own look at the processor: hence the explicit start.
+static bool ProcessorHasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+bool widePricing = ProcessorHasAvx2();
 #else
 bool widePricing = false;
 #endif
