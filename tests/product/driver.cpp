@@ -66,6 +66,7 @@ static int ControlTexts() {
 // captions and rates must never be cut at any scale.
 static int Fits() {
   static const char *const WidestRates[] = {"1023 B/s", "99.9 KB/s", "1023 KB/s", "99.9 MB/s", "9999 MB/s"};
+  const unsigned rates = sizeof(WidestRates) / sizeof(WidestRates[0]);
   HWND meter = FindMeter();
   if (!meter) return puts("no meter window"), 1;
   int misfits = 0;
@@ -77,7 +78,7 @@ static int Fits() {
     RECT box;
     GetClientRect(child, &box);
     HGDIOBJ old = SelectObject(dc, HGDIOBJ(SendMessageA(child, WM_GETFONT, 0, 0)));
-    for (unsigned i = 0; i <= (isValue ? 5u : 0u); i++) {
+    for (unsigned i = 0; i <= (isValue ? rates : 0u); i++) {
       const char *text = i == 0 ? own : WidestRates[i - 1];
       RECT need = {0, 0, 0, 0};
       DrawTextA(dc, text, -1, &need, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
