@@ -45,6 +45,28 @@ std::vector<std::uint8_t> EncodeMethod123(const std::uint8_t *data, std::size_t 
 // each, whose pages would otherwise fault in one by one.
 void ReserveLargeBuffer(std::vector<std::uint8_t> *buffer, std::size_t bytes);
 
+// The whole of a file, read to its end; false and why on failure.
+bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, std::string *error);
+
+// An input file's bytes for the encoder: mapped from the file, or read
+// into bytes where it cannot be mapped or mapping is not asked for.
+struct InputFile {
+  const std::uint8_t *data;
+  std::size_t size;
+  void *mapping;                    // the mapped file, or null
+  std::vector<std::uint8_t> bytes;  // the bytes, when read
+};
+
+// Loads path, which was plannedSize bytes long when the run was planned.
+// False and why when it cannot be read or its size has changed meanwhile.
+bool LoadInput(const std::string &path, std::uint64_t plannedSize, bool mapped, InputFile *in,
+               std::string *error);
+// Whether a mapped input still has the size it was mapped with: one that
+// grew while it was packed lost its new end to the mapping. True for an
+// input that was read.
+bool InputStillWhole(const std::string &path, const InputFile &in, std::string *error);
+void UnloadInput(InputFile *in);
+
 // Packed DOS date and time of t in local time, clamped to 1980..2107.
 std::uint32_t DosTimestamp(std::time_t t);
 

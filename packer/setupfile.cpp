@@ -41,45 +41,6 @@ bool Fail(std::string *error, const std::string &message) {
   return false;
 }
 
-bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> *bytes, std::string *error) {
-  std::FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f) return Fail(error, path + ": cannot open: " + std::strerror(errno));
-  bytes->clear();
-  // Read straight into a vector sized up front: growing one of tens of
-  // megabytes by doubling, or through a buffer, copies it over and over.
-  // A file that grows meanwhile is read on to its end all the same.
-  std::size_t have = 0;
-  if (std::fseek(f, 0, SEEK_END) == 0) {
-    long size = std::ftell(f);
-    if (size > 0) {
-      ReserveLargeBuffer(bytes, static_cast<std::size_t>(size));
-      bytes->resize(static_cast<std::size_t>(size));
-    }
-    std::rewind(f);
-  }
-  // The file's end is found by reading past it into a probe, not into the
-  // vector: growing a vector that was sized to the whole file would copy it
-  // all into one of twice the size, page by page.
-  for (;;) {
-    if (have == bytes->size()) {
-      std::uint8_t probe[1 << 12];
-      std::size_t n = std::fread(probe, 1, sizeof probe, f);
-      if (n == 0) break;
-      bytes->insert(bytes->end(), probe, probe + n);
-      have += n;
-      continue;
-    }
-    std::size_t n = std::fread(bytes->data() + have, 1, bytes->size() - have, f);
-    have += n;
-    if (n == 0) break;
-  }
-  bytes->resize(have);
-  bool failed = std::ferror(f);
-  std::fclose(f);
-  if (failed) return Fail(error, path + ": read error");
-  return true;
-}
-
 // Entry timestamps honour SOURCE_DATE_EPOCH, so the same inputs can give
 // the same setup file on every build machine.
 std::time_t ClampTime(std::time_t t) {
@@ -132,20 +93,27 @@ bool WriteBytes(std::FILE *f, const std::vector<std::uint8_t> &bytes) {
 }
 
 bool WriteEntry(std::FILE *out, const PackJob &job, const PlannedEntry &e, bool verbose, std::string *error) {
-  std::vector<std::uint8_t> file, converted;
-  if (!ReadWholeFile(e.input->path, &file, error)) return false;
-  if (file.size() != e.size) return Fail(error, e.input->path + ": changed while being packed");
-  const std::vector<std::uint8_t> *data = &file;
+  // A text input is converted from bytes in memory, so it is read.
+  InputFile file;
+  if (!LoadInput(e.input->path, e.size, !e.input->text, &file, error)) return false;
+  std::vector<std::uint8_t> converted;
+  const std::uint8_t *data = file.data;
+  std::size_t size = file.size;
   if (e.input->text) {
     std::string problem;
-    if (!TextForStorage(file, &converted, &problem))
+    if (!TextForStorage(file.bytes, &converted, &problem))
       return Fail(error, e.input->path + ": cannot store as text: " + problem);
-    data = &converted;
+    data = converted.data();
+    size = converted.size();
   }
-  Progress progress{job.log, &e.name, data->size(), -1};
-  bool showPercent = verbose && data->size() >= ProgressThreshold && isatty(fileno(job.log));
-  std::vector<std::uint8_t> packed = EncodeMethod123(data->data(), data->size(), LevelForMethod(job.method),
+  Progress progress{job.log, &e.name, size, -1};
+  bool showPercent = verbose && size >= ProgressThreshold && isatty(fileno(job.log));
+  std::vector<std::uint8_t> packed = EncodeMethod123(data, size, LevelForMethod(job.method),
                                                      showPercent ? ShowProgress : nullptr, &progress);
+  std::uint32_t crc = Crc32(0, data, size);
+  bool whole = InputStillWhole(e.input->path, file, error);
+  UnloadInput(&file);
+  if (!whole) return false;
   if (packed.size() > 0xFFFFFFFFu) return Fail(error, e.input->path + ": compressed data too large");
   EntryFields fields{e.name,
                      0,
@@ -153,12 +121,12 @@ bool WriteEntry(std::FILE *out, const PackJob &job, const PlannedEntry &e, bool 
                      e.input->text ? arj::FileTypeText : arj::FileTypeBinary,
                      e.timestamp,
                      static_cast<std::uint32_t>(packed.size()),
-                     static_cast<std::uint32_t>(data->size()),
-                     Crc32(0, data->data(), data->size())};
+                     static_cast<std::uint32_t>(size),
+                     crc};
   if (!WriteBytes(out, BuildEntryHeader(fields)) || !WriteBytes(out, packed))
     return Fail(error, job.output + ": write error: " + std::strerror(errno));
   if (verbose)
-    std::fprintf(job.log, "%s  %s: %zu -> %zu bytes\n", showPercent ? "\r" : "", e.name.c_str(), data->size(),
+    std::fprintf(job.log, "%s  %s: %zu -> %zu bytes\n", showPercent ? "\r" : "", e.name.c_str(), size,
                  packed.size());
   return true;
 }
@@ -245,31 +213,38 @@ bool SealArchive(const std::string &path, std::size_t stubSize, std::size_t seal
   return ok || Fail(error, path + ": cannot seal: " + std::strerror(errno));
 }
 
-// An interrupted run removes its temporary file too.
+// An interrupted run removes its temporary file too, and so does one whose
+// mapped input was cut short under it, which faults with SIGBUS.
 char pendingTemporary[4096];
 
 void RemoveTemporaryAndDie(int signal) {
   unlink(pendingTemporary);
+  if (signal == SIGBUS) {
+    static const char message[] = "mksetup: an input file was cut short while being packed\n";
+    ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+    (void)ignored;
+  }
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
 
-struct CleanupGuard {
-  void (*previous[3])(int);
-};
+constexpr int CleanupSignalCount = 4;
+const int CleanupSignals[CleanupSignalCount] = {SIGINT, SIGTERM, SIGHUP, SIGBUS};
 
-const int CleanupSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+struct CleanupGuard {
+  void (*previous[CleanupSignalCount])(int);
+};
 
 void GuardTemporary(CleanupGuard &guard, const std::string &path) {
   std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", path.c_str());
-  for (int i = 0; i < 3; i++) {
+  for (int i = 0; i < CleanupSignalCount; i++) {
     guard.previous[i] = std::signal(CleanupSignals[i], RemoveTemporaryAndDie);
     if (guard.previous[i] == SIG_IGN) std::signal(CleanupSignals[i], SIG_IGN);  // as under nohup
   }
 }
 
 void ReleaseTemporary(const CleanupGuard &guard) {
-  for (int i = 0; i < 3; i++) std::signal(CleanupSignals[i], guard.previous[i]);
+  for (int i = 0; i < CleanupSignalCount; i++) std::signal(CleanupSignals[i], guard.previous[i]);
 }
 
 }  // namespace

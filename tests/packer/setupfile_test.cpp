@@ -1,4 +1,10 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "packer_test_support.h"
 #include "seal.h"
@@ -144,4 +150,94 @@ TEST_F(PackerTest, TheStubsSealNamesTheArchiveAfterIt) {
                    },
                    &setup, 0, setup.size()};
   EXPECT_EQ(CheckSeal(&file, seal), XR_OK);
+}
+
+// An input is mapped or read; either way the encoder gets the bytes the
+// run planned for, or the run stops and says the file changed.
+TEST_F(PackerTest, InputsAreLoadedWholeOrRefusedWhenTheyChanged) {
+  std::mt19937 rng(5);
+  const Bytes content = MixedBytes(rng, 70000);
+  const std::string path = WriteFile("in.bin", content), empty = WriteFile("empty.bin", {});
+  const struct {
+    const char *what;
+    std::string path;
+    std::uint64_t planned;
+    bool mapped;
+    const char *mentions;  // null when the load succeeds
+  } cases[] = {
+      {"mapped", path, content.size(), true, nullptr},
+      {"read", path, content.size(), false, nullptr},
+      {"empty, asked to map", empty, 0, true, nullptr},
+      {"shrunk since planned, mapped", path, content.size() + 1, true, "changed while being packed"},
+      {"grown since planned, mapped", path, content.size() - 1, true, "changed while being packed"},
+      {"shrunk since planned, read", path, content.size() + 1, false, "changed while being packed"},
+      {"gone", Path("gone.bin"), 10, true, "cannot open"},
+  };
+  for (const auto &c : cases) {
+    InputFile in;
+    std::string error;
+    bool loaded = LoadInput(c.path, c.planned, c.mapped, &in, &error);
+    EXPECT_EQ(loaded, c.mentions == nullptr) << c.what << ": " << error;
+    if (!loaded) {
+      EXPECT_NE(error.find(c.mentions), std::string::npos) << c.what << ": " << error;
+      EXPECT_NE(error.find(c.path), std::string::npos) << c.what << ": " << error;
+      continue;
+    }
+    EXPECT_EQ(in.mapping != nullptr, c.mapped && c.planned > 0) << c.what;
+    EXPECT_EQ(Bytes(in.data, in.data + in.size), c.planned ? content : Bytes()) << c.what;
+    EXPECT_TRUE(InputStillWhole(c.path, in, &error)) << c.what << ": " << error;
+    UnloadInput(&in);
+  }
+
+  // A mapped input that grows while it is packed would lose its new end.
+  InputFile in;
+  std::string error;
+  ASSERT_TRUE(LoadInput(path, content.size(), true, &in, &error)) << error;
+  std::FILE *f = std::fopen(path.c_str(), "ab");
+  ASSERT_NE(f, nullptr);
+  std::fputc('+', f);
+  std::fclose(f);
+  EXPECT_FALSE(InputStillWhole(path, in, &error));
+  EXPECT_NE(error.find("changed while being packed"), std::string::npos) << error;
+  UnloadInput(&in);
+}
+
+// An input cut short while it is packed ends the run, by an error or by the
+// fault on its lost pages, whichever the moment gives; either way without
+// the output or the temporary file.
+TEST_F(PackerTest, InputCutShortWhilePackedLeavesNothingBehind) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer takes the fault for itself";
+#else
+  std::mt19937 rng(9);
+  const std::string input = WriteFile("big.bin", MixedBytes(rng, 8u << 20));
+  PackJob job = Job(Path("cut.exe"), {{input, false}});
+  const std::string folder = dir;
+  auto cutWhilePacking = [&] {
+    std::thread cutter([&] {
+      for (int tries = 0; tries < 2000; tries++) {
+        bool started = false;
+        for (const auto &e : std::filesystem::directory_iterator(folder))
+          started |= e.path().filename().string().find(".tmp") != std::string::npos;
+        if (started) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (truncate(input.c_str(), 0) != 0) _exit(4);
+    });
+    std::string error;
+    bool written = WriteSetupFile(job, &error);
+    cutter.join();
+    _exit(!written && error.find("changed while being packed") != std::string::npos ? 3 : 0);
+  };
+  EXPECT_EXIT(
+      cutWhilePacking(),
+      [](int status) {
+        return (WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) ||
+               (WIFEXITED(status) && WEXITSTATUS(status) == 3);
+      },
+      "");
+  EXPECT_FALSE(Exists(job.output));
+  for (const std::string &name : ListDir(dir)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+#endif
 }
