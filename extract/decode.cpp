@@ -362,18 +362,21 @@ static inline unsigned char *DecodeRun(LoopBits &r, unsigned char *out, const un
 // ---- Output chunks -------------------------------------------------------
 
 // The output buffer: WindowSize bytes of history (zeros before an entry's
-// first byte), then OutputChunks chunks of WindowSize bytes that go to
-// WriteDecoded one at a time, where the window would have wrapped, then slack
-// for a match that starts near the end and for copies that move whole groups
-// of 8 or 16 bytes up to 31 bytes past a match's end. Three chunks keep the
-// whole below the size at which common allocators map fresh pages for every
-// entry.
-constexpr unsigned OutputChunks = 3;
+// first byte), then an area of OutputChunks windows that goes to
+// WriteDecoded at once when it is full, where the window would have wrapped
+// OutputChunks times, then slack for a match that starts near the end and
+// for copies that move whole groups of 8 or 16 bytes up to 31 bytes past a
+// match's end. Each hand-on costs the file system about as much as its
+// bytes: handing on a window at a time took a tenth of a large entry's
+// extraction, and sixteen windows leave little of that. The area is not
+// cleared: the decoder reads only history and bytes it has written.
+constexpr unsigned OutputChunks = 16;
 constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
-constexpr std::size_t OutputBufferSize = (1 + OutputChunks) * std::size_t{WindowSize} + OutputSlack;
+constexpr std::size_t OutputBufferSize = WindowSize + DecodeAreaBytes + OutputSlack;
+static_assert(DecodeAreaBytes == OutputChunks * std::size_t{WindowSize}, "the tests' figure is this area");
 
 struct OutputArea {
-  unsigned char *buffer;  // history, chunks and slack
+  unsigned char *buffer;  // history, area and slack
   unsigned char *out;     // where the next decoded byte goes
   unsigned char *chunk;   // first byte not yet given to WriteDecoded
   std::uint32_t crc;      // of the bytes given to WriteDecoded
@@ -381,19 +384,24 @@ struct OutputArea {
 
 static OutputArea StartOutput() {
   OutputArea o;
-  o.buffer = static_cast<unsigned char *>(AllocOrRaise(OutputBufferSize));
+  o.buffer = static_cast<unsigned char *>(AllocOrRaise(OutputBufferSize, false));
+  // Zeros, so a match that reaches before an entry's first byte copies zeros
+  // and the same archive always extracts to the same bytes.
+  std::memset(o.buffer, 0, WindowSize);
   decoderState.slidingWindow = o.buffer;
   o.out = o.chunk = o.buffer + WindowSize;
   o.crc = 0;
   return o;
 }
 
-// Where the next run must stop: at the end of the current chunk or of the
+// Where the next run must stop: at the end of the window it is in or of the
 // entry (left bytes on), and before the block's end: every symbol gives at
 // least one byte, so a run no longer than the symbols left in the block
-// cannot reach its end.
+// cannot reach its end. Runs keep to windows so that an entry that fails
+// leaves in its file the whole windows before the run that failed, whatever
+// the area's size.
 static inline unsigned char *RunStop(const OutputArea &o, std::int64_t left, std::uint32_t blockLeft) {
-  unsigned char *stop = o.chunk + WindowSize;
+  unsigned char *stop = o.chunk + ((o.out - o.chunk) / WindowSize + 1) * WindowSize;
   if (stop - o.out > left) stop = o.out + left;
   if (stop - o.out > static_cast<std::ptrdiff_t>(blockLeft)) stop = o.out + blockLeft;
   return stop;
@@ -406,25 +414,24 @@ static void HandOn(OutputArea &o, std::size_t length) {
   o.chunk += length;
 }
 
-// Gives a full chunk to WriteDecoded; after the last chunk, moves the
-// window's history and what the last match wrote past it back to the start.
-// Raises: XR_WRITE.
-static inline void FlushFullChunk(OutputArea &o) {
-  if (o.out - o.chunk < static_cast<std::ptrdiff_t>(WindowSize)) return;
-  HandOn(o, WindowSize);
+// Gives a full area to WriteDecoded and moves the window's history and what
+// the last match wrote past the area back to the start. Raises: XR_WRITE.
+static inline void FlushFullArea(OutputArea &o) {
   unsigned char *const areaStart = o.buffer + WindowSize;
-  if (o.chunk == areaStart + OutputChunks * WindowSize) {
-    std::size_t ahead = static_cast<std::size_t>(o.out - o.chunk);
-    std::memmove(o.buffer, o.chunk - WindowSize, WindowSize + ahead);
-    o.chunk = areaStart;
-    o.out = areaStart + ahead;
-  }
+  if (o.out < areaStart + DecodeAreaBytes) return;
+  HandOn(o, DecodeAreaBytes);
+  std::size_t ahead = static_cast<std::size_t>(o.out - o.chunk);
+  std::memmove(o.buffer, o.chunk - WindowSize, WindowSize + ahead);
+  o.chunk = areaStart;
+  o.out = areaStart + ahead;
 }
 
 // ---- The loop ------------------------------------------------------------
 
-std::uint32_t DecodeMethod123() {
-  OutputArea o = StartOutput();
+// The loop proper, on the output area at context; leaves out where each run
+// starts. Raises: what DecodeMethod123 raises.
+static void DecodeAll(void *context) {
+  OutputArea &o = *static_cast<OutputArea *>(context);
   StartDecoder();
   std::int64_t left = extractState.header.fileSize;  // bytes still due
   std::uint32_t blockLeft = 0;
@@ -442,12 +449,22 @@ std::uint32_t DecodeMethod123() {
       o.out += left;
       left = 0;
     }
-    FlushFullChunk(o);
+    FlushFullArea(o);
   }
   // SyncBitReader counts on the reader holding 16 bits or the whole entry.
   EnsureLoopBits(r);
   SaveLoopBits(r);
   decoderState.blockLeft = blockLeft;
+}
+
+std::uint32_t DecodeMethod123() {
+  OutputArea o = StartOutput();
+  ExtractResult failed = RunGuarded(DecodeAll, &o);
+  if (failed != XR_OK) {
+    std::size_t whole = static_cast<std::size_t>(o.out - o.chunk) / WindowSize * WindowSize;
+    if (whole) HandOn(o, whole);
+    RaiseExtractError(failed);
+  }
   if (o.out != o.chunk) HandOn(o, static_cast<std::size_t>(o.out - o.chunk));
   SyncBitReader();
   ReleaseWindow();

@@ -36,11 +36,9 @@ ExtractResult RunGuarded(GuardedFn body, void *context) {
 
 unsigned failAllocationAt;
 
-void *AllocOrRaise(std::size_t size) {
+void *AllocOrRaise(std::size_t size, bool zeroed) {
   if (failAllocationAt && --failAllocationAt == 0) RaiseExtractError(XR_NO_MEMORY);
-  // Zero-filled, so a match that reaches before an entry's first byte copies
-  // zeros and the same archive always extracts to the same bytes.
-  void *block = std::calloc(1, size);
+  void *block = zeroed ? std::calloc(1, size) : std::malloc(size);
   if (!block) RaiseExtractError(XR_NO_MEMORY);
   return block;
 }

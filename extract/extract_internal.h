@@ -119,8 +119,8 @@ typedef void (*GuardedFn)(void *context);
 // Runs body; returns XR_OK, or the code raised inside it. The guard releases
 // nothing itself: callers clean up through the state records.
 ExtractResult RunGuarded(GuardedFn body, void *context);
-// Zero-filled. Raises: XR_NO_MEMORY.
-void *AllocOrRaise(std::size_t size);
+// Zero-filled unless told otherwise. Raises: XR_NO_MEMORY.
+void *AllocOrRaise(std::size_t size, bool zeroed = true);
 // Tests: when non-zero, counts allocations down and fails the one that
 // reaches zero, as if memory had run out.
 extern unsigned failAllocationAt;
@@ -299,6 +299,9 @@ inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsig
 // returns the CRC-32 of those bytes. Raises: XR_NO_MEMORY for the window,
 // XR_BAD_TABLE (codes, tree walks, distances beyond the window), XR_WRITE.
 std::uint32_t DecodeMethod123();
+// The decoded bytes it hands to WriteDecoded at once, but for an entry's
+// last ones: sixteen windows.
+constexpr std::size_t DecodeAreaBytes = 16 * std::size_t{arj::WindowSize};
 void StartDecoder();
 // The block's symbol count and its three codes, and the two length lists
 // they come from. Raises: XR_BAD_TABLE for a count or run beyond the

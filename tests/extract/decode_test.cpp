@@ -203,16 +203,25 @@ TEST_F(DecodeTest, RefusesADistanceBeyondTheWindow) {
   }
   Bytes compressed = Encode({{0, 'a'}, {3, 26623}}, {2});
   EXPECT_EQ(Decode(compressed, 4).result, XR_OK);
+
+  // Deep in one block: the file keeps the whole windows decoded before the
+  // failing run, as many as a writer taking one window at a time had got.
+  std::vector<Op> ops(60000, {0, 'a'});
+  ops.push_back({3, 40000});
+  Decoded d = Decode(Encode(ops, {ops.size()}), 3 * 26624);
+  EXPECT_EQ(d.result, XR_BAD_TABLE);
+  EXPECT_EQ(d.bytes, Bytes(2 * 26624, 'a'));
 }
 
-// Random literals and matches across many blocks and several windows: the
-// window's wrap, both copy paths and block boundaries against the model.
+// Random literals and matches across many blocks and past the end of the
+// output area: its wrap, both copy paths and block boundaries against the
+// model.
 TEST_F(DecodeTest, AgreesWithTheModelOverRandomStreams) {
   for (unsigned seed = 1; seed <= 6; seed++) {
     std::mt19937 random(seed);
     std::vector<Op> ops;
     std::size_t produced = 0;
-    while (produced < 90000) {
+    while (produced < DecodeAreaBytes + 90000) {
       if (random() % 3 == 0) {
         ops.push_back({0, static_cast<unsigned>(random() % 256)});
         produced++;
@@ -342,9 +351,13 @@ TEST_F(DecodeTest, StopsSixteenBitsPastTheLastBitUsed) {
 }
 
 TEST_F(DecodeTest, WindowSizedEntriesFlushOnWindowBoundaries) {
-  for (std::int32_t size : {26623, 26624, 26625, 2 * 26624}) {
+  const auto area = static_cast<std::int32_t>(DecodeAreaBytes);
+  for (std::int32_t size : {26623, 26624, 26625, 2 * 26624, area - 1, area, area + 1, 2 * area + 26624}) {
     BitWriter bw;
-    PutSingleValueBlock(bw, static_cast<unsigned>(size), 'w');
+    for (std::int32_t left = size, n; left > 0; left -= n) {
+      n = std::min(left, 65535);
+      PutSingleValueBlock(bw, static_cast<unsigned>(n), 'w');
+    }
     Decoded d = Decode(bw.bytes, size);
     EXPECT_EQ(d.result, XR_OK);
     EXPECT_EQ(d.bytes, Bytes(static_cast<std::size_t>(size), 'w')) << size;
