@@ -204,6 +204,9 @@ enum MoveOutcome { Moved, SourceMissing, MoveFailed, MoveBusy };
 MoveOutcome MoveReplacing(const char *from, const char *to);
 enum LinkOutcome { Linked, LinkNameTaken, LinkSourceMissing, LinkUnsupported };
 LinkOutcome LinkNewName(const char *existing, const char *newName);  // a second name, never replacing one
+// Asks the file system for room for size bytes without changing the file's
+// size. Advice: where it cannot, or the disk is full, the writes find out.
+void ReserveFileSpace(std::FILE *file, std::int64_t size);
 // Flushes the file's written data through to the disk. False when the disk refused.
 bool SyncToDisk(std::FILE *file);
 // Asks the system to move from over to at its next restart, replacing it.

@@ -77,6 +77,7 @@ ExtractResult ExtractEntry() {
     return XR_CREATE_OUTPUT;
   }
   if (decodable) {
+    ReserveFileSpace(extractState.outputStream, h.fileSize);
     std::uint32_t crc = DecodeMethod123();
     if (!FinishOutput()) return XR_WRITE;
     return crc != h.fileCrc ? XR_CRC : XR_OK;

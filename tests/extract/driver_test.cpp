@@ -4,6 +4,7 @@
 
 #ifdef __linux__
 #include <sys/mount.h>
+#include <sys/stat.h>
 #endif
 
 #include "test_support.h"
@@ -469,6 +470,22 @@ TEST_F(DriverTest, ReportsAFullDiskAndKeepsTheOldFiles) {
         << c.what;
     EXPECT_EQ(Snapshot(small), before) << c.what;
   }
+}
+
+// The room is taken before the writes, and the size stays what they wrote:
+// a failing entry's file must not read as zeros up to the promised size.
+TEST_F(DriverTest, ReservedRoomKeepsTheFileItsWrittenSize) {
+  std::filesystem::path path = dir / "RESERVED.BIN";
+  CreateOutcome outcome;
+  std::FILE *file = CreateNewFile(PathString(path).c_str(), &outcome);
+  ASSERT_TRUE(file);
+  ReserveFileSpace(file, 1 << 20);
+  ASSERT_EQ(std::fwrite("12345", 1, 5, file), 5u);
+  ASSERT_EQ(std::fclose(file), 0);
+  EXPECT_EQ(std::filesystem::file_size(path), 5u);
+  struct stat st;
+  ASSERT_EQ(stat(PathString(path).c_str(), &st), 0);
+  EXPECT_GE(st.st_blocks * 512, 1 << 20) << "the room was not taken";
 }
 
 TEST_F(DriverTest, ClosesEverythingOnEveryPath) {
