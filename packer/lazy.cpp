@@ -87,6 +87,14 @@ inline std::uint32_t NearHash(std::uint32_t first4, std::uint32_t product) {
 #endif
 }
 
+inline void Prefetch(const void *p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
 }  // namespace
 
 struct LazyFinder {
@@ -177,6 +185,12 @@ FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, std::size_t easy, u
   const std::uint8_t *here = f.data + pos;
   std::uint32_t first4 = Load32(here), product = PrefixProduct(first4);
   std::uint32_t hl = LongHash(here), hs = ShortHash(product), hn = NearHash(first4, product);
+  // The next position's chains are mostly walked next, for a literal or the
+  // lookahead after a match: their heads are fetched while this one's walk
+  // waits on its own loads. HashTail keeps the hash's reads in the data.
+  const std::uint8_t *next = here + 1;
+  Prefetch(&f.longHead[LongHash(next)]);
+  Prefetch(&f.shortHead[ShortHash(PrefixProduct(Load32(next)))]);
   std::uint32_t longCandidate = f.longHead[hl], shortCandidate = f.shortHead[hs];
   std::uint32_t nearCandidate = f.nearHead[hn];
   f.longChain[pos & ChainMask] = longCandidate;
