@@ -204,8 +204,8 @@ TEST_F(DecodeTest, RefusesADistanceBeyondTheWindow) {
   Bytes compressed = Encode({{0, 'a'}, {3, 26623}}, {2});
   EXPECT_EQ(Decode(compressed, 4).result, XR_OK);
 
-  // Deep in one block: the file keeps the whole windows decoded before the
-  // failing run, as many as a writer taking one window at a time had got.
+  // Deep in one block, short of a full area: the file still holds the whole
+  // windows decoded before the failing run.
   std::vector<Op> ops(60000, {0, 'a'});
   ops.push_back({3, 40000});
   Decoded d = Decode(Encode(ops, {ops.size()}), 3 * 26624);
