@@ -362,18 +362,15 @@ static inline unsigned char *DecodeRun(LoopBits &r, unsigned char *out, const un
 // ---- Output chunks -------------------------------------------------------
 
 // The output buffer: WindowSize bytes of history (zeros before an entry's
-// first byte), then an area of OutputChunks windows that goes to
-// WriteDecoded at once when it is full, where the window would have wrapped
-// OutputChunks times, then slack for a match that starts near the end and
+// first byte), then an area of DecodeAreaBytes that goes to WriteDecoded at
+// once when it is full, then slack for a match that starts near the end and
 // for copies that move whole groups of 8 or 16 bytes up to 31 bytes past a
 // match's end. Each hand-on costs the file system about as much as its
 // bytes: handing on a window at a time took a tenth of a large entry's
 // extraction, and sixteen windows leave little of that. The area is not
 // cleared: the decoder reads only history and bytes it has written.
-constexpr unsigned OutputChunks = 16;
 constexpr std::size_t OutputSlack = arj::MaxMatch + 32;
 constexpr std::size_t OutputBufferSize = WindowSize + DecodeAreaBytes + OutputSlack;
-static_assert(DecodeAreaBytes == OutputChunks * std::size_t{WindowSize}, "the tests' figure is this area");
 
 struct OutputArea {
   unsigned char *buffer;  // history, area and slack
@@ -428,8 +425,9 @@ static inline void FlushFullArea(OutputArea &o) {
 
 // ---- The loop ------------------------------------------------------------
 
-// The loop proper, on the output area at context; leaves out where each run
-// starts. Raises: what DecodeMethod123 raises.
+// The loop proper, on the output area at context, whose out stands at the
+// start of the run under way when a raise leaves it. Raises: what
+// DecodeMethod123 raises.
 static void DecodeAll(void *context) {
   OutputArea &o = *static_cast<OutputArea *>(context);
   StartDecoder();

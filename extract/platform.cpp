@@ -2,8 +2,7 @@
 // only if it is new, asking whether an existing name may be replaced,
 // moving a file over another (now or at the next restart), giving a file a
 // second name, reserving its room, flushing it to the disk; and a clock to
-// wait by. Everything
-// else in extract/ is standard C++.
+// wait by. Everything else in extract/ is standard C++.
 #include <cerrno>
 #include <cstdio>
 
