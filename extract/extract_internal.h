@@ -302,8 +302,8 @@ inline unsigned LookupCode(const std::uint16_t *table, unsigned tableBits, unsig
 // returns the CRC-32 of those bytes. Raises: XR_NO_MEMORY for the window,
 // XR_BAD_TABLE (codes, tree walks, distances beyond the window), XR_WRITE.
 std::uint32_t DecodeMethod123();
-// The decoded bytes it hands to WriteDecoded at once, but for an entry's
-// last ones: sixteen windows.
+// The decoded bytes it hands to WriteDecoded at once, sixteen windows, but
+// for an entry's last ones and the whole windows a failing entry leaves.
 constexpr std::size_t DecodeAreaBytes = 16 * std::size_t{arj::WindowSize};
 void StartDecoder();
 // The block's symbol count and its three codes, and the two length lists
