@@ -198,13 +198,10 @@ std::uint64_t PlanBits(const BlockHistogram &h, const BlockPlan &p) {
 void ClearHistogram(BlockHistogram &h) { std::memset(&h, 0, sizeof h); }
 
 void CountTokens(BlockHistogram &h, const Token *tokens, std::size_t count) {
-  // Literals count into a spare distance slot: literals and matches mix
-  // too irregularly for a branch between them to be foreseen.
-  std::uint32_t distance[arj::DistanceCount + 1] = {};
+  std::uint32_t distance[arj::DistanceCount + 1] = {};  // and the literals' spare slot
   for (std::size_t i = 0; i < count; i++) {
-    unsigned s = tokens[i].symbol;
-    h.literal[s]++;
-    distance[s >= 256 ? DistanceSymbol(tokens[i].distance) : arj::DistanceCount]++;
+    h.literal[tokens[i].symbol]++;
+    distance[DistanceSlot(tokens[i])]++;
   }
   for (unsigned c = 0; c < arj::DistanceCount; c++) h.distance[c] += distance[c];
   h.symbols += static_cast<std::uint32_t>(count);
@@ -269,7 +266,7 @@ static void WriteSymbols(BitWriter &bw, const BlockPlan &p, const Token *tokens,
     std::uint8_t *at = out.data() + written;
     for (; i < stop; i++) {
       unsigned s = tokens[i].symbol, d = tokens[i].distance;
-      unsigned c = s >= 256 ? DistanceSymbol(d) : arj::DistanceCount;
+      unsigned c = DistanceSlot(tokens[i]);
       unsigned bits = distanceBits[c];
       std::uint64_t distance = distanceBase[c] | (d & extraMask[c]);
       pending = (pending << p.literalLengths[s] | literalCodes[s]) << bits | distance;

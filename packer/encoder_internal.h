@@ -23,15 +23,23 @@ inline Token MatchToken(unsigned length, unsigned distance) {
 }
 
 // Distance code symbol: 0 for distance 0, else the bit length of distance;
-// symbol c carries c - 1 extra bits.
+// symbol c carries c - 1 extra bits. Without a branch, for DistanceSlot.
 inline unsigned DistanceSymbol(unsigned distance) {
 #if defined(__GNUC__)
-  return distance ? 32 - static_cast<unsigned>(__builtin_clz(distance)) : 0;
+  return 63 - static_cast<unsigned>(__builtin_clzll(std::uint64_t(distance) << 1 | 1));
 #else
   unsigned c = 0;
   while (distance >> c) c++;
   return c;
 #endif
+}
+
+// Where a token counts among the distance codes: its code for a match,
+// the spare slot DistanceCount for a literal, whose distance is 0. Worked
+// out by a sum, not a branch: literals and matches mix too irregularly
+// for a branch between them to be foreseen.
+inline unsigned DistanceSlot(const Token &token) {
+  return DistanceSymbol(token.distance) + arj::DistanceCount * (token.symbol < 256);
 }
 
 // How many of the first limit bytes at a and b agree, eight at a time.

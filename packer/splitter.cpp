@@ -215,7 +215,7 @@ inline void ScanToken(CutScan &s, const Token &token, const std::int32_t *step) 
   std::uint32_t *literal = s.left, *distance = s.left + arj::LiteralCount;
   const std::uint32_t *literalTotal = s.whole, *distanceTotal = s.whole + arj::LiteralCount;
   unsigned sym = token.symbol, match = sym >= 256;
-  unsigned c = match ? DistanceSymbol(token.distance) : arj::DistanceCount;
+  unsigned c = DistanceSlot(token);
   std::uint32_t l = literal[sym], d = distance[c];
   std::int32_t weight = -static_cast<std::int32_t>(match);  // all ones for a match
   s.leftSum += step[l] + (step[d] & weight);
