@@ -547,13 +547,23 @@ void WriteClosedBlock(BlockSplitter &bs, BitWriter &bw) {
 }
 
 // Appends a chunk of the open block to its counts by chunk.
+// Every slot is stored and only a used one kept, without a branch on
+// counts that no pattern foretells.
 void RecordChunk(BlockSplitter &bs, const BlockHistogram &h) {
   if (bs.chunkStarts.empty()) bs.chunkStarts.push_back(0);
-  for (unsigned s = 0; s < arj::LiteralCount; s++)
-    if (h.literal[s]) bs.chunkCounts.push_back(s << 16 | h.literal[s]);
-  for (unsigned c = 0; c < arj::DistanceCount; c++)
-    if (h.distance[c]) bs.chunkCounts.push_back((arj::LiteralCount + c) << 16 | h.distance[c]);
-  bs.chunkStarts.push_back(static_cast<std::uint32_t>(bs.chunkCounts.size()));
+  std::size_t kept = bs.chunkCounts.size();
+  bs.chunkCounts.resize(kept + arj::LiteralCount + arj::DistanceCount);
+  std::uint32_t *slots = bs.chunkCounts.data();
+  for (unsigned s = 0; s < arj::LiteralCount; s++) {
+    slots[kept] = s << 16 | h.literal[s];
+    kept += h.literal[s] != 0;
+  }
+  for (unsigned c = 0; c < arj::DistanceCount; c++) {
+    slots[kept] = (arj::LiteralCount + c) << 16 | h.distance[c];
+    kept += h.distance[c] != 0;
+  }
+  bs.chunkCounts.resize(kept);
+  bs.chunkStarts.push_back(static_cast<std::uint32_t>(kept));
 }
 
 // JoinChunk's rule for the chunk RecordChunk listed last: its ideal size,
