@@ -202,9 +202,12 @@ FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, std::size_t easy, u
   f.nearHead[hn] = static_cast<std::uint32_t>(pos);
   f.inserted = pos + 1;
 
-  // The chains hold matches of four bytes and more.
+  // The chains hold matches of four bytes and more. Every place whose
+  // first four bytes are these is on the short chain, so where its newest
+  // place is out of the window neither chain can hold a match: one test
+  // then spares both walks' own, which the data keeps from being foreseen.
   unsigned best = atLeast > arj::MinMatch ? atLeast - 1 : arj::MinMatch;
-  if (maxLength > best) {
+  if (maxLength > best && shortCandidate + (MaxOffset - std::uint64_t(pos)) < MaxOffset) {
     WalkChain(f, f.longChain, pos, longCandidate, f.params.longDepth, maxLength, best, m);
     if (best < LongBytes && best < maxLength && shortCandidate != longCandidate)
       WalkChain(f, f.shortChain, pos, shortCandidate, shortDepth, maxLength, best, m);

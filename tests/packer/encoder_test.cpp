@@ -219,6 +219,27 @@ TEST(ParseSegment, TokensRebuildTheInputWithinTheWindow) {
   }
 }
 
+// Words of seven bytes from a small vocabulary, each after a random byte:
+// the repeats run seven or eight bytes and seldom eleven, so the fast and
+// normal levels find them only on their chains of four-byte prefixes.
+TEST(ParseSegment, FindsTheRepeatsThatAreTooShortForTheLongChains) {
+  std::mt19937 rng(12);
+  std::vector<Bytes> words;
+  for (int w = 0; w < 64; w++) words.push_back(RandomBytes(rng, 7));
+  Bytes data;
+  while (data.size() < 200000) {
+    data.push_back(static_cast<std::uint8_t>(rng()));
+    const Bytes &word = words[rng() % words.size()];
+    data.insert(data.end(), word.begin(), word.end());
+  }
+  for (PackLevel level : AllLevels) {
+    std::size_t covered = 0;
+    for (const Token &t : Parse(data, level, 1 << 20))
+      if (t.symbol >= 256 && t.symbol - 253u >= 4) covered += t.symbol - 253u;
+    EXPECT_GT(covered, data.size() * 5 / 6) << "level " << level << " covered " << covered;
+  }
+}
+
 TEST(ParseSegment, CopiesARepeatWholeFromItsNearestEarlierPlace) {
   std::mt19937 rng(8);
   Bytes piece = RandomBytes(rng, 3000), data = piece;
