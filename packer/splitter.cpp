@@ -551,9 +551,9 @@ void WriteClosedBlock(BlockSplitter &bs, BitWriter &bw) {
   }
 }
 
-// Appends a chunk of the open block to its counts by chunk.
-// Every slot is stored and only a used one kept, without a branch on
-// counts that no pattern foretells.
+// Appends a chunk of the open block to its counts by chunk. Every slot is
+// stored and only a used one kept: no branch waits on counts that no
+// pattern foretells.
 void RecordChunk(BlockSplitter &bs, const BlockHistogram &h) {
   if (bs.chunkStarts.empty()) bs.chunkStarts.push_back(0);
   std::size_t kept = bs.chunkCounts.size();
