@@ -131,6 +131,15 @@ void InsertUpTo(LazyFinder &f, std::size_t end) {
   if (end > f.inserted) f.inserted = end;
 }
 
+// Whether place c, a position or NoPosition, lies in the window behind
+// pos. Taken in 64 bits, c + MaxOffset - pos is below MaxOffset just for a
+// position of the window: an older one, NoPosition above every position
+// and anything from pos on all reach MaxOffset or beyond. In a walk, where
+// MaxOffset - pos stays the same, the test costs one instruction.
+inline bool InWindow(std::uint64_t c, std::size_t pos) {
+  return c + (MaxOffset - std::uint64_t(pos)) < MaxOffset;
+}
+
 // Walks one chain from candidate for matches longer than best, nearest
 // among equals; stops at the nice length or the end of the room.
 inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size_t pos, std::uint64_t c,
@@ -143,12 +152,7 @@ inline void WalkChain(const LazyFinder &f, const std::uint32_t *chain, std::size
   const std::uint32_t hereFirst = Load32(here);
   std::uint32_t hereLast = Load32(here + best - 3);
   const std::uint8_t *lasts = f.data + best - 3;
-  // Taken in 64 bits, c + MaxOffset - pos is below MaxOffset just for a
-  // position of the window: an older one, NoPosition above every position
-  // and anything from pos on all reach MaxOffset or beyond. As a sum with
-  // a constant of the walk the test costs one instruction.
-  const std::uint64_t toWindow = MaxOffset - std::uint64_t(pos);
-  for (; c + toWindow < MaxOffset; c = chain[c & ChainMask]) {
+  for (; InWindow(c, pos); c = chain[c & ChainMask]) {
     if (Load32(lasts + c) == hereLast && Load32(f.data + c) == hereFirst) {
       unsigned length = CommonLength(here, f.data + c, maxLength);
       if (length > best) {
@@ -207,12 +211,12 @@ FindMatch(LazyFinder &f, std::size_t pos, std::size_t limit, std::size_t easy, u
   // place is out of the window neither chain can hold a match: one test
   // then spares both walks' own, which the data keeps from being foreseen.
   unsigned best = atLeast > arj::MinMatch ? atLeast - 1 : arj::MinMatch;
-  if (maxLength > best && shortCandidate + (MaxOffset - std::uint64_t(pos)) < MaxOffset) {
+  if (maxLength > best && InWindow(shortCandidate, pos)) {
     WalkChain(f, f.longChain, pos, longCandidate, f.params.longDepth, maxLength, best, m);
     if (best < LongBytes && best < maxLength && shortCandidate != longCandidate)
       WalkChain(f, f.shortChain, pos, shortCandidate, shortDepth, maxLength, best, m);
   }
-  // As in WalkChain, one test in 64 bits keeps the near place within
+  // As in InWindow, one test in 64 bits keeps the near place within
   // NearThree and refuses NoPosition; its first three bytes are those of
   // a four-byte load, which stays inside the data.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
